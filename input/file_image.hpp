@@ -1,0 +1,49 @@
+#pragma once
+
+// The input file as one read-only run of bytes, mapped in place and never
+// copied. This header is the whole of the tool's contact with the operating
+// system; file_image_posix.cpp and file_image_win32.cpp implement it.
+
+#include <cstdint>
+
+#include "input/wave_check_result.hpp"
+
+namespace tempo {
+
+// Paths are handed over exactly as the command line gave them: UTF-16 on
+// Windows, where the entry point receives wide strings, bytes elsewhere.
+#ifdef _WIN32
+using PathChar = wchar_t;
+#else
+using PathChar = char;
+#endif
+
+struct FileImage {
+    // First byte of the file; the whole file, and nothing past it, is
+    // readable from here until closeFileImage.
+    const unsigned char* bytes = nullptr;
+    // Number of bytes readable from `bytes` (the file's full size).
+    std::uint64_t length = 0;
+    // The low 32 bits of the file's size: all that the data size check sees,
+    // so a file of 4 GiB or more can only be rejected by it.
+    std::uint32_t size = 0;
+    // Platform handles, opaque here; zero in an image made from memory.
+    std::uintptr_t fileHandle = 0;
+    std::uintptr_t mappingHandle = 0;
+};
+
+// Opens and maps the file read-only. Yields Ok and fills `image`, or
+// OpenFailed (no such file, not a regular file, no permission),
+// MappingFailed (an empty file, or no mapping could be made) or ViewFailed.
+// If the size cannot be learnt it counts as 0, so nothing of the file is read.
+WaveCheckResult openFileImage(const PathChar* path, FileImage& image);
+
+// Releases what openFileImage acquired; harmless on an image made from
+// memory or already closed. The tool itself leaves this to process exit.
+void closeFileImage(FileImage& image);
+
+// Makes a failed write to standard output an error the writer can see
+// rather than a signal that ends the process.
+void prepareStandardOutput();
+
+}  // namespace tempo

@@ -1,0 +1,31 @@
+#pragma once
+
+// Decides whether a file image is a RIFF WAVE file of 16-bit stereo samples
+// and, if so, where its samples are.
+
+#include <cstdint>
+
+#include "input/file_image.hpp"
+#include "input/wave_check_result.hpp"
+
+namespace tempo {
+
+// How many chunks may stand between the fmt chunk and the data chunk.
+constexpr unsigned kMaxSkippedChunks = 10;
+
+struct WaveData {
+    // First byte of the data chunk's body, inside the file image.
+    const unsigned char* samples = nullptr;
+    // The data chunk's declared size in bytes; samples + dataSize lies
+    // within the image.
+    std::uint32_t dataSize = 0;
+    // Samples per second per channel, as the header gives it (0 is possible).
+    std::uint32_t sampleRate = 0;
+};
+
+// Yields Ok and fills `wave`, or the first failure met, checked in this
+// order: RiffCheck, WaveCheck, FmtCheck, DataChunkCheck, DataSize,
+// Not16Bit, NotStereo. Never reads outside image.bytes[0, image.length).
+WaveCheckResult checkWaveHeader(const FileImage& image, WaveData& wave);
+
+}  // namespace tempo

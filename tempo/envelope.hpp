@@ -1,0 +1,33 @@
+#pragma once
+
+// The loudness of each frame and the rises of that loudness from frame to
+// frame: the onset signal that the tempo spectrum looks for a beat in.
+
+#include <cstdint>
+#include <vector>
+
+#include "input/wave_header.hpp"
+
+namespace tempo {
+
+// Left-channel samples per frame; a frame is 512 stereo pairs, 2048 bytes.
+constexpr std::uint32_t kFrameLength = 512;
+
+// One root-mean-square level per frame, in sample units (0 to 32768).
+using VolumeEnvelope = std::vector<double>;
+// One value per frame, each >= 0: how much the level rose into that frame.
+using OnsetSignal = std::vector<double>;
+
+// Number of whole frames in a data chunk of `dataSize` bytes; the bytes
+// after the last whole frame are never read.
+constexpr std::uint32_t frameCount(std::uint32_t dataSize) { return dataSize >> 11U; }
+
+// The RMS level of the left channel of every whole frame. Empty when the
+// data chunk is shorter than one frame.
+VolumeEnvelope computeVolumeEnvelope(const WaveData& wave);
+
+// on[0] = vol[0]; on[k] = vol[k] - vol[k-1] where that is positive, else
+// +0.0. Empty for an empty envelope.
+OnsetSignal computeOnsetSignal(const VolumeEnvelope& volume);
+
+}  // namespace tempo
