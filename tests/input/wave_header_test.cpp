@@ -1,0 +1,197 @@
+#include "input/wave_header.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/wave_bytes.hpp"
+
+namespace tempo {
+namespace {
+
+using testing::Bytes;
+using testing::Chunk;
+using testing::WaveSpec;
+using testing::buildWave;
+using testing::imageOf;
+
+Bytes someData(std::size_t bytes) {
+    Bytes data(bytes);
+    for (std::size_t i = 0; i < bytes; ++i) data[i] = static_cast<unsigned char>(i * 7 + 3);
+    return data;
+}
+
+Chunk junk(const std::string& id, std::uint32_t size) { return Chunk{id, size, Bytes(size, 0x55)}; }
+
+struct HeaderCase {
+    const char* name;
+    Bytes bytes;
+    WaveCheckResult expected;
+    std::uint64_t samplesOffset;  // checked when expected is Ok
+    std::uint32_t dataSize;       // checked when expected is Ok
+};
+
+WaveSpec plain(std::size_t dataBytes = 64) {
+    WaveSpec spec;
+    spec.data = someData(dataBytes);
+    return spec;
+}
+
+template <typename Edit>
+Bytes with(Edit edit, std::size_t dataBytes = 64) {
+    WaveSpec spec = plain(dataBytes);
+    edit(spec);
+    return buildWave(spec);
+}
+
+Bytes withChunks(std::size_t count) {
+    return with([count](WaveSpec& s) {
+        for (std::size_t i = 0; i < count; ++i) s.chunksBeforeData.push_back(junk("JUNK", 4));
+    });
+}
+
+// A canonical file whose sample rate field spells "data" and whose byte
+// rate is 16: only a chunk walk whose offset wrapped at 32 bits back to
+// offset 24 could find a data chunk there.
+Bytes wrappedChunkWalk() {
+    WaveSpec spec = plain();
+    spec.sampleRate = 0x61746164;  // "data"
+    // The skipped chunk starts at 36; 36 + 8 + size wraps to 24 in 32 bits.
+    spec.chunksBeforeData.push_back(Chunk{"JUNK", 0xFFFFFFFFU - 44U + 25U, Bytes(4, 0)});
+    Bytes bytes = buildWave(spec);
+    for (int i = 0; i < 4; ++i) bytes[28 + static_cast<std::size_t>(i)] = i == 0 ? 16 : 0;
+    return bytes;
+}
+
+std::vector<HeaderCase> headerCases() {
+    std::vector<HeaderCase> cases = {
+        {"canonical", buildWave(plain()), WaveCheckResult::Ok, 44, 64},
+        {"fmt size 17 is padded", with([](WaveSpec& s) { s.fmtSize = 17; }), WaveCheckResult::Ok, 46, 64},
+        {"fmt size 18", with([](WaveSpec& s) { s.fmtSize = 18; }), WaveCheckResult::Ok, 46, 64},
+        {"fmt size 40", with([](WaveSpec& s) { s.fmtSize = 40; }), WaveCheckResult::Ok, 68, 64},
+        {"one LIST chunk", with([](WaveSpec& s) { s.chunksBeforeData.push_back(junk("LIST", 26)); }),
+         WaveCheckResult::Ok, 44 + 34, 64},
+        {"odd chunk of 7 is padded", with([](WaveSpec& s) { s.chunksBeforeData.push_back(junk("odd ", 7)); }),
+         WaveCheckResult::Ok, 44 + 16, 64},
+        {"10 skipped chunks", withChunks(10), WaveCheckResult::Ok, 44 + 10 * 12, 64},
+        {"11 skipped chunks", withChunks(11), WaveCheckResult::DataChunkCheck, 0, 0},
+        {"fmt id with any fourth byte", with([](WaveSpec& s) { s.fmtId = "fmtX"; }), WaveCheckResult::Ok, 44, 64},
+        {"any format tag", with([](WaveSpec& s) { s.formatTag = 0xFFFE; }), WaveCheckResult::Ok, 44, 64},
+        {"empty data chunk", with([](WaveSpec&) {}, 0), WaveCheckResult::Ok, 44, 0},
+        {"bytes after the data chunk", with([](WaveSpec& s) { s.trailing = someData(9); }), WaveCheckResult::Ok,
+         44, 64},
+        {"sample rate 0", with([](WaveSpec& s) { s.sampleRate = 0; }), WaveCheckResult::Ok, 44, 64},
+
+        {"not RIFF", with([](WaveSpec& s) { s.riffId = "RIFX"; }), WaveCheckResult::RiffCheck, 0, 0},
+        {"not WAVE", with([](WaveSpec& s) { s.waveId = "AVI "; }), WaveCheckResult::WaveCheck, 0, 0},
+        {"not fmt", with([](WaveSpec& s) { s.fmtId = "fnt "; }), WaveCheckResult::FmtCheck, 0, 0},
+        {"only RIFF", Bytes{'R', 'I', 'F', 'F'}, WaveCheckResult::WaveCheck, 0, 0},
+        {"no data chunk", with([](WaveSpec& s) { s.withDataChunk = false; }), WaveCheckResult::DataChunkCheck, 0, 0},
+        {"data chunk cut short", with([](WaveSpec& s) { s.overrideDataSize = true; s.declaredDataSize = 65; }),
+         WaveCheckResult::DataSize, 0, 0},
+        {"data size wraps 32 bits",
+         with([](WaveSpec& s) { s.overrideDataSize = true; s.declaredDataSize = 0xFFFFFFF0U; }),
+         WaveCheckResult::DataSize, 0, 0},
+        {"data size at the 32-bit limit",
+         with([](WaveSpec& s) { s.overrideDataSize = true; s.declaredDataSize = 0xFFFFFFFFU - 44U; }),
+         WaveCheckResult::DataSize, 0, 0},
+        {"chunk walk wraps 32 bits", wrappedChunkWalk(), WaveCheckResult::DataChunkCheck, 0, 0},
+
+        {"8-bit", with([](WaveSpec& s) { s.bitsPerSample = 8; }), WaveCheckResult::Not16Bit, 0, 0},
+        {"24-bit", with([](WaveSpec& s) { s.bitsPerSample = 24; }), WaveCheckResult::Not16Bit, 0, 0},
+        {"16-bit mono", with([](WaveSpec& s) { s.channels = 1; }), WaveCheckResult::NotStereo, 0, 0},
+        {"8-bit mono", with([](WaveSpec& s) { s.channels = 1; s.bitsPerSample = 8; }), WaveCheckResult::Not16Bit, 0, 0},
+        {"8-bit without data chunk", with([](WaveSpec& s) { s.bitsPerSample = 8; s.withDataChunk = false; }),
+         WaveCheckResult::DataChunkCheck, 0, 0},
+        {"mono and cut short", with([](WaveSpec& s) { s.channels = 1; s.overrideDataSize = true; s.declaredDataSize = 99; }),
+         WaveCheckResult::DataSize, 0, 0},
+    };
+
+    // fmt size 0 puts an empty data chunk at offset 20, so the file ends
+    // at 28 and the bits-per-sample field lies past the end: it reads 0.
+    Bytes shortFmt = buildWave(plain(0));
+    shortFmt.resize(20);
+    for (int i = 16; i < 20; ++i) shortFmt[static_cast<std::size_t>(i)] = 0;
+    const Bytes dataHeader = {'d', 'a', 't', 'a', 0, 0, 0, 0};
+    shortFmt.insert(shortFmt.end(), dataHeader.begin(), dataHeader.end());
+    cases.push_back({"format fields past the end", shortFmt, WaveCheckResult::Not16Bit, 0, 0});
+    return cases;
+}
+
+TEST(CheckWaveHeader, AnswersEachCase) {
+    for (const HeaderCase& c : headerCases()) {
+        SCOPED_TRACE(c.name);
+        // An exact-size copy, so a sanitizer sees any read past the end.
+        const Bytes bytes = c.bytes;
+        WaveData wave;
+        const WaveCheckResult result = checkWaveHeader(imageOf(bytes), wave);
+        ASSERT_EQ(result, c.expected);
+        if (result == WaveCheckResult::Ok) {
+            EXPECT_EQ(wave.samples - bytes.data(), static_cast<std::ptrdiff_t>(c.samplesOffset));
+            EXPECT_EQ(wave.dataSize, c.dataSize);
+            EXPECT_LE(c.samplesOffset + wave.dataSize, bytes.size());
+        }
+    }
+}
+
+TEST(CheckWaveHeader, KeepsTheSampleRate) {
+    for (std::uint32_t rate : {0U, 1U, 8000U, 44100U, 0xFFFFFFFFU}) {
+        WaveSpec spec = plain();
+        spec.sampleRate = rate;
+        const Bytes bytes = buildWave(spec);
+        WaveData wave;
+        ASSERT_EQ(checkWaveHeader(imageOf(bytes), wave), WaveCheckResult::Ok);
+        EXPECT_EQ(wave.sampleRate, rate);
+    }
+}
+
+// A file cut anywhere before its end fails at the first step whose bytes
+// are missing.
+TEST(CheckWaveHeader, RejectsEveryProperPrefix) {
+    const Bytes whole = buildWave(plain(64));
+    ASSERT_EQ(whole.size(), 108U);
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+        SCOPED_TRACE(length);
+        const Bytes prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
+        WaveData wave;
+        const WaveCheckResult expected = length < 4    ? WaveCheckResult::RiffCheck
+                                         : length < 12 ? WaveCheckResult::WaveCheck
+                                         : length < 15 ? WaveCheckResult::FmtCheck
+                                         : length < 40 ? WaveCheckResult::DataChunkCheck
+                                                       : WaveCheckResult::DataSize;
+        EXPECT_EQ(checkWaveHeader(imageOf(prefix), wave), expected);
+    }
+}
+
+// A file of 4 GiB or more reports only the low 32 bits of its size; the
+// data size check then sees less than is there and can only refuse.
+TEST(CheckWaveHeader, SizeBelowTheTrueLengthOnlyRejects) {
+    const Bytes bytes = buildWave(plain(64));
+    FileImage image = imageOf(bytes);
+    WaveData wave;
+    image.size = 107;  // one short of the data chunk's end
+    EXPECT_EQ(checkWaveHeader(image, wave), WaveCheckResult::DataSize);
+    image.size = 108;
+    EXPECT_EQ(checkWaveHeader(image, wave), WaveCheckResult::Ok);
+}
+
+TEST(WaveCheckMessage, GivesTheExactLines) {
+    const std::vector<std::pair<WaveCheckResult, std::string>> table = {
+        {WaveCheckResult::Ok, ""},
+        {WaveCheckResult::OpenFailed, "file open error.\n"},
+        {WaveCheckResult::MappingFailed, "CreateFileMapping error.\n"},
+        {WaveCheckResult::ViewFailed, "MapViewOfFile error.\n"},
+        {WaveCheckResult::RiffCheck, "RIFF check error.\n"},
+        {WaveCheckResult::WaveCheck, "WAVE check error.\n"},
+        {WaveCheckResult::FmtCheck, "fmt check error.\n"},
+        {WaveCheckResult::DataChunkCheck, "data chunk check error.\n"},
+        {WaveCheckResult::DataSize, "data size error.\n"},
+        {WaveCheckResult::Not16Bit, "16bit only.\n"},
+        {WaveCheckResult::NotStereo, "stereo only.\n"},
+    };
+    for (const auto& [result, message] : table) EXPECT_EQ(waveCheckMessage(result), message);
+}
+
+}  // namespace
+}  // namespace tempo

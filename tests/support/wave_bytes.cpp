@@ -1,0 +1,91 @@
+#include "tests/support/wave_bytes.hpp"
+
+#include <fstream>
+
+namespace tempo::testing {
+
+void putLe(Bytes& out, std::uint32_t value, int width) {
+    for (int i = 0; i < width; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+namespace {
+
+void putId(Bytes& out, const std::string& id) {
+    for (std::size_t i = 0; i < 4; ++i) out.push_back(i < id.size() ? static_cast<unsigned char>(id[i]) : 0);
+}
+
+}  // namespace
+
+Bytes buildWave(const WaveSpec& spec) {
+    Bytes out;
+    putId(out, spec.riffId);
+    putLe(out, 0, 4);  // RIFF size: never read; patched below for realism
+    putId(out, spec.waveId);
+    putId(out, spec.fmtId);
+    putLe(out, spec.fmtSize, 4);
+    putLe(out, spec.formatTag, 2);
+    putLe(out, spec.channels, 2);
+    putLe(out, spec.sampleRate, 4);
+    putLe(out, spec.sampleRate * spec.channels * (spec.bitsPerSample / 8U), 4);
+    putLe(out, static_cast<std::uint32_t>(spec.channels * (spec.bitsPerSample / 8U)), 2);
+    putLe(out, spec.bitsPerSample, 2);
+    // The standard fields are 16 bytes; a larger fmt chunk gets zeros, and
+    // the chunk is padded to an even length.
+    for (std::uint32_t i = 16; i < spec.fmtSize + (spec.fmtSize & 1U); ++i) out.push_back(0);
+    for (const Chunk& chunk : spec.chunksBeforeData) {
+        putId(out, chunk.id);
+        putLe(out, chunk.declaredSize, 4);
+        out.insert(out.end(), chunk.body.begin(), chunk.body.end());
+        if (chunk.body.size() % 2 == 1) out.push_back(0);
+    }
+    if (spec.withDataChunk) {
+        putId(out, "data");
+        putLe(out, spec.overrideDataSize ? spec.declaredDataSize : static_cast<std::uint32_t>(spec.data.size()), 4);
+        out.insert(out.end(), spec.data.begin(), spec.data.end());
+    }
+    out.insert(out.end(), spec.trailing.begin(), spec.trailing.end());
+    const auto riffSize = static_cast<std::uint32_t>(out.size() - 8);
+    for (int i = 0; i < 4; ++i) out[4 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(riffSize >> (8 * i));
+    return out;
+}
+
+Bytes stereoSamples(const std::vector<std::int16_t>& left, const std::vector<std::int16_t>& right) {
+    const std::size_t pairs = left.size() > right.size() ? left.size() : right.size();
+    Bytes out;
+    out.reserve(pairs * 4);
+    for (std::size_t i = 0; i < pairs; ++i) {
+        putLe(out, static_cast<std::uint16_t>(i < left.size() ? left[i] : 0), 2);
+        putLe(out, static_cast<std::uint16_t>(i < right.size() ? right[i] : 0), 2);
+    }
+    return out;
+}
+
+Bytes validWave(std::uint32_t frames, std::uint32_t sampleRate) {
+    std::vector<std::int16_t> left(static_cast<std::size_t>(frames) * 512);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        // A click every 43 frames over a low hum.
+        left[i] = static_cast<std::int16_t>((i / 512) % 43 == 0 ? 12000 - static_cast<int>(i % 512) * 20
+                                                                 : static_cast<int>(i % 7) * 30);
+    }
+    WaveSpec spec;
+    spec.sampleRate = sampleRate;
+    spec.data = stereoSamples(left, {});
+    return buildWave(spec);
+}
+
+FileImage imageOf(const Bytes& bytes) {
+    FileImage image;
+    image.bytes = bytes.data();
+    image.length = bytes.size();
+    image.size = static_cast<std::uint32_t>(bytes.size());
+    return image;
+}
+
+bool writeFile(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    return !file.fail();
+}
+
+}  // namespace tempo::testing

@@ -1,0 +1,59 @@
+#pragma once
+
+// Builds WAVE file bytes for tests, well-formed or deliberately broken.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "input/file_image.hpp"
+
+namespace tempo::testing {
+
+using Bytes = std::vector<unsigned char>;
+
+struct Chunk {
+    std::string id;                // four characters
+    std::uint32_t declaredSize;    // what the header claims
+    Bytes body;                    // what is really written (padded if odd)
+};
+
+struct WaveSpec {
+    std::string riffId = "RIFF";
+    std::string waveId = "WAVE";
+    std::string fmtId = "fmt ";
+    std::uint32_t fmtSize = 16;
+    std::uint16_t formatTag = 1;
+    std::uint16_t channels = 2;
+    std::uint32_t sampleRate = 44100;
+    std::uint16_t bitsPerSample = 16;
+    std::vector<Chunk> chunksBeforeData;
+    bool withDataChunk = true;
+    Bytes data;
+    bool overrideDataSize = false;
+    std::uint32_t declaredDataSize = 0;
+    Bytes trailing;
+};
+
+void putLe(Bytes& out, std::uint32_t value, int width);
+
+// RIFF header, fmt chunk of `fmtSize` bytes (the 16 standard bytes, then
+// zeros), the extra chunks, the data chunk, then `trailing`.
+Bytes buildWave(const WaveSpec& spec);
+
+// Interleaves left and right 16-bit samples; the shorter channel is padded
+// with zeros.
+Bytes stereoSamples(const std::vector<std::int16_t>& left, const std::vector<std::int16_t>& right);
+
+// A plain valid file with `frames` frames of a repeating pattern.
+Bytes validWave(std::uint32_t frames, std::uint32_t sampleRate = 44100);
+
+// A file image over bytes held by the caller: size and length both equal
+// to bytes.size().
+FileImage imageOf(const Bytes& bytes);
+
+// Writes bytes to a file; false on failure.
+bool writeFile(const std::filesystem::path& path, const Bytes& bytes);
+
+}  // namespace tempo::testing
