@@ -71,6 +71,10 @@ int main(int argc, char* argv[]) {
         }
     }
 
+    // The same clip under a name with spaces and letters from three scripts.
+    fs::copy_file(dir / "ten-chunks-odd.wav", dir / fs::u8path(u8"tempo – música テンポ.wav"),
+                  fs::copy_options::overwrite_existing);
+
     std::error_code ignored;
     fs::create_directory(dir / "a-directory.wav", ignored);
 #ifndef _WIN32

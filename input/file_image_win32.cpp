@@ -1,0 +1,50 @@
+// The file image on Windows: the file is opened for reading with others
+// allowed to read but not to write it, mapped read-only as a whole, and its
+// size taken from the open handle.
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include "input/file_image.hpp"
+
+namespace tempo {
+
+WaveCheckResult openFileImage(const PathChar* path, FileImage& image) {
+    image = FileImage{};
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return WaveCheckResult::OpenFailed;
+    image.fileHandle = reinterpret_cast<std::uintptr_t>(file);
+
+    // An empty file cannot be mapped: this fails for it.
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping == nullptr) return WaveCheckResult::MappingFailed;
+    image.mappingHandle = reinterpret_cast<std::uintptr_t>(mapping);
+
+    const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    if (view == nullptr) return WaveCheckResult::ViewFailed;
+    image.bytes = static_cast<const unsigned char*>(view);
+
+    // If the size cannot be learnt it stays 0, and with it the readable
+    // length: nothing of the file is read then.
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileInformationByHandle(file, &information)) {
+        image.size = information.nFileSizeLow;
+        image.length = static_cast<std::uint64_t>(information.nFileSizeHigh) << 32U | information.nFileSizeLow;
+    }
+    return WaveCheckResult::Ok;
+}
+
+void closeFileImage(FileImage& image) {
+    if (image.bytes != nullptr && image.mappingHandle != 0) UnmapViewOfFile(image.bytes);
+    if (image.mappingHandle != 0) CloseHandle(reinterpret_cast<HANDLE>(image.mappingHandle));
+    if (image.fileHandle != 0) CloseHandle(reinterpret_cast<HANDLE>(image.fileHandle));
+    image = FileImage{};
+}
+
+void prepareStandardOutput() {
+    // Nothing to do: a failed write already shows as an error on the stream.
+}
+
+}  // namespace tempo
