@@ -19,15 +19,17 @@ namespace {
 // asks about tempos up to 121 BPM, so the top end needs no test.
 bool presentTempo(int bpm) { return bpm >= kMinBpm; }
 
+double entry(const TempoSpectrum& spectrum, int index) { return spectrum[static_cast<std::size_t>(index)]; }
+
 }  // namespace
 
 int findStrongestPeak(const TempoSpectrum& spectrum) {
     int peak = kNoPeak;
     double rise = 0.0;
     for (int i = 1; i < kTempoCount; ++i) {
-        const double d = spectrum[i] - spectrum[i - 1];
+        const double d = entry(spectrum, i) - entry(spectrum, i - 1);
         if (rise > 0 && d <= 0) {
-            if (peak == kNoPeak || spectrum[i - 1] > spectrum[peak]) peak = i - 1;
+            if (peak == kNoPeak || entry(spectrum, i - 1) > entry(spectrum, peak)) peak = i - 1;
         }
         rise = d;
     }
@@ -43,17 +45,17 @@ void applyHalfTempoCheck(const TempoSpectrum& spectrum, int& tempoIndex) {
     for (int j = 0; j < 3; ++j) {
         const int bpm = half - 1 + j;
         if (presentTempo(bpm)) {
-            const double m = spectrum[bpm - kMinBpm];
+            const double m = entry(spectrum, bpm - kMinBpm);
             q[j] = m * m;
         }
     }
     const double s = std::sqrt((q[0] + q[1]) + q[2]);
-    if (!(s > spectrum[tempoIndex] * kHalfTempoRatio)) return;
+    if (!(s > entry(spectrum, tempoIndex) * kHalfTempoRatio)) return;
 
     double best = 0.0;
     for (int bpm = half - 1; bpm <= half + 1; ++bpm) {
-        if (presentTempo(bpm) && spectrum[bpm - kMinBpm] > best) {
-            best = spectrum[bpm - kMinBpm];
+        if (presentTempo(bpm) && entry(spectrum, bpm - kMinBpm) > best) {
+            best = entry(spectrum, bpm - kMinBpm);
             tempoIndex = bpm - kMinBpm;
         }
     }

@@ -38,20 +38,22 @@ TempoSpectrum computeTempoSpectrum(const OnsetSignal& onset, std::uint32_t sampl
     const double frameRate = static_cast<double>(sampleRate) * kInverseFrameLength;
     const bool zeroTermsVanish = sampleRate > 0;
 
-    std::array<double, kTempoCount> omega{};
-    for (int t = 0; t < kTempoCount; ++t) {
-        omega[t] = static_cast<double>(kMinBpm + t) / 60.0 * kTwoPi;
+    constexpr std::size_t kTempos = kTempoCount;
+    std::array<double, kTempos> omega{};
+    for (std::size_t t = 0; t < kTempos; ++t) {
+        const double bpm = static_cast<double>(static_cast<std::size_t>(kMinBpm) + t);
+        omega[t] = bpm / 60.0 * kTwoPi;
     }
 
-    std::array<double, kTempoCount> sumCos{};
-    std::array<double, kTempoCount> sumSin{};
+    std::array<double, kTempos> sumCos{};
+    std::array<double, kTempos> sumSin{};
     for (std::size_t k = 0; k < onset.size(); ++k) {
         const double on = onset[k];
         if (zeroTermsVanish && on == 0.0) continue;
         const double kd = static_cast<double>(k);
         const double w = 0.5 - std::cos(kd * kTwoPi / n) * 0.5;
         if (zeroTermsVanish && w == 0.0) continue;
-        for (int t = 0; t < kTempoCount; ++t) {
+        for (std::size_t t = 0; t < kTempos; ++t) {
             const double theta = kd * omega[t] / frameRate;
             sumCos[t] = std::cos(theta) * on * w + sumCos[t];
             sumSin[t] = std::sin(theta) * on * w + sumSin[t];
@@ -59,7 +61,7 @@ TempoSpectrum computeTempoSpectrum(const OnsetSignal& onset, std::uint32_t sampl
     }
 
     TempoSpectrum spectrum{};
-    for (int t = 0; t < kTempoCount; ++t) {
+    for (std::size_t t = 0; t < kTempos; ++t) {
         const double a = sumCos[t] / n;
         const double b = sumSin[t] / n;
         spectrum[t] = std::sqrt(b * b + a * a);

@@ -1,6 +1,9 @@
 // Writes the end-to-end test inputs into the directory given as argument:
 // one file for each way a header can be refused, and the edge cases of an
 // accepted one. The expected outputs live beside the test definitions.
+//
+//   make_cases DIRECTORY          the ordinary cases (also the fuzz seeds)
+//   make_cases --huge DIRECTORY   two sparse files near and past 4 GiB
 
 #include <cstdio>
 #include <filesystem>
@@ -27,15 +30,50 @@ Bytes wave(void (*edit)(WaveSpec&)) {
     return tempo::testing::buildWave(spec);
 }
 
+// Sparse files: only the header is written, the rest is a hole that reads
+// as zeros and takes no disk space.
+int makeHugeCases(const fs::path& dir) {
+    // 4 GiB + 100 bytes: the size the header check sees is 100, so a data
+    // chunk declared at its start can only be refused.
+    WaveSpec past;
+    past.overrideDataSize = true;
+    past.declaredDataSize = 1000;
+    // Just under 4 GiB with a data chunk that really is that long: 2097130
+    // frames of silence, every page of which the envelope reads.
+    WaveSpec under;
+    under.overrideDataSize = true;
+    under.declaredDataSize = 2048U * 2097130U;
+    const struct {
+        const char* name;
+        Bytes header;
+        std::uintmax_t size;
+    } files[] = {
+        {"past-4gib.wav", tempo::testing::buildWave(past), (std::uintmax_t{1} << 32U) + 100U},
+        {"under-4gib.wav", tempo::testing::buildWave(under), 44U + std::uintmax_t{2048U} * 2097130U},
+    };
+    for (const auto& file : files) {
+        std::error_code error;
+        if (!tempo::testing::writeFile(dir / file.name, file.header)) return 1;
+        fs::resize_file(dir / file.name, file.size, error);
+        if (error) {
+            std::fprintf(stderr, "make_cases: cannot extend %s: %s\n", file.name, error.message().c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc != 2) {
-        std::fputs("usage: make_cases DIRECTORY\n", stderr);
+    const bool huge = argc == 3 && std::string(argv[1]) == "--huge";
+    if (argc != 2 && !huge) {
+        std::fputs("usage: make_cases [--huge] DIRECTORY\n", stderr);
         return 2;
     }
-    const fs::path dir = fs::u8path(argv[1]);
+    const fs::path dir = fs::u8path(argv[argc - 1]);
     fs::create_directories(dir);
+    if (huge) return makeHugeCases(dir);
 
     const std::vector<std::pair<std::string, Bytes>> files = {
         {"empty.wav", {}},
@@ -49,6 +87,18 @@ int main(int argc, char* argv[]) {
          })},
         {"truncated.wav", wave([](WaveSpec& s) { s.overrideDataSize = true; s.declaredDataSize = 1000000; })},
         {"data-size-wraps.wav", wave([](WaveSpec& s) { s.overrideDataSize = true; s.declaredDataSize = 0xFFFFFFF0U; })},
+        // 36 + 8 + 0xFFFFFFEC wraps to 24 in 32 bits, where the sample rate
+        // field spells "data": only a wrapped walk would accept it.
+        {"chunk-walk-wraps.wav", [] {
+             WaveSpec spec;
+             spec.sampleRate = 0x61746164;
+             spec.chunksBeforeData.push_back({"JUNK", 0xFFFFFFECU, {0, 0, 0, 0}});
+             spec.data = Bytes(64, 0x22);
+             Bytes bytes = tempo::testing::buildWave(spec);
+             bytes[28] = 16;
+             bytes[29] = bytes[30] = bytes[31] = 0;
+             return bytes;
+         }()},
         {"8bit.wav", wave([](WaveSpec& s) { s.bitsPerSample = 8; })},
         {"24bit.wav", wave([](WaveSpec& s) { s.bitsPerSample = 24; })},
         {"mono.wav", wave([](WaveSpec& s) { s.channels = 1; })},

@@ -20,7 +20,13 @@ if(EXPECT_NEWLINE)
   endif()
 endif()
 
-set(command ${EMULATOR} ${TEMPO} ${ARGS})
+# With TEMPO_E2E_VALGRIND set in the environment every run goes through
+# memcheck; any error it reports fails the case.
+set(memcheck "")
+if(DEFINED ENV{TEMPO_E2E_VALGRIND})
+  set(memcheck valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite)
+endif()
+set(command ${memcheck} ${EMULATOR} ${TEMPO} ${ARGS})
 if(DEFINED OUTPUT_FILE)
   execute_process(COMMAND ${command}
     OUTPUT_FILE "${OUTPUT_FILE}" ERROR_VARIABLE err RESULT_VARIABLE status TIMEOUT 120)

@@ -1,0 +1,50 @@
+// Fuzzes the whole analysis on an in-memory file image of exactly the
+// input's size: header check, envelope, onset signal, spectrum and pick.
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "fuzz/fuzz_check.hpp"
+#include "input/wave_header.hpp"
+#include "tempo/envelope.hpp"
+#include "tempo/tempo_pick.hpp"
+#include "tempo/tempo_spectrum.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::unique_ptr<unsigned char[]> copy(new unsigned char[size]);
+    if (size != 0) std::memcpy(copy.get(), data, size);
+
+    tempo::FileImage image;
+    image.bytes = copy.get();
+    image.length = size;
+    image.size = static_cast<std::uint32_t>(size);
+
+    tempo::WaveData wave;
+    if (tempo::checkWaveHeader(image, wave) != tempo::WaveCheckResult::Ok) return 0;
+
+    const std::uint64_t offset = static_cast<std::uint64_t>(wave.samples - copy.get());
+    FUZZ_CHECK(offset + wave.dataSize <= size);
+
+    const tempo::VolumeEnvelope volume = tempo::computeVolumeEnvelope(wave);
+    // The frames read are whole frames inside the data chunk.
+    FUZZ_CHECK(volume.size() == tempo::frameCount(wave.dataSize));
+    FUZZ_CHECK(static_cast<std::uint64_t>(volume.size()) * 2048 <= wave.dataSize);
+    for (double v : volume) FUZZ_CHECK(v >= 0.0 && v <= 32768.0);
+
+    const tempo::OnsetSignal onset = tempo::computeOnsetSignal(volume);
+    FUZZ_CHECK(onset.size() == volume.size());
+    for (double o : onset) FUZZ_CHECK(o >= 0.0 && !std::signbit(o));
+
+    const tempo::TempoSpectrum spectrum = tempo::computeTempoSpectrum(onset, wave.sampleRate);
+    if (!onset.empty() && wave.sampleRate > 0) {
+        for (double m : spectrum) FUZZ_CHECK(m >= 0.0);
+    }
+
+    int tempoIndex = tempo::findStrongestPeak(spectrum);
+    FUZZ_CHECK(tempoIndex == tempo::kNoPeak || (tempoIndex >= 1 && tempoIndex <= 179));
+    tempo::applyHalfTempoCheck(spectrum, tempoIndex);
+    FUZZ_CHECK(tempoIndex >= -1 && tempoIndex <= 179);
+    return 0;
+}

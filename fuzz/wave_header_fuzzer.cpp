@@ -1,0 +1,32 @@
+// Fuzzes the header check on an image of exactly the input's size, so that
+// AddressSanitizer sees any read past the end of the "file".
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "fuzz/fuzz_check.hpp"
+#include "input/wave_header.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::unique_ptr<unsigned char[]> copy(new unsigned char[size]);
+    if (size != 0) std::memcpy(copy.get(), data, size);
+
+    tempo::FileImage image;
+    image.bytes = copy.get();
+    image.length = size;
+    image.size = static_cast<std::uint32_t>(size);
+
+    tempo::WaveData wave;
+    const tempo::WaveCheckResult result = tempo::checkWaveHeader(image, wave);
+    FUZZ_CHECK(result != tempo::WaveCheckResult::OpenFailed && result != tempo::WaveCheckResult::MappingFailed &&
+               result != tempo::WaveCheckResult::ViewFailed);
+    if (result == tempo::WaveCheckResult::Ok) {
+        const std::uint64_t offset = static_cast<std::uint64_t>(wave.samples - copy.get());
+        FUZZ_CHECK(wave.samples >= copy.get());
+        FUZZ_CHECK(offset + wave.dataSize <= size);
+        FUZZ_CHECK(offset >= 8);
+        FUZZ_CHECK(std::memcmp(wave.samples - 8, "data", 4) == 0);
+    }
+    return 0;
+}
