@@ -21,4 +21,12 @@ inline std::uint32_t readLittleEndian(const unsigned char* bytes, std::uint64_t 
     return value;
 }
 
+// The signed 16-bit little-endian sample at `bytes`, for the sample loop,
+// whose bounds are proven once for a whole frame instead of per byte: the
+// caller guarantees both bytes lie inside the data chunk.
+inline std::int32_t sampleAt(const unsigned char* bytes) {
+    const std::uint32_t raw = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8U;
+    return static_cast<std::int32_t>(raw) - static_cast<std::int32_t>((raw & 0x8000U) << 1U);
+}
+
 }  // namespace tempo

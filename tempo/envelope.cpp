@@ -1,8 +1,11 @@
 // Volume envelope and onset signal.
 //
 // Each frame's level is the root of the mean of its left samples' squares.
-// The squares are integers and every partial sum stays below 2^53, so the
-// sum is exact whatever its order; only the final scaling and root round.
+// The squares are integers and every partial sum stays below 2^53 (at most
+// 512 * 32768^2 = 2^39), so a double sum in any order is exact and equals
+// the 64-bit integer sum, which is what is computed: it needs no rounding
+// and no chain of dependent double additions. Only the final scaling and
+// root round.
 // The onset signal keeps only the rises of that level, since a beat shows
 // as a sudden increase in loudness, not as a decay.
 
@@ -15,7 +18,7 @@
 namespace tempo {
 namespace {
 
-constexpr std::uint64_t kBytesPerPair = 4;
+constexpr std::uint32_t kBytesPerPair = 4;
 constexpr double kInverseFrameLength = 0.001953125;  // 1/512, exactly
 
 }  // namespace
@@ -23,20 +26,15 @@ constexpr double kInverseFrameLength = 0.001953125;  // 1/512, exactly
 VolumeEnvelope computeVolumeEnvelope(const WaveData& wave) {
     const std::uint32_t frames = frameCount(wave.dataSize);
     VolumeEnvelope volume(frames);
-    double x[kFrameLength];
-    for (std::uint32_t f = 0; f < frames; ++f) {
-        const std::uint64_t frameStart = static_cast<std::uint64_t>(f) * kFrameLength * kBytesPerPair;
+    // Whole frames end at or before dataSize, inside the data chunk.
+    const unsigned char* frame = wave.samples;
+    for (std::uint32_t f = 0; f < frames; ++f, frame += kFrameLength * kBytesPerPair) {
+        std::int64_t e = 0;
         for (std::uint32_t i = 0; i < kFrameLength; ++i) {
-            const std::uint32_t raw =
-                readLittleEndian(wave.samples, wave.dataSize, frameStart + i * kBytesPerPair, 2);
-            const auto sample = static_cast<std::int32_t>(raw) - ((raw & 0x8000U) != 0 ? 0x10000 : 0);
-            x[i] = static_cast<double>(sample);
+            const std::int32_t x = sampleAt(frame + i * kBytesPerPair);
+            e += x * x;
         }
-        double e = 0.0;
-        for (std::uint32_t i = 0; i < kFrameLength; ++i) {
-            e = e + x[i] * x[i];
-        }
-        volume[f] = std::sqrt(e * kInverseFrameLength);
+        volume[f] = std::sqrt(static_cast<double>(e) * kInverseFrameLength);
     }
     return volume;
 }

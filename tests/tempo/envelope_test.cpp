@@ -68,6 +68,42 @@ TEST(ComputeVolumeEnvelope, IgnoresATrailingPartialFrame) {
     }
 }
 
+// The envelope exactly as its formula reads: each frame gathered into
+// doubles and its squares summed in index order.
+VolumeEnvelope literalEnvelope(const Bytes& data) {
+    VolumeEnvelope volume(data.size() / 2048);
+    for (std::size_t f = 0; f < volume.size(); ++f) {
+        double x[512];
+        for (std::size_t i = 0; i < 512; ++i) {
+            const std::size_t at = 4 * (512 * f + i);
+            x[i] = static_cast<double>(static_cast<std::int16_t>(data[at] | data[at + 1] << 8));
+        }
+        double e = 0.0;
+        for (std::size_t i = 0; i < 512; ++i) e = e + x[i] * x[i];
+        volume[f] = std::sqrt(e * 0.001953125);
+    }
+    return volume;
+}
+
+TEST(ComputeVolumeEnvelope, MatchesTheLiteralFormulaBitForBit) {
+    std::uint32_t state = 7;
+    const auto next = [&state] { return state = state * 1664525U + 1013904223U; };
+    Bytes data(2048 * 300);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const std::size_t frame = i / 2048;
+        // Full-scale extremes, silence, small values and random bytes.
+        data[i] = frame % 5 == 0   ? (i % 4 == 1 ? 0x80 : 0x00)
+                  : frame % 5 == 1 ? 0
+                  : frame % 5 == 2 ? static_cast<unsigned char>(next() >> 31U)
+                                   : static_cast<unsigned char>(next() >> 24U);
+    }
+    const VolumeEnvelope expected = literalEnvelope(data);
+    const VolumeEnvelope actual = envelopeOf(data);
+    ASSERT_EQ(actual.size(), expected.size());
+    EXPECT_EQ(std::memcmp(actual.data(), expected.data(), actual.size() * sizeof(double)), 0);
+    EXPECT_EQ(actual[0], 32768.0);
+}
+
 TEST(FrameCount, DividesBy2048RoundingDown) {
     EXPECT_EQ(frameCount(0), 0U);
     EXPECT_EQ(frameCount(2047), 0U);

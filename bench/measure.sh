@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Compares a whole run of the release binary with the unavoidable work
+# (bench/unavoidable_work.cpp) on generated clips, in one run so the ratio
+# is fair on a noisy machine: runs alternate, and medians are compared.
+#
+#   bench/measure.sh [BUILD_DIR] [RUNS]     (BUILD_DIR from the bench preset)
+set -euo pipefail
+build=${1:-build/bench}
+runs=${2:-11}
+tempo=$build/tempo
+floor=$build/bench/unavoidable_work
+beatgen=$build/beatgen
+clips=$(mktemp -d)
+trap 'rm -rf "$clips"' EXIT
+
+# name bpm rate seconds: the 4- and 20-minute clips and the end-to-end ones.
+while read -r name bpm rate seconds; do
+  "$beatgen" "$bpm" "$rate" "$seconds" "$clips/$name.wav"
+done <<'LIST'
+4min-128bpm-44100hz 128 44100 240
+20min-128bpm-44100hz 128 44100 1200
+e2e-80bpm-44100hz 80 44100 30
+e2e-100bpm-22050hz 100 22050 30
+e2e-140bpm-48000hz 140 48000 20
+e2e-175bpm-32000hz 175 32000 20
+LIST
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+wall_ms() {
+  local start end
+  start=$(date +%s%N); "$@" > /dev/null; end=$(date +%s%N)
+  echo $(( (end - start) / 1000 ))
+}
+
+printf '| clip | output | contributing frames | tempo (ms) | unavoidable work (ms) | ratio | tempo peak RSS (KiB) | unavoidable peak RSS (KiB) |\n'
+printf '|---|---|---|---|---|---|---|---|\n'
+for file in "$clips"/*.wav; do
+  # Warm the page cache, then alternate the two programs.
+  "$tempo" "$file" > /dev/null; "$floor" "$file" > /dev/null
+  ours=(); theirs=()
+  for ((i = 0; i < runs; i++)); do
+    ours+=("$(wall_ms "$tempo" "$file")")
+    theirs+=("$(wall_ms "$floor" "$file")")
+  done
+  ours_ms=$(printf '%s\n' "${ours[@]}" | median)
+  floor_ms=$(printf '%s\n' "${theirs[@]}" | median)
+  rss_ours=$(/usr/bin/time -f %M "$tempo" "$file" 2>&1 >/dev/null | tail -n 1)
+  rss_floor=$(/usr/bin/time -f %M "$floor" "$file" 2>&1 >/dev/null | tail -n 1)
+  contributing=$("$floor" "$file" | awk '{print $1 " of " $3}')
+  awk -v name="$(basename "$file" .wav)" -v out="$("$tempo" "$file")" -v c="$contributing" \
+      -v ours="$ours_ms" -v floor="$floor_ms" -v r1="$rss_ours" -v r2="$rss_floor" \
+      'BEGIN { printf "| %s | %s | %s | %.1f | %.1f | %.3f | %s | %s |\n", name, out, c, ours / 1000, floor / 1000, ours / floor, r1, r2 }' 
+done
