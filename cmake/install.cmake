@@ -1,0 +1,80 @@
+# Installation and packages: the tool with its man page and README, and
+# the core library with its headers and a CMake package, so another project
+# can find_package(tempo CONFIG) and link tempo::core.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+configure_file(${PROJECT_SOURCE_DIR}/docs/tempo.1.in ${PROJECT_BINARY_DIR}/tempo.1 @ONLY)
+
+# Debian installs man pages and changelogs compressed; elsewhere they go as
+# they are.
+find_program(TEMPO_GZIP gzip)
+set(TEMPO_MAN_PAGE ${PROJECT_BINARY_DIR}/tempo.1)
+set(TEMPO_CHANGELOG ${PROJECT_SOURCE_DIR}/docs/changelog)
+if(TEMPO_GZIP AND NOT WIN32)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/tempo.1.gz ${PROJECT_BINARY_DIR}/changelog.gz
+    COMMAND ${TEMPO_GZIP} -9nc ${PROJECT_BINARY_DIR}/tempo.1 > ${PROJECT_BINARY_DIR}/tempo.1.gz
+    COMMAND ${TEMPO_GZIP} -9nc ${PROJECT_SOURCE_DIR}/docs/changelog > ${PROJECT_BINARY_DIR}/changelog.gz
+    DEPENDS ${PROJECT_BINARY_DIR}/tempo.1 ${PROJECT_SOURCE_DIR}/docs/changelog)
+  add_custom_target(compressed_docs ALL DEPENDS ${PROJECT_BINARY_DIR}/tempo.1.gz ${PROJECT_BINARY_DIR}/changelog.gz)
+  set(TEMPO_MAN_PAGE ${PROJECT_BINARY_DIR}/tempo.1.gz)
+  set(TEMPO_CHANGELOG ${PROJECT_BINARY_DIR}/changelog.gz)
+endif()
+
+install(TARGETS tempo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+install(FILES ${TEMPO_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+install(FILES README.md docs/copyright ${TEMPO_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tempo
+  COMPONENT runtime)
+install(FILES docs/copyright ${TEMPO_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libtempo-dev
+  COMPONENT development)
+
+set_target_properties(tempo_core PROPERTIES EXPORT_NAME core OUTPUT_NAME tempo)
+install(TARGETS tempo_core EXPORT tempoTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(FILES
+    input/file_image.hpp input/wave_check_result.hpp input/wave_header.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/input COMPONENT development)
+install(FILES
+    tempo/envelope.hpp tempo/tempo_spectrum.hpp tempo/tempo_pick.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/tempo COMPONENT development)
+
+set(TEMPO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tempo)
+install(EXPORT tempoTargets NAMESPACE tempo:: DESTINATION ${TEMPO_CMAKE_DIR} COMPONENT development)
+configure_package_config_file(cmake/tempoConfig.cmake.in ${PROJECT_BINARY_DIR}/tempoConfig.cmake
+  INSTALL_DESTINATION ${TEMPO_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/tempoConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/tempoConfig.cmake ${PROJECT_BINARY_DIR}/tempoConfigVersion.cmake
+  DESTINATION ${TEMPO_CMAKE_DIR} COMPONENT development)
+
+# Packages: tempo_<version>_<arch>.deb (the tool), libtempo-dev (library,
+# headers, CMake package) and one .tar.gz with everything.
+set(CPACK_PACKAGE_NAME tempo)
+set(CPACK_PACKAGE_VENDOR "tempo developers")
+set(CPACK_PACKAGE_CONTACT "tempo developers <maintainers@users.noreply.c-seed-ca7fce1a.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "estimate the tempo of a 16-bit stereo WAVE file")
+set(CPACK_PACKAGE_DESCRIPTION "tempo reads an uncompressed 16-bit stereo WAVE file and prints its
+tempo as one line, bpm:N. It is exact and reproducible, never writes to
+standard error, and refuses malformed files with a fixed message, so
+scripts can run it over whole music libraries.")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_GENERATOR DEB TGZ)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+set(CPACK_COMPONENTS_ALL runtime development)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME tempo)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libtempo-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+# CPack puts the package summary above each component's description.
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "This package holds the static library and headers of tempo's
+analysis: the WAVE header check, the volume envelope, the tempo spectrum
+and the peak pick, with a CMake package: find_package(tempo CONFIG) and
+link tempo::core.")
+include(CPack)

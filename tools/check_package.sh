@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the packages and checks them as a user would: the .deb unpacked
+# into a scratch root runs on a generated clip, lintian (when present) has
+# nothing to say, and a separate project built against the installed
+# library prints the same line as the tool.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+cmake --workflow --preset package
+build=build/release
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+deb=$build/tempo_${version}_$(dpkg --print-architecture).deb
+dev=$build/libtempo-dev_${version}_$(dpkg --print-architecture).deb
+
+"$build/beatgen" 140 44100 30 "$scratch/clip.wav"
+expected=$("$build/tempo" "$scratch/clip.wav")
+[ "$expected" = "bpm:140" ] || { echo "release binary printed '$expected'" >&2; exit 1; }
+
+dpkg -x "$deb" "$scratch/root"
+packaged=$("$scratch/root/usr/bin/tempo" "$scratch/clip.wav")
+[ "$packaged" = "$expected" ] || { echo "packaged tempo printed '$packaged'" >&2; exit 1; }
+test -f "$scratch/root/usr/share/man/man1/tempo.1.gz"
+echo "packaged binary: $packaged"
+
+if command -v lintian > /dev/null; then
+  lintian --fail-on error,warning "$deb" "$dev"
+  echo "lintian: no findings"
+fi
+
+cmake --install "$build" --prefix "$scratch/prefix"
+cmake -S tests/consumer -B "$scratch/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$scratch/prefix"
+cmake --build "$scratch/consumer"
+consumed=$("$scratch/consumer/consumer" "$scratch/clip.wav")
+[ "$consumed" = "$expected" ] || { echo "consumer printed '$consumed'" >&2; exit 1; }
+echo "consumer project: $consumed"
