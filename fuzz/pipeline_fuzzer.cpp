@@ -4,27 +4,21 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
-#include "fuzz/fuzz_check.hpp"
+#include "fuzz/fuzz_support.hpp"
 #include "input/wave_header.hpp"
 #include "tempo/envelope.hpp"
 #include "tempo/tempo_pick.hpp"
 #include "tempo/tempo_spectrum.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::unique_ptr<unsigned char[]> copy(new unsigned char[size]);
-    if (size != 0) std::memcpy(copy.get(), data, size);
-
-    tempo::FileImage image;
-    image.bytes = copy.get();
-    image.length = size;
-    image.size = static_cast<std::uint32_t>(size);
+    const ExactImage copy = exactImage(data, size);
+    const tempo::FileImage& image = copy.image;
 
     tempo::WaveData wave;
     if (tempo::checkWaveHeader(image, wave) != tempo::WaveCheckResult::Ok) return 0;
 
-    const std::uint64_t offset = static_cast<std::uint64_t>(wave.samples - copy.get());
+    const std::uint64_t offset = static_cast<std::uint64_t>(wave.samples - copy.bytes.get());
     FUZZ_CHECK(offset + wave.dataSize <= size);
 
     const tempo::VolumeEnvelope volume = tempo::computeVolumeEnvelope(wave);

@@ -3,27 +3,21 @@
 
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
-#include "fuzz/fuzz_check.hpp"
+#include "fuzz/fuzz_support.hpp"
 #include "input/wave_header.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::unique_ptr<unsigned char[]> copy(new unsigned char[size]);
-    if (size != 0) std::memcpy(copy.get(), data, size);
-
-    tempo::FileImage image;
-    image.bytes = copy.get();
-    image.length = size;
-    image.size = static_cast<std::uint32_t>(size);
+    const ExactImage copy = exactImage(data, size);
+    const tempo::FileImage& image = copy.image;
 
     tempo::WaveData wave;
     const tempo::WaveCheckResult result = tempo::checkWaveHeader(image, wave);
     FUZZ_CHECK(result != tempo::WaveCheckResult::OpenFailed && result != tempo::WaveCheckResult::MappingFailed &&
                result != tempo::WaveCheckResult::ViewFailed);
     if (result == tempo::WaveCheckResult::Ok) {
-        const std::uint64_t offset = static_cast<std::uint64_t>(wave.samples - copy.get());
-        FUZZ_CHECK(wave.samples >= copy.get());
+        const std::uint64_t offset = static_cast<std::uint64_t>(wave.samples - copy.bytes.get());
+        FUZZ_CHECK(wave.samples >= copy.bytes.get());
         FUZZ_CHECK(offset + wave.dataSize <= size);
         FUZZ_CHECK(offset >= 8);
         FUZZ_CHECK(std::memcmp(wave.samples - 8, "data", 4) == 0);

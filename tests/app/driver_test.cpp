@@ -40,9 +40,9 @@ TEST(RunTempo, PrintsOneLineAndTheStatus) {
     const fs::path clip = dir.path() / "clip.wav";
     ASSERT_TRUE(testing::writeFile(clip, testing::validWave(400)));
     const fs::path mono = dir.path() / "mono.wav";
-    testing::WaveSpec spec;
-    spec.channels = 1;
-    ASSERT_TRUE(testing::writeFile(mono, testing::buildWave(spec)));
+    testing::WaveLayout layout;
+    layout.channels = 1;
+    ASSERT_TRUE(testing::writeFile(mono, testing::buildWave(layout)));
     const fs::path tiny = dir.path() / "tiny.wav";
     ASSERT_TRUE(testing::writeFile(tiny, testing::validWave(1)));
     const fs::path::string_type program = fs::path("tempo").native();

@@ -19,15 +19,15 @@
 
 namespace fs = std::filesystem;
 using tempo::testing::Bytes;
-using tempo::testing::WaveSpec;
+using tempo::testing::WaveLayout;
 
 namespace {
 
-Bytes wave(void (*edit)(WaveSpec&)) {
-    WaveSpec spec;
-    spec.data = Bytes(4096 + 100, 0x11);
-    edit(spec);
-    return tempo::testing::buildWave(spec);
+Bytes wave(void (*edit)(WaveLayout&)) {
+    WaveLayout layout;
+    layout.data = Bytes(4096 + 100, 0x11);
+    edit(layout);
+    return tempo::testing::buildWave(layout);
 }
 
 // Sparse files: only the header is written, the rest is a hole that reads
@@ -35,12 +35,12 @@ Bytes wave(void (*edit)(WaveSpec&)) {
 int makeHugeCases(const fs::path& dir) {
     // 4 GiB + 100 bytes: the size the header check sees is 100, so a data
     // chunk declared at its start can only be refused.
-    WaveSpec past;
+    WaveLayout past;
     past.overrideDataSize = true;
     past.declaredDataSize = 1000;
     // Just under 4 GiB with a data chunk that really is that long: 2097130
     // frames of silence, every page of which the envelope reads.
-    WaveSpec under;
+    WaveLayout under;
     under.overrideDataSize = true;
     under.declaredDataSize = 2048U * 2097130U;
     const struct {
@@ -78,35 +78,35 @@ int main(int argc, char* argv[]) {
     const std::vector<std::pair<std::string, Bytes>> files = {
         {"empty.wav", {}},
         {"riff-only.wav", {'R', 'I', 'F', 'F'}},
-        {"not-riff.wav", wave([](WaveSpec& s) { s.riffId = "RIFX"; })},
-        {"not-wave.wav", wave([](WaveSpec& s) { s.waveId = "AVI "; })},
-        {"not-fmt.wav", wave([](WaveSpec& s) { s.fmtId = "LIST"; })},
-        {"no-data.wav", wave([](WaveSpec& s) { s.withDataChunk = false; })},
-        {"eleven-chunks.wav", wave([](WaveSpec& s) {
+        {"not-riff.wav", wave([](WaveLayout& s) { s.riffId = "RIFX"; })},
+        {"not-wave.wav", wave([](WaveLayout& s) { s.waveId = "AVI "; })},
+        {"not-fmt.wav", wave([](WaveLayout& s) { s.fmtId = "LIST"; })},
+        {"no-data.wav", wave([](WaveLayout& s) { s.withDataChunk = false; })},
+        {"eleven-chunks.wav", wave([](WaveLayout& s) {
              for (int i = 0; i < 11; ++i) s.chunksBeforeData.push_back({"JUNK", 2, {1, 2}});
          })},
-        {"truncated.wav", wave([](WaveSpec& s) { s.overrideDataSize = true; s.declaredDataSize = 1000000; })},
-        {"data-size-wraps.wav", wave([](WaveSpec& s) { s.overrideDataSize = true; s.declaredDataSize = 0xFFFFFFF0U; })},
+        {"truncated.wav", wave([](WaveLayout& s) { s.overrideDataSize = true; s.declaredDataSize = 1000000; })},
+        {"data-size-wraps.wav", wave([](WaveLayout& s) { s.overrideDataSize = true; s.declaredDataSize = 0xFFFFFFF0U; })},
         // 36 + 8 + 0xFFFFFFEC wraps to 24 in 32 bits, where the sample rate
         // field spells "data": only a wrapped walk would accept it.
         {"chunk-walk-wraps.wav", [] {
-             WaveSpec spec;
-             spec.sampleRate = 0x61746164;
-             spec.chunksBeforeData.push_back({"JUNK", 0xFFFFFFECU, {0, 0, 0, 0}});
-             spec.data = Bytes(64, 0x22);
-             Bytes bytes = tempo::testing::buildWave(spec);
+             WaveLayout layout;
+             layout.sampleRate = 0x61746164;
+             layout.chunksBeforeData.push_back({"JUNK", 0xFFFFFFECU, {0, 0, 0, 0}});
+             layout.data = Bytes(64, 0x22);
+             Bytes bytes = tempo::testing::buildWave(layout);
              bytes[28] = 16;
              bytes[29] = bytes[30] = bytes[31] = 0;
              return bytes;
          }()},
-        {"8bit.wav", wave([](WaveSpec& s) { s.bitsPerSample = 8; })},
-        {"24bit.wav", wave([](WaveSpec& s) { s.bitsPerSample = 24; })},
-        {"mono.wav", wave([](WaveSpec& s) { s.channels = 1; })},
-        {"8bit-mono.wav", wave([](WaveSpec& s) { s.channels = 1; s.bitsPerSample = 8; })},
-        {"short-data.wav", wave([](WaveSpec& s) { s.data.resize(4095); })},
+        {"8bit.wav", wave([](WaveLayout& s) { s.bitsPerSample = 8; })},
+        {"24bit.wav", wave([](WaveLayout& s) { s.bitsPerSample = 24; })},
+        {"mono.wav", wave([](WaveLayout& s) { s.channels = 1; })},
+        {"8bit-mono.wav", wave([](WaveLayout& s) { s.channels = 1; s.bitsPerSample = 8; })},
+        {"short-data.wav", wave([](WaveLayout& s) { s.data.resize(4095); })},
         {"rate-zero.wav", tempo::testing::validWave(200, 0)},
-        {"silent.wav", wave([](WaveSpec& s) { s.data.assign(2048 * 100, 0); })},
-        {"ten-chunks-odd.wav", wave([](WaveSpec& s) {
+        {"silent.wav", wave([](WaveLayout& s) { s.data.assign(2048 * 100, 0); })},
+        {"ten-chunks-odd.wav", wave([](WaveLayout& s) {
              s.fmtSize = 18;
              for (int i = 0; i < 10; ++i) s.chunksBeforeData.push_back({"odd ", 7, Bytes(7, 9)});
              s.data = tempo::testing::validWave(400);

@@ -12,7 +12,7 @@ namespace {
 
 using testing::Bytes;
 using testing::Chunk;
-using testing::WaveSpec;
+using testing::WaveLayout;
 using testing::buildWave;
 using testing::imageOf;
 
@@ -32,21 +32,21 @@ struct HeaderCase {
     std::uint32_t dataSize;       // checked when expected is Ok
 };
 
-WaveSpec plain(std::size_t dataBytes = 64) {
-    WaveSpec spec;
-    spec.data = someData(dataBytes);
-    return spec;
+WaveLayout plain(std::size_t dataBytes = 64) {
+    WaveLayout layout;
+    layout.data = someData(dataBytes);
+    return layout;
 }
 
 template <typename Edit>
 Bytes with(Edit edit, std::size_t dataBytes = 64) {
-    WaveSpec spec = plain(dataBytes);
-    edit(spec);
-    return buildWave(spec);
+    WaveLayout layout = plain(dataBytes);
+    edit(layout);
+    return buildWave(layout);
 }
 
 Bytes withChunks(std::size_t count) {
-    return with([count](WaveSpec& s) {
+    return with([count](WaveLayout& s) {
         for (std::size_t i = 0; i < count; ++i) s.chunksBeforeData.push_back(junk("JUNK", 4));
     });
 }
@@ -55,11 +55,11 @@ Bytes withChunks(std::size_t count) {
 // rate is 16: only a chunk walk whose offset wrapped at 32 bits back to
 // offset 24 could find a data chunk there.
 Bytes wrappedChunkWalk() {
-    WaveSpec spec = plain();
-    spec.sampleRate = 0x61746164;  // "data"
+    WaveLayout layout = plain();
+    layout.sampleRate = 0x61746164;  // "data"
     // The skipped chunk starts at 36; 36 + 8 + size wraps to 24 in 32 bits.
-    spec.chunksBeforeData.push_back(Chunk{"JUNK", 0xFFFFFFFFU - 44U + 25U, Bytes(4, 0)});
-    Bytes bytes = buildWave(spec);
+    layout.chunksBeforeData.push_back(Chunk{"JUNK", 0xFFFFFFFFU - 44U + 25U, Bytes(4, 0)});
+    Bytes bytes = buildWave(layout);
     for (int i = 0; i < 4; ++i) bytes[28 + static_cast<std::size_t>(i)] = i == 0 ? 16 : 0;
     return bytes;
 }
@@ -67,44 +67,44 @@ Bytes wrappedChunkWalk() {
 std::vector<HeaderCase> headerCases() {
     std::vector<HeaderCase> cases = {
         {"canonical", buildWave(plain()), WaveCheckResult::Ok, 44, 64},
-        {"fmt size 17 is padded", with([](WaveSpec& s) { s.fmtSize = 17; }), WaveCheckResult::Ok, 46, 64},
-        {"fmt size 18", with([](WaveSpec& s) { s.fmtSize = 18; }), WaveCheckResult::Ok, 46, 64},
-        {"fmt size 40", with([](WaveSpec& s) { s.fmtSize = 40; }), WaveCheckResult::Ok, 68, 64},
-        {"one LIST chunk", with([](WaveSpec& s) { s.chunksBeforeData.push_back(junk("LIST", 26)); }),
+        {"fmt size 17 is padded", with([](WaveLayout& s) { s.fmtSize = 17; }), WaveCheckResult::Ok, 46, 64},
+        {"fmt size 18", with([](WaveLayout& s) { s.fmtSize = 18; }), WaveCheckResult::Ok, 46, 64},
+        {"fmt size 40", with([](WaveLayout& s) { s.fmtSize = 40; }), WaveCheckResult::Ok, 68, 64},
+        {"one LIST chunk", with([](WaveLayout& s) { s.chunksBeforeData.push_back(junk("LIST", 26)); }),
          WaveCheckResult::Ok, 44 + 34, 64},
-        {"odd chunk of 7 is padded", with([](WaveSpec& s) { s.chunksBeforeData.push_back(junk("odd ", 7)); }),
+        {"odd chunk of 7 is padded", with([](WaveLayout& s) { s.chunksBeforeData.push_back(junk("odd ", 7)); }),
          WaveCheckResult::Ok, 44 + 16, 64},
         {"10 skipped chunks", withChunks(10), WaveCheckResult::Ok, 44 + 10 * 12, 64},
         {"11 skipped chunks", withChunks(11), WaveCheckResult::DataChunkCheck, 0, 0},
-        {"fmt id with any fourth byte", with([](WaveSpec& s) { s.fmtId = "fmtX"; }), WaveCheckResult::Ok, 44, 64},
-        {"any format tag", with([](WaveSpec& s) { s.formatTag = 0xFFFE; }), WaveCheckResult::Ok, 44, 64},
-        {"empty data chunk", with([](WaveSpec&) {}, 0), WaveCheckResult::Ok, 44, 0},
-        {"bytes after the data chunk", with([](WaveSpec& s) { s.trailing = someData(9); }), WaveCheckResult::Ok,
+        {"fmt id with any fourth byte", with([](WaveLayout& s) { s.fmtId = "fmtX"; }), WaveCheckResult::Ok, 44, 64},
+        {"any format tag", with([](WaveLayout& s) { s.formatTag = 0xFFFE; }), WaveCheckResult::Ok, 44, 64},
+        {"empty data chunk", with([](WaveLayout&) {}, 0), WaveCheckResult::Ok, 44, 0},
+        {"bytes after the data chunk", with([](WaveLayout& s) { s.trailing = someData(9); }), WaveCheckResult::Ok,
          44, 64},
-        {"sample rate 0", with([](WaveSpec& s) { s.sampleRate = 0; }), WaveCheckResult::Ok, 44, 64},
+        {"sample rate 0", with([](WaveLayout& s) { s.sampleRate = 0; }), WaveCheckResult::Ok, 44, 64},
 
-        {"not RIFF", with([](WaveSpec& s) { s.riffId = "RIFX"; }), WaveCheckResult::RiffCheck, 0, 0},
-        {"not WAVE", with([](WaveSpec& s) { s.waveId = "AVI "; }), WaveCheckResult::WaveCheck, 0, 0},
-        {"not fmt", with([](WaveSpec& s) { s.fmtId = "fnt "; }), WaveCheckResult::FmtCheck, 0, 0},
+        {"not RIFF", with([](WaveLayout& s) { s.riffId = "RIFX"; }), WaveCheckResult::RiffCheck, 0, 0},
+        {"not WAVE", with([](WaveLayout& s) { s.waveId = "AVI "; }), WaveCheckResult::WaveCheck, 0, 0},
+        {"not fmt", with([](WaveLayout& s) { s.fmtId = "fnt "; }), WaveCheckResult::FmtCheck, 0, 0},
         {"only RIFF", Bytes{'R', 'I', 'F', 'F'}, WaveCheckResult::WaveCheck, 0, 0},
-        {"no data chunk", with([](WaveSpec& s) { s.withDataChunk = false; }), WaveCheckResult::DataChunkCheck, 0, 0},
-        {"data chunk cut short", with([](WaveSpec& s) { s.overrideDataSize = true; s.declaredDataSize = 65; }),
+        {"no data chunk", with([](WaveLayout& s) { s.withDataChunk = false; }), WaveCheckResult::DataChunkCheck, 0, 0},
+        {"data chunk cut short", with([](WaveLayout& s) { s.overrideDataSize = true; s.declaredDataSize = 65; }),
          WaveCheckResult::DataSize, 0, 0},
         {"data size wraps 32 bits",
-         with([](WaveSpec& s) { s.overrideDataSize = true; s.declaredDataSize = 0xFFFFFFF0U; }),
+         with([](WaveLayout& s) { s.overrideDataSize = true; s.declaredDataSize = 0xFFFFFFF0U; }),
          WaveCheckResult::DataSize, 0, 0},
         {"data size at the 32-bit limit",
-         with([](WaveSpec& s) { s.overrideDataSize = true; s.declaredDataSize = 0xFFFFFFFFU - 44U; }),
+         with([](WaveLayout& s) { s.overrideDataSize = true; s.declaredDataSize = 0xFFFFFFFFU - 44U; }),
          WaveCheckResult::DataSize, 0, 0},
         {"chunk walk wraps 32 bits", wrappedChunkWalk(), WaveCheckResult::DataChunkCheck, 0, 0},
 
-        {"8-bit", with([](WaveSpec& s) { s.bitsPerSample = 8; }), WaveCheckResult::Not16Bit, 0, 0},
-        {"24-bit", with([](WaveSpec& s) { s.bitsPerSample = 24; }), WaveCheckResult::Not16Bit, 0, 0},
-        {"16-bit mono", with([](WaveSpec& s) { s.channels = 1; }), WaveCheckResult::NotStereo, 0, 0},
-        {"8-bit mono", with([](WaveSpec& s) { s.channels = 1; s.bitsPerSample = 8; }), WaveCheckResult::Not16Bit, 0, 0},
-        {"8-bit without data chunk", with([](WaveSpec& s) { s.bitsPerSample = 8; s.withDataChunk = false; }),
+        {"8-bit", with([](WaveLayout& s) { s.bitsPerSample = 8; }), WaveCheckResult::Not16Bit, 0, 0},
+        {"24-bit", with([](WaveLayout& s) { s.bitsPerSample = 24; }), WaveCheckResult::Not16Bit, 0, 0},
+        {"16-bit mono", with([](WaveLayout& s) { s.channels = 1; }), WaveCheckResult::NotStereo, 0, 0},
+        {"8-bit mono", with([](WaveLayout& s) { s.channels = 1; s.bitsPerSample = 8; }), WaveCheckResult::Not16Bit, 0, 0},
+        {"8-bit without data chunk", with([](WaveLayout& s) { s.bitsPerSample = 8; s.withDataChunk = false; }),
          WaveCheckResult::DataChunkCheck, 0, 0},
-        {"mono and cut short", with([](WaveSpec& s) { s.channels = 1; s.overrideDataSize = true; s.declaredDataSize = 99; }),
+        {"mono and cut short", with([](WaveLayout& s) { s.channels = 1; s.overrideDataSize = true; s.declaredDataSize = 99; }),
          WaveCheckResult::DataSize, 0, 0},
     };
 
@@ -137,9 +137,9 @@ TEST(CheckWaveHeader, AnswersEachCase) {
 
 TEST(CheckWaveHeader, KeepsTheSampleRate) {
     for (std::uint32_t rate : {0U, 1U, 8000U, 44100U, 0xFFFFFFFFU}) {
-        WaveSpec spec = plain();
-        spec.sampleRate = rate;
-        const Bytes bytes = buildWave(spec);
+        WaveLayout layout = plain();
+        layout.sampleRate = rate;
+        const Bytes bytes = buildWave(layout);
         WaveData wave;
         ASSERT_EQ(checkWaveHeader(imageOf(bytes), wave), WaveCheckResult::Ok);
         EXPECT_EQ(wave.sampleRate, rate);

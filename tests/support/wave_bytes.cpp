@@ -16,34 +16,34 @@ void putId(Bytes& out, const std::string& id) {
 
 }  // namespace
 
-Bytes buildWave(const WaveSpec& spec) {
+Bytes buildWave(const WaveLayout& layout) {
     Bytes out;
-    putId(out, spec.riffId);
+    putId(out, layout.riffId);
     putLe(out, 0, 4);  // RIFF size: never read; patched below for realism
-    putId(out, spec.waveId);
-    putId(out, spec.fmtId);
-    putLe(out, spec.fmtSize, 4);
-    putLe(out, spec.formatTag, 2);
-    putLe(out, spec.channels, 2);
-    putLe(out, spec.sampleRate, 4);
-    putLe(out, spec.sampleRate * spec.channels * (spec.bitsPerSample / 8U), 4);
-    putLe(out, static_cast<std::uint32_t>(spec.channels * (spec.bitsPerSample / 8U)), 2);
-    putLe(out, spec.bitsPerSample, 2);
+    putId(out, layout.waveId);
+    putId(out, layout.fmtId);
+    putLe(out, layout.fmtSize, 4);
+    putLe(out, layout.formatTag, 2);
+    putLe(out, layout.channels, 2);
+    putLe(out, layout.sampleRate, 4);
+    putLe(out, layout.sampleRate * layout.channels * (layout.bitsPerSample / 8U), 4);
+    putLe(out, static_cast<std::uint32_t>(layout.channels * (layout.bitsPerSample / 8U)), 2);
+    putLe(out, layout.bitsPerSample, 2);
     // The standard fields are 16 bytes; a larger fmt chunk gets zeros, and
     // the chunk is padded to an even length.
-    for (std::uint32_t i = 16; i < spec.fmtSize + (spec.fmtSize & 1U); ++i) out.push_back(0);
-    for (const Chunk& chunk : spec.chunksBeforeData) {
+    for (std::uint32_t i = 16; i < layout.fmtSize + (layout.fmtSize & 1U); ++i) out.push_back(0);
+    for (const Chunk& chunk : layout.chunksBeforeData) {
         putId(out, chunk.id);
         putLe(out, chunk.declaredSize, 4);
         out.insert(out.end(), chunk.body.begin(), chunk.body.end());
         if (chunk.body.size() % 2 == 1) out.push_back(0);
     }
-    if (spec.withDataChunk) {
+    if (layout.withDataChunk) {
         putId(out, "data");
-        putLe(out, spec.overrideDataSize ? spec.declaredDataSize : static_cast<std::uint32_t>(spec.data.size()), 4);
-        out.insert(out.end(), spec.data.begin(), spec.data.end());
+        putLe(out, layout.overrideDataSize ? layout.declaredDataSize : static_cast<std::uint32_t>(layout.data.size()), 4);
+        out.insert(out.end(), layout.data.begin(), layout.data.end());
     }
-    out.insert(out.end(), spec.trailing.begin(), spec.trailing.end());
+    out.insert(out.end(), layout.trailing.begin(), layout.trailing.end());
     const auto riffSize = static_cast<std::uint32_t>(out.size() - 8);
     for (int i = 0; i < 4; ++i) out[4 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(riffSize >> (8 * i));
     return out;
@@ -67,10 +67,10 @@ Bytes validWave(std::uint32_t frames, std::uint32_t sampleRate) {
         left[i] = static_cast<std::int16_t>((i / 512) % 43 == 0 ? 12000 - static_cast<int>(i % 512) * 20
                                                                  : static_cast<int>(i % 7) * 30);
     }
-    WaveSpec spec;
-    spec.sampleRate = sampleRate;
-    spec.data = stereoSamples(left, {});
-    return buildWave(spec);
+    WaveLayout layout;
+    layout.sampleRate = sampleRate;
+    layout.data = stereoSamples(left, {});
+    return buildWave(layout);
 }
 
 FileImage imageOf(const Bytes& bytes) {

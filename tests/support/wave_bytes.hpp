@@ -19,7 +19,7 @@ struct Chunk {
     Bytes body;                    // what is really written (padded if odd)
 };
 
-struct WaveSpec {
+struct WaveLayout {
     std::string riffId = "RIFF";
     std::string waveId = "WAVE";
     std::string fmtId = "fmt ";
@@ -40,7 +40,7 @@ void putLe(Bytes& out, std::uint32_t value, int width);
 
 // RIFF header, fmt chunk of `fmtSize` bytes (the 16 standard bytes, then
 // zeros), the extra chunks, the data chunk, then `trailing`.
-Bytes buildWave(const WaveSpec& spec);
+Bytes buildWave(const WaveLayout& layout);
 
 // Interleaves left and right 16-bit samples; the shorter channel is padded
 // with zeros.

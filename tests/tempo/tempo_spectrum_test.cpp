@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/wave_bytes.hpp"
+
 namespace tempo {
 namespace {
 
@@ -60,6 +62,15 @@ OnsetSignal randomOnsets(std::size_t n, std::uint64_t seed, double zeroShare, st
     return on;
 }
 
+// The onset signal of a generated clip, as the tool computes it.
+OnsetSignal clipOnsets() {
+    const testing::Bytes file = testing::validWave(600);
+    WaveData wave;
+    wave.samples = file.data() + 44;
+    wave.dataSize = static_cast<std::uint32_t>(file.size() - 44);
+    return computeOnsetSignal(computeVolumeEnvelope(wave));
+}
+
 TEST(ComputeTempoSpectrum, MatchesTheLiteralFormulaBitForBit) {
     std::vector<OnsetSignal> signals = {
         {}, {7.0}, {7.0, 0.0}, {0.0, 7.0}, {1.5, 2.5},
@@ -69,6 +80,7 @@ TEST(ComputeTempoSpectrum, MatchesTheLiteralFormulaBitForBit) {
         randomOnsets(2000, 3, 0.9, 21),
         randomOnsets(4097, 4, 0.7, 0),
         randomOnsets(777, 5, 0.99, 0),
+        clipOnsets(),
     };
     for (std::uint32_t rate : {0U, 1U, 8000U, 44100U, 48000U, 0xFFFFFFFFU}) {
         for (const OnsetSignal& on : signals) {
