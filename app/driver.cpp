@@ -33,8 +33,7 @@ int runTempo(int argc, const PathChar* const argv[], std::FILE* out) {
         return failWith(out, waveCheckMessage(result));
     }
 
-    const VolumeEnvelope volume = computeVolumeEnvelope(wave);
-    const OnsetSignal onset = computeOnsetSignal(volume);
+    const OnsetSignal onset = computeOnsetSignal(computeVolumeEnvelope(wave));
     const TempoSpectrum spectrum = computeTempoSpectrum(onset, wave.sampleRate);
     int tempoIndex = findStrongestPeak(spectrum);
     applyHalfTempoCheck(spectrum, tempoIndex);

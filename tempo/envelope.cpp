@@ -12,6 +12,7 @@
 #include "tempo/envelope.hpp"
 
 #include <cmath>
+#include <utility>
 
 #include "input/little_endian.hpp"
 
@@ -40,11 +41,15 @@ VolumeEnvelope computeVolumeEnvelope(const WaveData& wave) {
 }
 
 OnsetSignal computeOnsetSignal(const VolumeEnvelope& volume) {
-    OnsetSignal onset(volume.size());
-    if (volume.empty()) return onset;
-    onset[0] = volume[0];
-    for (std::size_t k = 1; k < volume.size(); ++k) {
-        const double d = volume[k] - volume[k - 1];
+    return computeOnsetSignal(VolumeEnvelope(volume));
+}
+
+OnsetSignal computeOnsetSignal(VolumeEnvelope&& volume) {
+    // Backwards, so that vol[k - 1] is still in place when on[k] is formed;
+    // on[0] = vol[0] is already there.
+    OnsetSignal onset = std::move(volume);
+    for (std::size_t k = onset.size(); k-- > 1;) {
+        const double d = onset[k] - onset[k - 1];
         onset[k] = d > 0 ? d : 0.0;
     }
     return onset;

@@ -128,6 +128,7 @@ TEST(ComputeOnsetSignal, KeepsOnlyRises) {
         SCOPED_TRACE(c.name);
         const OnsetSignal onset = computeOnsetSignal(c.volume);
         ASSERT_EQ(onset.size(), c.expected.size());
+        EXPECT_EQ(computeOnsetSignal(VolumeEnvelope(c.volume)), onset);  // in place, same values
         for (std::size_t k = 0; k < onset.size(); ++k) {
             EXPECT_EQ(onset[k], c.expected[k]) << "k " << k;
             EXPECT_FALSE(std::signbit(onset[k])) << "k " << k;  // falls give +0.0, never -0.0
