@@ -5,17 +5,18 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 configure_file(${PROJECT_SOURCE_DIR}/docs/tempo.1.in ${PROJECT_BINARY_DIR}/tempo.1 @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/docs/changelog.in ${PROJECT_BINARY_DIR}/changelog @ONLY)
 
 # Debian installs man pages and changelogs compressed; elsewhere they go as
 # they are.
 find_program(TEMPO_GZIP gzip)
 set(TEMPO_MAN_PAGE ${PROJECT_BINARY_DIR}/tempo.1)
-set(TEMPO_CHANGELOG ${PROJECT_SOURCE_DIR}/docs/changelog)
+set(TEMPO_CHANGELOG ${PROJECT_BINARY_DIR}/changelog)
 if(TEMPO_GZIP AND NOT WIN32)
   add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/tempo.1.gz ${PROJECT_BINARY_DIR}/changelog.gz
     COMMAND ${TEMPO_GZIP} -9nc ${PROJECT_BINARY_DIR}/tempo.1 > ${PROJECT_BINARY_DIR}/tempo.1.gz
-    COMMAND ${TEMPO_GZIP} -9nc ${PROJECT_SOURCE_DIR}/docs/changelog > ${PROJECT_BINARY_DIR}/changelog.gz
-    DEPENDS ${PROJECT_BINARY_DIR}/tempo.1 ${PROJECT_SOURCE_DIR}/docs/changelog)
+    COMMAND ${TEMPO_GZIP} -9nc ${PROJECT_BINARY_DIR}/changelog > ${PROJECT_BINARY_DIR}/changelog.gz
+    DEPENDS ${PROJECT_BINARY_DIR}/tempo.1 ${PROJECT_BINARY_DIR}/changelog)
   add_custom_target(compressed_docs ALL DEPENDS ${PROJECT_BINARY_DIR}/tempo.1.gz ${PROJECT_BINARY_DIR}/changelog.gz)
   set(TEMPO_MAN_PAGE ${PROJECT_BINARY_DIR}/tempo.1.gz)
   set(TEMPO_CHANGELOG ${PROJECT_BINARY_DIR}/changelog.gz)

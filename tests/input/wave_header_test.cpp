@@ -174,6 +174,12 @@ TEST(CheckWaveHeader, SizeBelowTheTrueLengthOnlyRejects) {
     EXPECT_EQ(checkWaveHeader(image, wave), WaveCheckResult::DataSize);
     image.size = 108;
     EXPECT_EQ(checkWaveHeader(image, wave), WaveCheckResult::Ok);
+    // A size that claims more than the image holds must not let the data
+    // chunk reach past the readable bytes.
+    const Bytes shortImage(bytes.begin(), bytes.end() - 1);
+    image = imageOf(shortImage);
+    image.size = 4096;
+    EXPECT_EQ(checkWaveHeader(image, wave), WaveCheckResult::DataSize);
 }
 
 TEST(WaveCheckMessage, GivesTheExactLines) {
