@@ -97,6 +97,11 @@ int main(int argc, char* argv[]) {
     const auto rate = static_cast<std::uint32_t>(rateArg);
     const double rateD = static_cast<double>(rate);
     const auto frames = static_cast<std::size_t>(seconds * rateD);
+    // The data chunk's size field has 32 bits, 4 bytes per stereo pair.
+    if (frames > (0xFFFFFFFFU - 36U) / 4U) {
+        std::fputs("beatgen: clip too long for a WAVE file (4 GiB at most)\n", stderr);
+        return 2;
+    }
 
     std::vector<double> drums(frames, 0.0);
     std::vector<double> hats(frames, 0.0);
