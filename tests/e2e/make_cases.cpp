@@ -109,8 +109,7 @@ int main(int argc, char* argv[]) {
         {"ten-chunks-odd.wav", wave([](WaveLayout& s) {
              s.fmtSize = 18;
              for (int i = 0; i < 10; ++i) s.chunksBeforeData.push_back({"odd ", 7, Bytes(7, 9)});
-             s.data = tempo::testing::validWave(400);
-             s.data.erase(s.data.begin(), s.data.begin() + 44);
+             s.data = tempo::testing::clickTrack(400);
              s.trailing = Bytes(2047, 0x7F);
          })},
     };

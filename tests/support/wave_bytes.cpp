@@ -60,16 +60,19 @@ Bytes stereoSamples(const std::vector<std::int16_t>& left, const std::vector<std
     return out;
 }
 
-Bytes validWave(std::uint32_t frames, std::uint32_t sampleRate) {
+Bytes clickTrack(std::uint32_t frames) {
     std::vector<std::int16_t> left(static_cast<std::size_t>(frames) * 512);
     for (std::size_t i = 0; i < left.size(); ++i) {
-        // A click every 43 frames over a low hum.
         left[i] = static_cast<std::int16_t>((i / 512) % 43 == 0 ? 12000 - static_cast<int>(i % 512) * 20
                                                                  : static_cast<int>(i % 7) * 30);
     }
+    return stereoSamples(left, {});
+}
+
+Bytes validWave(std::uint32_t frames, std::uint32_t sampleRate) {
     WaveLayout layout;
     layout.sampleRate = sampleRate;
-    layout.data = stereoSamples(left, {});
+    layout.data = clickTrack(frames);
     return buildWave(layout);
 }
 

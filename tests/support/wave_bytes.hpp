@@ -46,7 +46,11 @@ Bytes buildWave(const WaveLayout& layout);
 // with zeros.
 Bytes stereoSamples(const std::vector<std::int16_t>& left, const std::vector<std::int16_t>& right);
 
-// A plain valid file with `frames` frames of a repeating pattern.
+// The sample bytes of `frames` frames: a click every 43 frames (about
+// 120 BPM at 44.1 kHz) over a low hum, in the left channel only.
+Bytes clickTrack(std::uint32_t frames);
+
+// A plain valid file holding clickTrack(frames).
 Bytes validWave(std::uint32_t frames, std::uint32_t sampleRate = 44100);
 
 // A file image over bytes held by the caller: size and length both equal

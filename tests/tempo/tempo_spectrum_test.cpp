@@ -64,10 +64,10 @@ OnsetSignal randomOnsets(std::size_t n, std::uint64_t seed, double zeroShare, st
 
 // The onset signal of a generated clip, as the tool computes it.
 OnsetSignal clipOnsets() {
-    const testing::Bytes file = testing::validWave(600);
+    const testing::Bytes samples = testing::clickTrack(600);
     WaveData wave;
-    wave.samples = file.data() + 44;
-    wave.dataSize = static_cast<std::uint32_t>(file.size() - 44);
+    wave.samples = samples.data();
+    wave.dataSize = static_cast<std::uint32_t>(samples.size());
     return computeOnsetSignal(computeVolumeEnvelope(wave));
 }
 
