@@ -1,9 +1,7 @@
 #include "app/driver.hpp"
 
 #include "input/wave_header.hpp"
-#include "tempo/envelope.hpp"
-#include "tempo/tempo_pick.hpp"
-#include "tempo/tempo_spectrum.hpp"
+#include "tempo/estimate.hpp"
 
 namespace tempo {
 namespace {
@@ -28,18 +26,15 @@ int runTempo(int argc, const PathChar* const argv[], std::FILE* out) {
     WaveCheckResult result = openFileImage(argv[1], image);
     WaveData wave;
     if (result == WaveCheckResult::Ok) result = checkWaveHeader(image, wave);
-    if (result != WaveCheckResult::Ok) {
-        closeFileImage(image);
-        return failWith(out, waveCheckMessage(result));
-    }
-
-    const OnsetSignal onset = computeOnsetSignal(computeVolumeEnvelope(wave));
-    const TempoSpectrum spectrum = computeTempoSpectrum(onset, wave.sampleRate);
-    int tempoIndex = findStrongestPeak(spectrum);
-    applyHalfTempoCheck(spectrum, tempoIndex);
+    TempoEstimate estimate;
+    if (result == WaveCheckResult::Ok) estimate = estimateTempo(image, wave);
+    // A file cut short by another process while it was read: its data
+    // chunk no longer fits in it, whatever was computed from the zeros.
+    if (fileImageLostBytes(image)) result = WaveCheckResult::DataSize;
     closeFileImage(image);
+    if (result != WaveCheckResult::Ok) return failWith(out, waveCheckMessage(result));
 
-    return finish(out, std::fprintf(out, "bpm:%d", tempoIndex + kMinBpm), kExitResult);
+    return finish(out, std::fprintf(out, "bpm:%d", printedBpm(estimate)), kExitResult);
 }
 
 }  // namespace tempo

@@ -36,7 +36,7 @@ install(FILES
     input/file_image.hpp input/wave_check_result.hpp input/wave_header.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/input COMPONENT development)
 install(FILES
-    tempo/envelope.hpp tempo/tempo_spectrum.hpp tempo/tempo_pick.hpp
+    tempo/envelope.hpp tempo/tempo_spectrum.hpp tempo/tempo_pick.hpp tempo/estimate.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/tempo COMPONENT development)
 
 set(TEMPO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tempo)

@@ -30,6 +30,10 @@ struct FileImage {
     // Platform handles, opaque here; zero in an image made from memory.
     std::uintptr_t fileHandle = 0;
     std::uintptr_t mappingHandle = 0;
+    // Which guard watches the mapping for bytes that vanish (0: none).
+    std::uintptr_t guardHandle = 0;
+    // Bytes before this offset have been handed back to the system.
+    std::uint64_t released = 0;
 };
 
 // Opens and maps the file read-only. Yields Ok and fills `image`, or
@@ -37,6 +41,19 @@ struct FileImage {
 // MappingFailed (an empty file, or no mapping could be made) or ViewFailed.
 // If the size cannot be learnt it counts as 0, so nothing of the file is read.
 WaveCheckResult openFileImage(const PathChar* path, FileImage& image);
+
+// Tells the system that the bytes before `end` will not be read again:
+// their pages leave the process's memory (they stay in the system's file
+// cache), so the memory of a run does not grow with the file. Reading them
+// again still works and sees the same bytes. Only whole pages go; nothing
+// happens for an image made from memory.
+void releaseFileImageBefore(FileImage& image, std::uint64_t end);
+
+// True when bytes of the image vanished while it was mapped, because
+// another process truncated the file: instead of ending the process, the
+// lost pages read as zeros, and whatever was computed from the image must
+// be discarded. Always false where the platform keeps writers out.
+bool fileImageLostBytes(const FileImage& image);
 
 // Releases what openFileImage acquired; harmless on an image made from
 // memory or already closed. The tool itself leaves this to process exit.

@@ -1,4 +1,12 @@
 // The file image on POSIX systems: open, fstat and a read-only mmap.
+//
+// Nothing stops another process from truncating a file while it is mapped
+// here, and touching a page past the new end raises SIGBUS. A handler
+// watches every image that is open (there may be several, on several
+// threads): a fault inside one of them maps a page of zeros over the
+// faulting page and marks that image, so the reading finishes on zeros and
+// the caller asks fileImageLostBytes afterwards. A fault anywhere else
+// keeps the signal's previous action.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -6,9 +14,78 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+
 #include "input/file_image.hpp"
 
 namespace tempo {
+namespace {
+
+// Images that may be open at once under the guard; tempo-scan opens at
+// most one per job.
+constexpr std::size_t kGuardSlots = 1024;
+
+struct GuardSlot {
+    // 0 while the slot is free; the range is [begin, end).
+    std::atomic<std::uintptr_t> begin{0};
+    std::atomic<std::uintptr_t> end{0};
+    std::atomic<bool> lostBytes{false};
+};
+
+GuardSlot guardSlots[kGuardSlots];
+struct sigaction previousBusAction {};
+std::uintptr_t pageSize = 4096;
+std::once_flag guardInstalled;
+
+void onBusError(int, siginfo_t* info, void*) {
+    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    for (GuardSlot& slot : guardSlots) {
+        const std::uintptr_t begin = slot.begin.load(std::memory_order_acquire);
+        if (begin == 0 || address < begin || address >= slot.end.load(std::memory_order_acquire)) continue;
+        void* page = reinterpret_cast<void*>(address & ~(pageSize - 1U));
+        if (::mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+            slot.lostBytes.store(true, std::memory_order_release);
+            return;
+        }
+        break;
+    }
+    // Not a fault of ours: the instruction runs again under the old action,
+    // and a signal sent by another process is raised again under it.
+    ::sigaction(SIGBUS, &previousBusAction, nullptr);
+    if (info->si_code <= 0) ::raise(SIGBUS);
+}
+
+void installGuard() {
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (page > 0) pageSize = static_cast<std::uintptr_t>(page);
+    struct sigaction action {};
+    action.sa_sigaction = onBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &previousBusAction);
+}
+
+// A slot for [begin, begin + length), or 0 when all are taken (the image
+// then goes unguarded).
+std::uintptr_t guardRange(const void* begin, std::uint64_t length) {
+    std::call_once(guardInstalled, installGuard);
+    const auto first = reinterpret_cast<std::uintptr_t>(begin);
+    for (std::size_t i = 0; i < kGuardSlots; ++i) {
+        GuardSlot& slot = guardSlots[i];
+        std::uintptr_t expected = 0;
+        // 1 reserves the slot; with end 0 it matches no address yet.
+        if (!slot.begin.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) continue;
+        slot.lostBytes.store(false, std::memory_order_relaxed);
+        slot.end.store(first + static_cast<std::uintptr_t>(length), std::memory_order_release);
+        slot.begin.store(first, std::memory_order_release);
+        return i + 1;
+    }
+    return 0;
+}
+
+}  // namespace
 
 WaveCheckResult openFileImage(const PathChar* path, FileImage& image) {
     image = FileImage{};
@@ -37,10 +114,40 @@ WaveCheckResult openFileImage(const PathChar* path, FileImage& image) {
     image.length = fileSize;
     image.size = static_cast<std::uint32_t>(fileSize);
     image.mappingHandle = 1;
+    image.guardHandle = guardRange(view, fileSize);
     return WaveCheckResult::Ok;
 }
 
+void releaseFileImageBefore(FileImage& image, std::uint64_t end) {
+    if (image.mappingHandle == 0 || image.bytes == nullptr) return;
+    if (end > image.length) end = image.length;
+    const std::uint64_t page = pageSize;
+    // Whole pages only: the page that holds `end` may still be read.
+    const std::uint64_t from = image.released / page * page;
+    const std::uint64_t to = end / page * page;
+    if (to <= from) return;
+    void* start = const_cast<unsigned char*>(image.bytes) + from;
+#ifdef MADV_DONTNEED
+    // A private read-only file mapping: the pages come back from the file
+    // if they are read again.
+    ::madvise(start, static_cast<std::size_t>(to - from), MADV_DONTNEED);
+#else
+    ::posix_madvise(start, static_cast<std::size_t>(to - from), POSIX_MADV_DONTNEED);
+#endif
+    image.released = to;
+}
+
+bool fileImageLostBytes(const FileImage& image) {
+    if (image.guardHandle == 0) return false;
+    return guardSlots[image.guardHandle - 1U].lostBytes.load(std::memory_order_acquire);
+}
+
 void closeFileImage(FileImage& image) {
+    if (image.guardHandle != 0) {
+        GuardSlot& slot = guardSlots[image.guardHandle - 1U];
+        slot.begin.store(0, std::memory_order_release);
+        slot.end.store(0, std::memory_order_release);
+    }
     if (image.mappingHandle != 0 && image.bytes != nullptr) {
         ::munmap(const_cast<unsigned char*>(image.bytes), static_cast<std::size_t>(image.length));
     }

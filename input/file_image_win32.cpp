@@ -36,6 +36,22 @@ WaveCheckResult openFileImage(const PathChar* path, FileImage& image) {
     return WaveCheckResult::Ok;
 }
 
+void releaseFileImageBefore(FileImage& image, std::uint64_t end) {
+    if (image.mappingHandle == 0 || image.bytes == nullptr) return;
+    if (end > image.length) end = image.length;
+    if (end <= image.released) return;
+    // Unlocking pages that were never locked fails, but takes them out of
+    // the working set all the same; they stay in the file cache.
+    VirtualUnlock(const_cast<unsigned char*>(image.bytes) + image.released,
+                  static_cast<SIZE_T>(end - image.released));
+    image.released = end;
+}
+
+bool fileImageLostBytes(const FileImage&) {
+    // The share mode keeps every writer out while the file is mapped.
+    return false;
+}
+
 void closeFileImage(FileImage& image) {
     if (image.bytes != nullptr && image.mappingHandle != 0) UnmapViewOfFile(image.bytes);
     if (image.mappingHandle != 0) CloseHandle(reinterpret_cast<HANDLE>(image.mappingHandle));

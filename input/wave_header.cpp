@@ -31,9 +31,9 @@ constexpr std::uint64_t padded(std::uint32_t size) {
     return static_cast<std::uint64_t>(size) + (size & 1U);
 }
 
-}  // namespace
+enum class SizeCheck { AgainstFile, None };
 
-WaveCheckResult checkWaveHeader(const FileImage& image, WaveData& wave) {
+WaveCheckResult walkWaveHeader(const FileImage& image, WaveData& wave, SizeCheck sizeCheck) {
     const auto field = [&image](std::uint64_t offset, unsigned width) {
         return readLittleEndian(image.bytes, image.length, offset, width);
     };
@@ -53,9 +53,13 @@ WaveCheckResult checkWaveHeader(const FileImage& image, WaveData& wave) {
 
     const std::uint32_t dataSize = field(chunk + 4, 4);
     const std::uint64_t dataEnd = chunk + kChunkHeaderSize + dataSize;
-    // `size` is what decides; `length` only guards an image whose size
-    // field was filled in by hand.
-    if (image.size < dataEnd || image.length < dataEnd) return WaveCheckResult::DataSize;
+    if (sizeCheck == SizeCheck::AgainstFile) {
+        // `size` is what decides; `length` only guards an image whose size
+        // field was filled in by hand.
+        if (image.size < dataEnd || image.length < dataEnd) return WaveCheckResult::DataSize;
+    } else if (image.length < chunk + kChunkHeaderSize) {
+        return WaveCheckResult::DataChunkCheck;
+    }
 
     if (field(kBitsPerSampleOffset, 2) != 16) return WaveCheckResult::Not16Bit;
     if (field(kChannelsOffset, 2) != 2) return WaveCheckResult::NotStereo;
@@ -64,6 +68,16 @@ WaveCheckResult checkWaveHeader(const FileImage& image, WaveData& wave) {
     wave.dataSize = dataSize;
     wave.sampleRate = field(kSampleRateOffset, 4);
     return WaveCheckResult::Ok;
+}
+
+}  // namespace
+
+WaveCheckResult checkWaveHeader(const FileImage& image, WaveData& wave) {
+    return walkWaveHeader(image, wave, SizeCheck::AgainstFile);
+}
+
+WaveCheckResult checkWaveStreamHeader(const FileImage& image, WaveData& wave) {
+    return walkWaveHeader(image, wave, SizeCheck::None);
 }
 
 }  // namespace tempo

@@ -28,4 +28,12 @@ struct WaveData {
 // Not16Bit, NotStereo. Never reads outside image.bytes[0, image.length).
 WaveCheckResult checkWaveHeader(const FileImage& image, WaveData& wave);
 
+// The same checks for the start of a WAVE stream whose length is not known
+// yet (a decoder writing to a pipe declares no true data size): no data
+// size check, and DataChunkCheck also while the data chunk's header is not
+// wholly inside the bytes given, so the caller can read more and retry.
+// `wave.samples` is then the first sample byte among them (possibly
+// image.bytes + image.length) and `wave.dataSize` what the header declares.
+WaveCheckResult checkWaveStreamHeader(const FileImage& image, WaveData& wave);
+
 }  // namespace tempo

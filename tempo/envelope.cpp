@@ -11,7 +11,9 @@
 
 #include "tempo/envelope.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "input/little_endian.hpp"
@@ -22,6 +24,16 @@ namespace {
 constexpr std::uint32_t kBytesPerPair = 4;
 constexpr double kInverseFrameLength = 0.001953125;  // 1/512, exactly
 
+// The level of the whole frame of kFrameBytes bytes at `frame`.
+double frameLevel(const unsigned char* frame) {
+    std::int64_t e = 0;
+    for (std::uint32_t i = 0; i < kFrameLength; ++i) {
+        const std::int32_t x = sampleAt(frame + i * kBytesPerPair);
+        e += x * x;
+    }
+    return std::sqrt(static_cast<double>(e) * kInverseFrameLength);
+}
+
 }  // namespace
 
 VolumeEnvelope computeVolumeEnvelope(const WaveData& wave) {
@@ -29,14 +41,32 @@ VolumeEnvelope computeVolumeEnvelope(const WaveData& wave) {
     VolumeEnvelope volume(frames);
     // Whole frames end at or before dataSize, inside the data chunk.
     const unsigned char* frame = wave.samples;
-    for (std::uint32_t f = 0; f < frames; ++f, frame += kFrameLength * kBytesPerPair) {
-        std::int64_t e = 0;
-        for (std::uint32_t i = 0; i < kFrameLength; ++i) {
-            const std::int32_t x = sampleAt(frame + i * kBytesPerPair);
-            e += x * x;
-        }
-        volume[f] = std::sqrt(static_cast<double>(e) * kInverseFrameLength);
+    for (std::uint32_t f = 0; f < frames; ++f, frame += kFrameBytes) volume[f] = frameLevel(frame);
+    return volume;
+}
+
+void feedVolumeEnvelope(EnvelopeStream& stream, const unsigned char* bytes, std::size_t count) {
+    stream.totalBytes += count;
+    if (stream.partialBytes > 0) {
+        const std::size_t take = std::min<std::size_t>(kFrameBytes - stream.partialBytes, count);
+        std::memcpy(stream.partial.data() + stream.partialBytes, bytes, take);
+        stream.partialBytes += static_cast<std::uint32_t>(take);
+        bytes += take;
+        count -= take;
+        if (stream.partialBytes < kFrameBytes) return;
+        stream.volume.push_back(frameLevel(stream.partial.data()));
+        stream.partialBytes = 0;
     }
+    for (; count >= kFrameBytes; bytes += kFrameBytes, count -= kFrameBytes) {
+        stream.volume.push_back(frameLevel(bytes));
+    }
+    if (count > 0) std::memcpy(stream.partial.data(), bytes, count);
+    stream.partialBytes = static_cast<std::uint32_t>(count);
+}
+
+VolumeEnvelope finishVolumeEnvelope(EnvelopeStream& stream) {
+    VolumeEnvelope volume = std::move(stream.volume);
+    stream = EnvelopeStream{};
     return volume;
 }
 

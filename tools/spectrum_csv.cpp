@@ -8,9 +8,7 @@
 
 #include "input/file_image.hpp"
 #include "input/wave_header.hpp"
-#include "tempo/envelope.hpp"
-#include "tempo/tempo_pick.hpp"
-#include "tempo/tempo_spectrum.hpp"
+#include "tempo/estimate.hpp"
 
 int main(int argc, char* argv[]) {
     if (argc < 2) {
@@ -25,11 +23,10 @@ int main(int argc, char* argv[]) {
         std::fputs(tempo::waveCheckMessage(result), stderr);
         return 1;
     }
-    const tempo::OnsetSignal onset = tempo::computeOnsetSignal(tempo::computeVolumeEnvelope(wave));
-    const tempo::TempoSpectrum spectrum = tempo::computeTempoSpectrum(onset, wave.sampleRate);
-    const int peak = tempo::findStrongestPeak(spectrum);
-    int chosen = peak;
-    tempo::applyHalfTempoCheck(spectrum, chosen);
+    const tempo::TempoEstimate estimate = tempo::estimateTempo(wave);
+    const tempo::TempoSpectrum& spectrum = estimate.spectrum;
+    const int peak = estimate.peak;
+    const int chosen = estimate.tempoIndex;
     const int half = (peak + tempo::kMinBpm) / 2;
 
     std::puts("bpm,magnitude,role");

@@ -5,9 +5,7 @@
 
 #include <input/file_image.hpp>
 #include <input/wave_header.hpp>
-#include <tempo/envelope.hpp>
-#include <tempo/tempo_pick.hpp>
-#include <tempo/tempo_spectrum.hpp>
+#include <tempo/estimate.hpp>
 
 int main(int argc, char* argv[]) {
     if (argc < 2) return 2;
@@ -19,11 +17,7 @@ int main(int argc, char* argv[]) {
         std::fputs(tempo::waveCheckMessage(result), stdout);
         return 1;
     }
-    const tempo::OnsetSignal onset = tempo::computeOnsetSignal(tempo::computeVolumeEnvelope(wave));
-    const tempo::TempoSpectrum spectrum = tempo::computeTempoSpectrum(onset, wave.sampleRate);
-    int index = tempo::findStrongestPeak(spectrum);
-    tempo::applyHalfTempoCheck(spectrum, index);
-    std::printf("bpm:%d", index + tempo::kMinBpm);
+    std::printf("bpm:%d", tempo::printedBpm(tempo::estimateTempo(wave)));
     tempo::closeFileImage(image);
     return 0;
 }
