@@ -1,0 +1,89 @@
+#include "scan/job_pool.hpp"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace tempo::scan {
+namespace {
+
+// Joins its threads on the way out, however that is reached.
+class WorkerThreads {
+public:
+    WorkerThreads() = default;
+    WorkerThreads(const WorkerThreads&) = delete;
+    WorkerThreads& operator=(const WorkerThreads&) = delete;
+    ~WorkerThreads() { join(); }
+    template <typename Work>
+    void start(unsigned count, Work work) {
+        for (unsigned i = 0; i < count; ++i) threads_.emplace_back(work);
+    }
+    void join() {
+        for (std::thread& thread : threads_) {
+            if (thread.joinable()) thread.join();
+        }
+    }
+
+private:
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace
+
+std::size_t runJobs(std::size_t count, unsigned jobs, const JobPoolCalls& calls, const std::atomic<bool>& stop) {
+    std::mutex mutex;
+    std::condition_variable finishedOne;
+    std::vector<std::optional<ScanRecord>> records(count);
+    std::size_t finished = 0;
+    std::atomic<std::size_t> next{0};
+
+    WorkerThreads workers;
+    const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(jobs == 0 ? 1 : jobs, count));
+    workers.start(threads, [&] {
+        for (;;) {
+            if (stop.load()) return;
+            const std::size_t index = next.fetch_add(1);
+            if (index >= count) return;
+            ScanRecord record = calls.analyse(index);
+            const std::lock_guard<std::mutex> lock(mutex);
+            records[index] = std::move(record);
+            ++finished;
+            finishedOne.notify_one();
+        }
+    });
+
+    std::size_t delivered = 0;
+    const auto deliverReady = [&](std::unique_lock<std::mutex>& lock) {
+        while (delivered < count && records[delivered] && !records[delivered]->interrupted) {
+            const ScanRecord record = std::move(*records[delivered]);
+            records[delivered].reset();
+            ++delivered;
+            lock.unlock();
+            calls.deliver(record);
+            lock.lock();
+        }
+    };
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (delivered < count && !stop.load()) {
+            finishedOne.wait_for(lock, std::chrono::milliseconds(200),
+                                 [&] { return records[delivered].has_value() || stop.load(); });
+            deliverReady(lock);
+            if (calls.tick) {
+                const std::size_t done = finished;
+                lock.unlock();
+                calls.tick(done);
+                lock.lock();
+            }
+        }
+    }
+    workers.join();
+    std::unique_lock<std::mutex> lock(mutex);
+    deliverReady(lock);
+    return delivered;
+}
+
+}  // namespace tempo::scan

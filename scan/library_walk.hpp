@@ -1,0 +1,29 @@
+#pragma once
+
+// Which files a scan covers: the files named, and the audio files found by
+// walking the directories named.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tempo::scan {
+
+// True when the last component of `path` ends in one of the audio
+// extensions (wav wave flac mp3 ogg oga opus m4a mp4 aac aif aiff aifc wma
+// wv ape mka webm), in any case.
+bool hasAudioExtension(const std::string& path);
+
+// Every root that is not a directory, as given (it is always analysed,
+// whatever its name, and reported if it cannot be); for every directory,
+// the entries below it with an audio extension that are not directories,
+// including links to files. Links to directories are not followed below a
+// root. A directory that cannot be read is passed to `warn` with the
+// reason and skipped. Sorted in byte order, each path once.
+std::vector<std::string> listLibrary(const std::vector<std::string>& roots,
+                                     const std::function<void(const std::string&)>& warn);
+
+// The files at positions index, index + count, ... of `files`.
+std::vector<std::string> keepShard(const std::vector<std::string>& files, unsigned index, unsigned count);
+
+}  // namespace tempo::scan

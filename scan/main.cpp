@@ -1,0 +1,125 @@
+// tempo-scan: the tempo of every audio file under the given paths, one
+// record per file in byte order of the paths, analysed N at a time.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "scan/analyse_file.hpp"
+#include "scan/job_pool.hpp"
+#include "scan/library_walk.hpp"
+#include "scan/options.hpp"
+#include "scan/progress.hpp"
+#include "scan/report.hpp"
+
+#ifndef TEMPO_VERSION
+#define TEMPO_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr int kExitAllKnown = 0;
+constexpr int kExitSomeFailed = 1;
+constexpr int kExitUsage = 2;
+
+std::atomic<bool> stopRequested{false};
+volatile sig_atomic_t stopSignal = 0;
+
+void onStopSignal(int signal) {
+    stopSignal = signal;
+    stopRequested.store(true);
+}
+
+void installSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    // A second Ctrl-C ends the process at once.
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    // A closed output pipe shows as a failed write.
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    using namespace tempo::scan;
+    ScanOptions options;
+    std::string error;
+    if (!parseOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "tempo-scan: %s\nTry 'tempo-scan --help'.\n", error.c_str());
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(usageText(), stdout);
+        return std::fflush(stdout) == 0 ? kExitAllKnown : kExitSomeFailed;
+    }
+    if (options.version) {
+        std::printf("tempo-scan %s\n", TEMPO_VERSION);
+        return std::fflush(stdout) == 0 ? kExitAllKnown : kExitSomeFailed;
+    }
+    installSignalHandlers();
+
+    std::FILE* out = stdout;
+    if (!options.output.empty()) {
+        out = std::fopen(options.output.c_str(), "w");
+        if (out == nullptr) {
+            std::fprintf(stderr, "tempo-scan: cannot write %s: %s\n", options.output.c_str(), std::strerror(errno));
+            return kExitUsage;
+        }
+    }
+
+    const std::vector<std::string> files = keepShard(
+        listLibrary(options.paths,
+                    [](const std::string& warning) { std::fprintf(stderr, "tempo-scan: %s\n", warning.c_str()); }),
+        options.shardIndex, options.shardCount);
+
+    DecodeSettings settings;
+    if (const char* program = std::getenv("TEMPO_FFMPEG"); program != nullptr && *program != '\0') {
+        settings.program = program;
+    }
+    settings.timeoutSeconds = options.timeoutSeconds;
+    settings.stop = &stopRequested;
+
+    ProgressLine progress;
+    const bool showProgress =
+        options.progress == ProgressMode::On || (options.progress == ProgressMode::Auto && ::isatty(2));
+    if (showProgress) progress.out = stderr;
+    progress.total = files.size();
+
+    bool anyError = false;
+    bool writeFailed = std::fputs(reportHeader(options.format).c_str(), out) < 0;
+    JobPoolCalls calls;
+    calls.analyse = [&](std::size_t index) { return analyseFile(files[index], settings); };
+    calls.deliver = [&](const ScanRecord& record) {
+        anyError = anyError || record.status == ScanStatus::Error;
+        const std::string line = formatRecord(options.format, record);
+        // Each record is out as soon as it is known, so an interrupted
+        // scan keeps what it finished.
+        if (std::fwrite(line.data(), 1, line.size(), out) != line.size() || std::fflush(out) != 0) {
+            writeFailed = true;
+        }
+    };
+    calls.tick = [&](std::size_t finished) { drawProgress(progress, finished); };
+    drawProgress(progress, 0, true);
+    runJobs(files.size(), options.jobs, calls, stopRequested);
+    clearProgress(progress);
+
+    if (std::fflush(out) != 0 || std::ferror(out) != 0) writeFailed = true;
+    if (out != stdout && std::fclose(out) != 0) writeFailed = true;
+    if (writeFailed) {
+        std::fprintf(stderr, "tempo-scan: cannot write the report: %s\n", std::strerror(errno));
+        return kExitSomeFailed;
+    }
+    if (stopRequested.load()) return 128 + static_cast<int>(stopSignal);
+    return anyError ? kExitSomeFailed : kExitAllKnown;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+// tempo-scan's command line.
+
+#include <string>
+#include <vector>
+
+namespace tempo::scan {
+
+enum class ReportFormat { Tsv, Csv, Jsonl };
+enum class ProgressMode { Auto, On, Off };
+
+constexpr unsigned kMaxJobs = 256;
+
+struct ScanOptions {
+    unsigned jobs = 0;  // 0: as many as the CPUs this process may use
+    ReportFormat format = ReportFormat::Tsv;
+    std::string output;  // empty: standard output
+    unsigned shardIndex = 0;
+    unsigned shardCount = 1;
+    ProgressMode progress = ProgressMode::Auto;
+    unsigned timeoutSeconds = 600;  // per decoded file
+    std::vector<std::string> paths;
+    bool help = false;
+    bool version = false;
+};
+
+// Fills `options` from argv; false with `error` set (one line, no newline)
+// on a usage error. --help and --version set their flag and need no path.
+bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std::string& error);
+
+// The usage text printed by --help.
+const char* usageText();
+
+// The CPUs this process may run on (what nproc prints), at least 1.
+unsigned availableCpus();
+
+}  // namespace tempo::scan

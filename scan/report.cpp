@@ -1,0 +1,139 @@
+// Paths are bytes and may hold anything but NUL. TSV escapes the four
+// bytes that would break its lines and columns; CSV quotes; JSON writes
+// valid UTF-8 as it is and each byte that is not part of valid UTF-8 as
+// the lone surrogate \udcXX (XX the byte), the convention by which Python's
+// os.fsencode gives back the original bytes.
+
+#include "scan/report.hpp"
+
+#include <cstdio>
+
+namespace tempo::scan {
+namespace {
+
+std::string statusText(const ScanRecord& record) {
+    switch (record.status) {
+        case ScanStatus::Ok:
+            return "ok";
+        case ScanStatus::NoTempo:
+            return "no tempo";
+        case ScanStatus::Error:
+            break;
+    }
+    return "error: " + record.reason;
+}
+
+std::string bpmText(const ScanRecord& record) {
+    return record.status == ScanStatus::Ok ? std::to_string(record.bpm) : std::string();
+}
+
+std::string tsvField(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// The length of the valid UTF-8 sequence at text[i], or 0.
+std::size_t utf8Length(const std::string& text, std::size_t i) {
+    const auto byte = [&text](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+    const unsigned char lead = byte(i);
+    std::size_t length = 0;
+    unsigned lowest = 0;  // the smallest code point of that length
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        lowest = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        lowest = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        lowest = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    unsigned code = lead & (0x7FU >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0U) != 0x80U) return 0;
+        code = code << 6U | (byte(i + k) & 0x3FU);
+    }
+    if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    char escape[8];
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c == '"' || c == '\\') {
+                out += '\\';
+                out += static_cast<char>(c);
+            } else if (c == '\n') {
+                out += "\\n";
+            } else if (c == '\r') {
+                out += "\\r";
+            } else if (c == '\t') {
+                out += "\\t";
+            } else if (c < 0x20 || c == 0x7F) {
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                out += escape;
+            } else {
+                out += static_cast<char>(c);
+            }
+            ++i;
+            continue;
+        }
+        const std::size_t length = utf8Length(text, i);
+        if (length > 0) {
+            out.append(text, i, length);
+            i += length;
+        } else {
+            std::snprintf(escape, sizeof escape, "\\udc%02x", c);
+            out += escape;
+            ++i;
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::string reportHeader(ReportFormat format) {
+    return format == ReportFormat::Csv ? "bpm,status,path\r\n" : "";
+}
+
+std::string formatRecord(ReportFormat format, const ScanRecord& record) {
+    switch (format) {
+        case ReportFormat::Tsv:
+            return bpmText(record) + "\t" + tsvField(statusText(record)) + "\t" + tsvField(record.path) + "\n";
+        case ReportFormat::Csv:
+            return bpmText(record) + "," + csvField(statusText(record)) + "," + csvField(record.path) + "\r\n";
+        case ReportFormat::Jsonl:
+            break;
+    }
+    const std::string bpm = record.status == ScanStatus::Ok ? std::to_string(record.bpm) : "null";
+    return "{\"path\": " + jsonString(record.path) + ", \"bpm\": " + bpm + ", \"status\": " +
+           jsonString(statusText(record)) + "}\n";
+}
+
+}  // namespace tempo::scan
