@@ -7,8 +7,10 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
+#include "tempo/estimate.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/wave_bytes.hpp"
 
@@ -83,6 +85,51 @@ TEST(OpenFileImage, RefusesSpecialFilesWithoutBlocking) {
         FileImage image;
         EXPECT_EQ(openFileImage(c.path.c_str(), image), c.expected);
         closeFileImage(image);
+    }
+}
+#endif
+
+#ifndef _WIN32
+// Another process cuts the file short while it is mapped: reading the lost
+// pages gives zeros instead of SIGBUS, and the image says so. Cut at the
+// header, inside the samples, and not at all; several images open at once
+// are each watched, and closing one does not disarm another.
+TEST(FileImageLostBytes, ReportsAFileTruncatedWhileMapped) {
+    testing::TempDir dir;
+    const testing::Bytes bytes = testing::validWave(3000);
+    const struct {
+        const char* name;
+        long long keep;  // bytes left by the truncation; -1: none
+        bool lost;
+    } cases[] = {
+        {"untouched", -1, false},
+        {"cut inside the samples", 1 << 20, true},
+        {"cut to nothing", 0, true},
+    };
+    FileImage images[std::size(cases)];
+    WaveData waves[std::size(cases)];
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const fs::path path = dir.path() / ("clip" + std::to_string(i) + ".wav");
+        ASSERT_TRUE(testing::writeFile(path, bytes));
+        ASSERT_EQ(openFileImage(path.c_str(), images[i]), WaveCheckResult::Ok);
+        ASSERT_EQ(checkWaveHeader(images[i], waves[i]), WaveCheckResult::Ok);
+        if (cases[i].keep >= 0) {
+            ASSERT_EQ(::truncate(path.c_str(), cases[i].keep), 0);
+        }
+    }
+    FileImage other;
+    ASSERT_EQ(openFileImage((dir.path() / "clip0.wav").c_str(), other), WaveCheckResult::Ok);
+    closeFileImage(other);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        const TempoEstimate estimate = estimateTempo(images[i], waves[i]);
+        EXPECT_EQ(fileImageLostBytes(images[i]), cases[i].lost);
+        if (!cases[i].lost) {
+            EXPECT_EQ(printedBpm(estimate), 120);
+        }
+        const unsigned char last = images[i].bytes[images[i].length - 1];
+        EXPECT_EQ(last, cases[i].lost ? 0 : bytes.back());
+        closeFileImage(images[i]);
     }
 }
 #endif

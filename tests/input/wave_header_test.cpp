@@ -164,6 +164,36 @@ TEST(CheckWaveHeader, RejectsEveryProperPrefix) {
     }
 }
 
+// A decoder's stream declares a data size it cannot know: every prefix
+// that holds the data chunk's header is accepted, with the samples just
+// past it; a shorter one asks for more.
+TEST(CheckWaveStreamHeader, AcceptsEveryPrefixThatHoldsTheHeader) {
+    WaveLayout layout = plain(64);
+    layout.chunksBeforeData.push_back({"LIST", 3, {1, 2, 3}});
+    layout.overrideDataSize = true;
+    layout.declaredDataSize = 0xFFFFFFFFU;
+    const Bytes whole = buildWave(layout);
+    const std::size_t samplesAt = 36 + 12 + 8;
+    for (std::size_t length = 0; length <= whole.size(); ++length) {
+        SCOPED_TRACE(length);
+        const Bytes prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
+        WaveData wave;
+        const WaveCheckResult expected = length < 4           ? WaveCheckResult::RiffCheck
+                                         : length < 12        ? WaveCheckResult::WaveCheck
+                                         : length < 15        ? WaveCheckResult::FmtCheck
+                                         : length < samplesAt ? WaveCheckResult::DataChunkCheck
+                                                              : WaveCheckResult::Ok;
+        ASSERT_EQ(checkWaveStreamHeader(imageOf(prefix), wave), expected);
+        if (expected != WaveCheckResult::Ok) continue;
+        EXPECT_EQ(wave.samples, imageOf(prefix).bytes + samplesAt);
+        EXPECT_EQ(wave.dataSize, 0xFFFFFFFFU);
+        EXPECT_EQ(wave.sampleRate, 44100U);
+    }
+    layout.bitsPerSample = 24;
+    WaveData wave;
+    EXPECT_EQ(checkWaveStreamHeader(imageOf(buildWave(layout)), wave), WaveCheckResult::Not16Bit);
+}
+
 // A file of 4 GiB or more reports only the low 32 bits of its size; the
 // data size check then sees less than is there and can only refuse.
 TEST(CheckWaveHeader, SizeBelowTheTrueLengthOnlyRejects) {

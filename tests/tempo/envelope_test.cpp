@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "tests/support/wave_bytes.hpp"
@@ -133,6 +135,53 @@ TEST(ComputeOnsetSignal, KeepsOnlyRises) {
             EXPECT_EQ(onset[k], c.expected[k]) << "k " << k;
             EXPECT_FALSE(std::signbit(onset[k])) << "k " << k;  // falls give +0.0, never -0.0
         }
+    }
+}
+
+// The stream must give the whole-data envelope bit for bit however the
+// bytes are cut: pieces of one byte, pieces that split a sample or a pair,
+// pieces larger than a frame, and random cuts.
+TEST(FeedVolumeEnvelope, MatchesTheWholeEnvelopeOverAnyCuts) {
+    std::mt19937_64 random(7);
+    Bytes data = testing::clickTrack(37);
+    data.resize(data.size() + 1001);  // a partial frame at the end
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] ^= static_cast<unsigned char>(random());
+    const VolumeEnvelope whole = envelopeOf(data);
+    ASSERT_EQ(whole.size(), 37U);
+
+    const auto cutsOf = [&](std::size_t piece) { return std::vector<std::size_t>(data.size() / piece + 1, piece); };
+    std::vector<std::size_t> randomCuts;
+    for (std::size_t total = 0; total < data.size(); total += randomCuts.back()) randomCuts.push_back(random() % 5000);
+    const struct {
+        const char* name;
+        std::vector<std::size_t> cuts;
+    } cases[] = {
+        {"one piece", {data.size()}},
+        {"bytes", cutsOf(1)},
+        {"three bytes", cutsOf(3)},
+        {"a frame less one", cutsOf(kFrameBytes - 1)},
+        {"a frame and one", cutsOf(kFrameBytes + 1)},
+        {"several frames", cutsOf(5 * kFrameBytes + 7)},
+        {"random, with empty pieces", randomCuts},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EnvelopeStream stream;
+        std::size_t at = 0;
+        for (std::size_t piece : c.cuts) {
+            piece = std::min(piece, data.size() - at);
+            feedVolumeEnvelope(stream, data.data() + at, piece);
+            at += piece;
+        }
+        ASSERT_EQ(at, data.size());
+        EXPECT_EQ(stream.totalBytes, data.size());
+        const VolumeEnvelope volume = finishVolumeEnvelope(stream);
+        ASSERT_EQ(volume.size(), whole.size());
+        for (std::size_t f = 0; f < volume.size(); ++f) {
+            EXPECT_EQ(std::memcmp(&volume[f], &whole[f], sizeof(double)), 0) << "frame " << f;
+        }
+        EXPECT_TRUE(stream.volume.empty());
+        EXPECT_EQ(stream.partialBytes, 0U);
     }
 }
 
