@@ -126,12 +126,17 @@ int spawnChild(const std::vector<std::string>& args, int outFd, int errFd, pid_t
 }
 
 // The first line of the decoder's complaint, without the name of the file
-// in front (the record names it already, and the name may hold a newline).
+// in front (the record names it already, and the name may hold a newline)
+// and without the "[mp3 @ 0x55d0c0ffee00] " tag of the part that
+// complained, whose address changes from run to run.
 std::string firstLine(std::string text, const std::string& namePrefix) {
     if (text.compare(0, namePrefix.size(), namePrefix) == 0) text.erase(0, namePrefix.size());
     const std::size_t start = text.find_first_not_of("\r\n");
     if (start == std::string::npos) return std::string();
-    return text.substr(start, text.find_first_of("\r\n", start) - start);
+    std::string line = text.substr(start, text.find_first_of("\r\n", start) - start);
+    const std::size_t tagEnd = line.find("] ");
+    if (line[0] == '[' && tagEnd != std::string::npos && line.find(" @ 0x") < tagEnd) line.erase(0, tagEnd + 2);
+    return line;
 }
 
 // Collects the WAVE stream: header first, then samples into the envelope.

@@ -1,0 +1,65 @@
+#include "scan/job_pool.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tempo::scan {
+namespace {
+
+// Later files finish first; records still come out in list order, with
+// any number of jobs, and every file is analysed once.
+TEST(RunJobs, DeliversInListOrderWhateverFinishesFirst) {
+    for (unsigned jobs : {1U, 2U, 7U, 64U}) {
+        SCOPED_TRACE(jobs);
+        constexpr std::size_t kFiles = 40;
+        std::atomic<int> analysed{0};
+        std::vector<std::string> delivered;
+        std::size_t lastTick = 0;
+        JobPoolCalls calls;
+        calls.analyse = [&](std::size_t index) {
+            std::this_thread::sleep_for(std::chrono::microseconds((kFiles - index) * 200));
+            ++analysed;
+            ScanRecord record;
+            record.path = std::to_string(index);
+            return record;
+        };
+        calls.deliver = [&](const ScanRecord& record) { delivered.push_back(record.path); };
+        calls.tick = [&](std::size_t finished) { lastTick = finished; };
+        const std::atomic<bool> stop{false};
+        EXPECT_EQ(runJobs(kFiles, jobs, calls, stop), kFiles);
+        EXPECT_EQ(analysed.load(), static_cast<int>(kFiles));
+        ASSERT_EQ(delivered.size(), kFiles);
+        for (std::size_t i = 0; i < kFiles; ++i) EXPECT_EQ(delivered[i], std::to_string(i));
+        EXPECT_LE(lastTick, kFiles);
+    }
+}
+
+// A stop while files are in flight: no new file starts, and delivery ends
+// before the first interrupted record even when later ones finished.
+TEST(RunJobs, StopsAndKeepsTheFinishedPrefix) {
+    std::atomic<bool> stop{false};
+    std::vector<std::string> delivered;
+    JobPoolCalls calls;
+    calls.analyse = [&](std::size_t index) {
+        ScanRecord record;
+        record.path = std::to_string(index);
+        if (index == 3) {
+            stop = true;
+            record.interrupted = true;
+        }
+        return record;
+    };
+    calls.deliver = [&](const ScanRecord& record) { delivered.push_back(record.path); };
+    EXPECT_EQ(runJobs(1000, 1, calls, stop), 3U);
+    EXPECT_EQ(delivered, (std::vector<std::string>{"0", "1", "2"}));
+    const std::atomic<bool> none{false};
+    EXPECT_EQ(runJobs(0, 4, calls, none), 0U);
+}
+
+}  // namespace
+}  // namespace tempo::scan

@@ -1,0 +1,82 @@
+#include "scan/options.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tempo::scan {
+namespace {
+
+bool parse(std::vector<const char*> args, ScanOptions& options, std::string& error) {
+    args.insert(args.begin(), "tempo-scan");
+    return parseOptions(static_cast<int>(args.size()), args.data(), options, error);
+}
+
+TEST(ParseOptions, ReadsEachOptionInItsForms) {
+    const struct {
+        std::vector<const char*> args;
+        unsigned jobs;
+        ReportFormat format;
+        std::string output;
+        unsigned shardIndex, shardCount;
+        ProgressMode progress;
+        std::vector<std::string> paths;
+    } cases[] = {
+        {{"-j", "3", "a"}, 3, ReportFormat::Tsv, "", 0, 1, ProgressMode::Auto, {"a"}},
+        {{"-j7", "--jobs=2", "a", "b"}, 2, ReportFormat::Tsv, "", 0, 1, ProgressMode::Auto, {"a", "b"}},
+        {{"--format", "csv", "-o", "out.csv", "a"}, 0, ReportFormat::Csv, "out.csv", 0, 1, ProgressMode::Auto, {"a"}},
+        {{"--format=jsonl", "--output=x", "--progress", "a"}, 0, ReportFormat::Jsonl, "x", 0, 1, ProgressMode::On, {"a"}},
+        {{"--shard", "2/5", "--no-progress", "a"}, 0, ReportFormat::Tsv, "", 2, 5, ProgressMode::Off, {"a"}},
+        {{"--", "-j", "--format"}, 0, ReportFormat::Tsv, "", 0, 1, ProgressMode::Auto, {"-j", "--format"}},
+        {{"-", "a"}, 0, ReportFormat::Tsv, "", 0, 1, ProgressMode::Auto, {"-", "a"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        ScanOptions options;
+        std::string error;
+        ASSERT_TRUE(parse(c.args, options, error)) << error;
+        EXPECT_EQ(options.jobs, c.jobs == 0 ? std::min(availableCpus(), kMaxJobs) : c.jobs);
+        EXPECT_EQ(options.format, c.format);
+        EXPECT_EQ(options.output, c.output);
+        EXPECT_EQ(options.shardIndex, c.shardIndex);
+        EXPECT_EQ(options.shardCount, c.shardCount);
+        EXPECT_EQ(options.progress, c.progress);
+        EXPECT_EQ(options.paths, c.paths);
+    }
+}
+
+TEST(ParseOptions, RefusesWhatItCannotRead) {
+    const std::vector<std::vector<const char*>> cases = {
+        {},
+        {"-j", "0", "a"},
+        {"-j", "257", "a"},
+        {"-j", "x", "a"},
+        {"--jobs"},
+        {"--format", "xml", "a"},
+        {"--shard", "5/5", "a"},
+        {"--shard", "1/0", "a"},
+        {"--shard", "1", "a"},
+        {"--timeout", "0", "a"},
+        {"--progress=yes", "a"},
+        {"--colour", "a"},
+        {"-x", "a"},
+        {"-o", "", "a"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args.empty() ? "(nothing)" : args[0]);
+        ScanOptions options;
+        std::string error;
+        EXPECT_FALSE(parse(args, options, error));
+        EXPECT_FALSE(error.empty());
+    }
+    ScanOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--help"}, options, error));
+    EXPECT_TRUE(options.help);
+    ASSERT_TRUE(parse({"--version"}, options, error));
+    EXPECT_TRUE(options.version);
+}
+
+}  // namespace
+}  // namespace tempo::scan

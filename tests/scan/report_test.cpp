@@ -1,0 +1,69 @@
+#include "scan/report.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tempo::scan {
+namespace {
+
+ScanRecord record(const std::string& path, ScanStatus status, int bpm = 0, const std::string& reason = "") {
+    ScanRecord r;
+    r.path = path;
+    r.status = status;
+    r.bpm = bpm;
+    r.reason = reason;
+    return r;
+}
+
+TEST(FormatRecord, WritesEachFormatExactly) {
+    const ScanRecord ok = record("music/a b.flac", ScanStatus::Ok, 128);
+    const ScanRecord none = record("x.wav", ScanStatus::NoTempo);
+    const ScanRecord odd = record("d\\i\tr\n\"q\",\r.wav", ScanStatus::Error, 0, "ffmpeg not found");
+    const ScanRecord bytes = record("\xc3\xa9\xff\xe2\x82.wav\x01", ScanStatus::Error, 0, "not a regular file");
+    const struct {
+        ReportFormat format;
+        const ScanRecord* record;
+        std::string line;
+    } cases[] = {
+        {ReportFormat::Tsv, &ok, "128\tok\tmusic/a b.flac\n"},
+        {ReportFormat::Tsv, &none, "\tno tempo\tx.wav\n"},
+        {ReportFormat::Tsv, &odd, "\terror: ffmpeg not found\td\\\\i\\tr\\n\"q\",\\r.wav\n"},
+        {ReportFormat::Csv, &ok, "128,ok,music/a b.flac\r\n"},
+        {ReportFormat::Csv, &none, ",no tempo,x.wav\r\n"},
+        {ReportFormat::Csv, &odd, ",error: ffmpeg not found,\"d\\i\tr\n\"\"q\"\",\r.wav\"\r\n"},
+        {ReportFormat::Jsonl, &ok, "{\"path\": \"music/a b.flac\", \"bpm\": 128, \"status\": \"ok\"}\n"},
+        {ReportFormat::Jsonl, &none, "{\"path\": \"x.wav\", \"bpm\": null, \"status\": \"no tempo\"}\n"},
+        {ReportFormat::Jsonl, &odd,
+         "{\"path\": \"d\\\\i\\tr\\n\\\"q\\\",\\r.wav\", \"bpm\": null, \"status\": \"error: ffmpeg not found\"}\n"},
+        {ReportFormat::Jsonl, &bytes,
+         "{\"path\": \"\xc3\xa9\\udcff\\udce2\\udc82.wav\\u0001\", \"bpm\": null, \"status\": \"error: not a "
+         "regular file\"}\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(formatRecord(c.format, *c.record), c.line);
+    EXPECT_EQ(reportHeader(ReportFormat::Csv), "bpm,status,path\r\n");
+    EXPECT_EQ(reportHeader(ReportFormat::Tsv), "");
+    EXPECT_EQ(reportHeader(ReportFormat::Jsonl), "");
+}
+
+// Overlong forms, surrogates and code points past U+10FFFF are not valid
+// UTF-8: each of their bytes is escaped on its own.
+TEST(FormatRecord, EscapesEveryByteOfInvalidUtf8) {
+    const struct {
+        std::string path;
+        std::string json;
+    } cases[] = {
+        {"\xf0\x9f\x8e\xb5", "\xf0\x9f\x8e\xb5"},
+        {"\xc0\xaf", "\\udcc0\\udcaf"},
+        {"\xed\xa0\x80", "\\udced\\udca0\\udc80"},
+        {"\xf4\x90\x80\x80", "\\udcf4\\udc90\\udc80\\udc80"},
+        {"\xe2\x82", "\\udce2\\udc82"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(formatRecord(ReportFormat::Jsonl, record(c.path, ScanStatus::NoTempo)),
+                  "{\"path\": \"" + c.json + "\", \"bpm\": null, \"status\": \"no tempo\"}\n");
+    }
+}
+
+}  // namespace
+}  // namespace tempo::scan

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# tempo-scan end to end: generated clips encoded by ffmpeg in many formats.
+# Each record must carry exactly what tempo prints for the file itself (a
+# WAVE it accepts) or for the WAVE that ffmpeg writes from it; then the
+# order, shards, failures of the decoder and Ctrl-C.
+# Usage: scan_e2e.sh TEMPO TEMPO_SCAN BEATGEN WORK_DIR
+set -uo pipefail
+tempo=$1 scan=$2 beatgen=$3 work=$4
+rm -rf "$work" && mkdir -p "$work/lib/sub" "$work/ref" "$work/bin" || exit 1
+cd "$work" || exit 1
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect_eq() { [ "$1" == "$2" ] || fail "$3: expected [$2], got [$1]"; }
+ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+
+"$beatgen" 100 44100 20 src100.wav && "$beatgen" 128 48000 20 src128.wav && "$beatgen" 90 22050 20 src90.wav &&
+  "$beatgen" 140 44100 20 lib/0-plain.wav || exit 1
+# name, source, encoder options
+while read -r name source options; do
+  # shellcheck disable=SC2086
+  ff -i "$source" $options "lib/$name" || fail "could not encode $name"
+done <<'LIST'
+a.flac src100.wav -c:a flac
+b.mp3 src128.wav -c:a libmp3lame -b:a 192k
+c.ogg src90.wav -c:a libvorbis
+d.opus src100.wav -c:a libopus
+e.m4a src128.wav -c:a aac
+f-24bit.wav src90.wav -c:a pcm_s24le
+g-float.wav src100.wav -c:a pcm_f32le
+h-mono.wav src128.wav -ac 1 -c:a pcm_s16le
+sub/i-5.1.flac src90.wav -ac 6 -c:a flac
+sub/k.AIFF src100.wav -c:a pcm_s16be
+LIST
+# A WAVE whose first chunk after WAVE is JUNK: tempo refuses it.
+{ head -c 12 src128.wav; printf 'JUNK\004\000\000\000\000\000\000\000'; tail -c +13 src128.wav; } > lib/j-junk.wav
+printf 'not audio' > lib/sub/l-broken.mp3
+printf 'notes' > lib/readme.txt
+mkfifo lib/m-fifo.wav
+
+# What a user gets today: tempo on the file, or on ffmpeg's WAVE of it.
+expected_record() {
+  local file=$1 line
+  line=$("$tempo" "$file")
+  if [ "$?" -ne 0 ]; then
+    ff -i "$file" -map 0:a:0 -acodec pcm_s16le -ac 2 ref/out.wav || { echo "decode failed"; return; }
+    line=$("$tempo" ref/out.wav)
+  fi
+  if [ "$line" == "bpm:59" ]; then printf '\tno tempo\t%s\n' "$file"; else printf '%s\tok\t%s\n' "${line#bpm:}" "$file"; fi
+}
+: > expected.tsv
+for file in lib/0-plain.wav lib/a.flac lib/b.mp3 lib/c.ogg lib/d.opus lib/e.m4a lib/f-24bit.wav lib/g-float.wav \
+  lib/h-mono.wav lib/j-junk.wav; do expected_record "$file" >> expected.tsv; done
+expected_record lib/sub/i-5.1.flac >> expected.tsv
+expected_record lib/sub/k.AIFF >> expected.tsv
+printf '\terror: not a regular file\tlib/m-fifo.wav\n' >> expected.tsv
+grep -q 'JUNK' lib/j-junk.wav && [ "$("$tempo" lib/j-junk.wav)" == "fmt check error." ] || fail "the JUNK file is accepted by tempo"
+
+# The records, in byte order, the same for any number of jobs.
+for jobs in 1 4; do
+  out=$("$scan" -j $jobs --no-progress lib 2> err.txt); status=$?
+  expect_eq "$status" 1 "exit status with a broken file, -j $jobs"
+  body=$(grep -v 'l-broken.mp3' <<< "$out")
+  expect_eq "$body" "$(LC_ALL=C sort -t$'\t' -k3,3 expected.tsv)" "records with -j $jobs"
+  grep -q $'^\terror: Failed to read frame size: Could not seek to 1032.\tlib/sub/l-broken.mp3$' <<< "$out" ||
+    fail "broken file not reported in the decoder's words: $out"
+  expect_eq "$(cat err.txt)" "" "standard error with -j $jobs"
+done
+grep -q $'^140\tok\tlib/0-plain.wav$' <<< "$out" || fail "the plain clip is not 140"
+[ "$(grep -c $'\tok\t' <<< "$out")" -ge 10 ] || fail "fewer than 10 tempos found: $out"
+
+# Shards split the list with no overlap; --output writes the same records.
+"$scan" --no-progress -o all.tsv lib
+for i in 0 1 2; do "$scan" --no-progress --shard $i/3 lib; done | LC_ALL=C sort -t$'\t' -k3,3 > shards.tsv
+expect_eq "$(cat shards.tsv)" "$(cat all.tsv)" "three shards against the whole"
+
+# Other formats carry the same records.
+csv=$("$scan" --no-progress --format csv lib/0-plain.wav lib/missing.wav)
+expect_eq "$csv" $'bpm,status,path\r\n140,ok,lib/0-plain.wav\r\n,error: no such file or directory,lib/missing.wav\r' "CSV"
+json=$("$scan" --no-progress --format jsonl lib/0-plain.wav)
+expect_eq "$json" '{"path": "lib/0-plain.wav", "bpm": 140, "status": "ok"}' "JSON Lines"
+
+# Without ffmpeg the files tempo accepts still work.
+out=$(TEMPO_FFMPEG=/nonexistent/ffmpeg "$scan" --no-progress lib/0-plain.wav lib/a.flac); status=$?
+expect_eq "$out" $'140\tok\tlib/0-plain.wav\n\terror: /nonexistent/ffmpeg not found\tlib/a.flac' "no ffmpeg"
+expect_eq "$status" 1 "exit status without ffmpeg"
+out=$(PATH=/nonexistent "$scan" --no-progress lib/a.flac)
+expect_eq "$out" $'\terror: ffmpeg not found\tlib/a.flac' "ffmpeg not in PATH"
+
+# A decoder that crashes or hangs takes down only itself.
+printf '#!/bin/sh\nkill -SEGV $$\n' > bin/crash && printf '#!/bin/sh\nexec sleep 300\n' > bin/hang && chmod +x bin/*
+out=$(TEMPO_FFMPEG=bin/crash "$scan" --no-progress lib/a.flac lib/0-plain.wav)
+expect_eq "$out" $'140\tok\tlib/0-plain.wav\n\terror: bin/crash ended by Segmentation fault\tlib/a.flac' "crashing decoder"
+start=$SECONDS
+out=$(TEMPO_FFMPEG=bin/hang "$scan" --no-progress --timeout 1 -j 2 lib/a.flac lib/b.mp3 lib/0-plain.wav)
+expect_eq "$out" $'140\tok\tlib/0-plain.wav\n\terror: decoding took longer than 1 s\tlib/a.flac\n\terror: decoding took longer than 1 s\tlib/b.mp3' "hanging decoder"
+[ $((SECONDS - start)) -le 10 ] || fail "the time limit took $((SECONDS - start)) s"
+
+# Ctrl-C: the finished records stay, the children go, status 130.
+TEMPO_FFMPEG=bin/hang "$scan" --no-progress -j 1 -o interrupted.tsv lib/0-plain.wav lib/a.flac lib/b.mp3 &
+pid=$!
+for _ in $(seq 50); do [ -s interrupted.tsv ] && break; sleep 0.1; done
+sleep 0.3
+kill -INT $pid
+wait $pid; status=$?
+expect_eq "$status" 130 "exit status after Ctrl-C"
+expect_eq "$(cat interrupted.tsv)" $'140\tok\tlib/0-plain.wav' "records kept after Ctrl-C"
+sleep 0.2
+pgrep -f 'sleep 300' > /dev/null && { pkill -f 'sleep 300'; fail "a decoder outlived Ctrl-C"; }
+
+# Usage errors: status 2 and a message on standard error only.
+for args in "" "--format xml lib" "-j 0 lib" "--shard 3/3 lib" "--bogus lib"; do
+  # shellcheck disable=SC2086
+  out=$("$scan" $args 2> err.txt); status=$?
+  expect_eq "$status" 2 "status for [$args]"
+  expect_eq "$out" "" "standard output for [$args]"
+  grep -q '^tempo-scan: ' err.txt || fail "no message for [$args]"
+done
+"$scan" --help | grep -q '^usage: tempo-scan' || fail "--help"
+"$scan" --version | grep -q '^tempo-scan [0-9]' || fail "--version"
+
+echo "$failures failures"
+[ "$failures" -eq 0 ]
