@@ -3,10 +3,15 @@
 # (bench/unavoidable_work.cpp) on generated clips, in one run so the ratio
 # is fair on a noisy machine: runs alternate, and medians are compared.
 #
-#   bench/measure.sh [BUILD_DIR] [RUNS]     (BUILD_DIR from the bench preset)
+#   bench/measure.sh [BUILD_DIR] [RUNS] [PREVIOUS_TEMPO]
+#
+# BUILD_DIR comes from the bench preset. PREVIOUS_TEMPO, a tempo binary of
+# an earlier release, adds its time, its ratio to this one and its peak
+# RSS, measured in the same alternation.
 set -euo pipefail
 build=${1:-build/bench}
 runs=${2:-11}
+previous=${3:-}
 tempo=$build/tempo
 floor=$build/bench/unavoidable_work
 beatgen=$build/beatgen
@@ -32,15 +37,18 @@ wall_ms() {
   echo $(( (end - start) / 1000 ))
 }
 
-printf '| clip | output | contributing frames | tempo (ms) | unavoidable work (ms) | ratio | tempo peak RSS (KiB) | unavoidable peak RSS (KiB) |\n'
-printf '|---|---|---|---|---|---|---|---|\n'
+header='| clip | output | contributing frames | tempo (ms) | unavoidable work (ms) | ratio | tempo peak RSS (KiB) | unavoidable peak RSS (KiB) |'
+rule='|---|---|---|---|---|---|---|---|'
+[ -n "$previous" ] && header+=' previous (ms) | tempo / previous | previous peak RSS (KiB) |' && rule+='---|---|---|'
+printf '%s\n%s\n' "$header" "$rule"
 for file in "$clips"/*.wav; do
   # Warm the page cache, then alternate the two programs.
   "$tempo" "$file" > /dev/null; "$floor" "$file" > /dev/null
-  ours=(); theirs=()
+  ours=(); theirs=(); before=()
   for ((i = 0; i < runs; i++)); do
     ours+=("$(wall_ms "$tempo" "$file")")
     theirs+=("$(wall_ms "$floor" "$file")")
+    [ -n "$previous" ] && before+=("$(wall_ms "$previous" "$file")")
   done
   ours_ms=$(printf '%s\n' "${ours[@]}" | median)
   floor_ms=$(printf '%s\n' "${theirs[@]}" | median)
@@ -49,5 +57,13 @@ for file in "$clips"/*.wav; do
   contributing=$("$floor" "$file" | awk '{print $1 " of " $3}')
   awk -v name="$(basename "$file" .wav)" -v out="$("$tempo" "$file")" -v c="$contributing" \
       -v ours="$ours_ms" -v floor="$floor_ms" -v r1="$rss_ours" -v r2="$rss_floor" \
-      'BEGIN { printf "| %s | %s | %s | %.1f | %.1f | %.3f | %s | %s |\n", name, out, c, ours / 1000, floor / 1000, ours / floor, r1, r2 }' 
+      'BEGIN { printf "| %s | %s | %s | %.1f | %.1f | %.3f | %s | %s |", name, out, c, ours / 1000, floor / 1000, ours / floor, r1, r2 }'
+  if [ -n "$previous" ]; then
+    before_ms=$(printf '%s\n' "${before[@]}" | median)
+    rss_before=$(/usr/bin/time -f %M "$previous" "$file" 2>&1 >/dev/null | tail -n 1)
+    [ "$("$previous" "$file")" == "$("$tempo" "$file")" ] || echo "OUTPUTS DIFFER" >&2
+    awk -v ours="$ours_ms" -v before="$before_ms" -v r="$rss_before" \
+        'BEGIN { printf " %.1f | %.3f | %s |", before / 1000, ours / before, r }'
+  fi
+  echo
 done

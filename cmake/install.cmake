@@ -5,25 +5,40 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 configure_file(${PROJECT_SOURCE_DIR}/docs/tempo.1.in ${PROJECT_BINARY_DIR}/tempo.1 @ONLY)
+if(NOT WIN32)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/tempo-scan.1.in ${PROJECT_BINARY_DIR}/tempo-scan.1 @ONLY)
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/docs/changelog.in ${PROJECT_BINARY_DIR}/changelog @ONLY)
 
 # Debian installs man pages and changelogs compressed; elsewhere they go as
 # they are.
 find_program(TEMPO_GZIP gzip)
 set(TEMPO_MAN_PAGE ${PROJECT_BINARY_DIR}/tempo.1)
+set(TEMPO_SCAN_MAN_PAGE ${PROJECT_BINARY_DIR}/tempo-scan.1)
 set(TEMPO_CHANGELOG ${PROJECT_BINARY_DIR}/changelog)
 if(TEMPO_GZIP AND NOT WIN32)
-  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/tempo.1.gz ${PROJECT_BINARY_DIR}/changelog.gz
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/tempo.1.gz ${PROJECT_BINARY_DIR}/tempo-scan.1.gz
+      ${PROJECT_BINARY_DIR}/changelog.gz
     COMMAND ${TEMPO_GZIP} -9nc ${PROJECT_BINARY_DIR}/tempo.1 > ${PROJECT_BINARY_DIR}/tempo.1.gz
+    COMMAND ${TEMPO_GZIP} -9nc ${PROJECT_BINARY_DIR}/tempo-scan.1 > ${PROJECT_BINARY_DIR}/tempo-scan.1.gz
     COMMAND ${TEMPO_GZIP} -9nc ${PROJECT_BINARY_DIR}/changelog > ${PROJECT_BINARY_DIR}/changelog.gz
-    DEPENDS ${PROJECT_BINARY_DIR}/tempo.1 ${PROJECT_BINARY_DIR}/changelog)
-  add_custom_target(compressed_docs ALL DEPENDS ${PROJECT_BINARY_DIR}/tempo.1.gz ${PROJECT_BINARY_DIR}/changelog.gz)
+    DEPENDS ${PROJECT_BINARY_DIR}/tempo.1 ${PROJECT_BINARY_DIR}/tempo-scan.1 ${PROJECT_BINARY_DIR}/changelog)
+  add_custom_target(compressed_docs ALL DEPENDS ${PROJECT_BINARY_DIR}/tempo.1.gz ${PROJECT_BINARY_DIR}/tempo-scan.1.gz
+    ${PROJECT_BINARY_DIR}/changelog.gz)
+  # The demo builds only its own targets; installing right after it needs
+  # the compressed pages too.
+  add_dependencies(tempo compressed_docs)
   set(TEMPO_MAN_PAGE ${PROJECT_BINARY_DIR}/tempo.1.gz)
+  set(TEMPO_SCAN_MAN_PAGE ${PROJECT_BINARY_DIR}/tempo-scan.1.gz)
   set(TEMPO_CHANGELOG ${PROJECT_BINARY_DIR}/changelog.gz)
 endif()
 
 install(TARGETS tempo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 install(FILES ${TEMPO_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+if(NOT WIN32)
+  install(TARGETS tempo-scan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+  install(FILES ${TEMPO_SCAN_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+endif()
 install(FILES README.md docs/copyright ${TEMPO_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tempo
   COMPONENT runtime)
 install(FILES docs/copyright ${TEMPO_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libtempo-dev
@@ -56,8 +71,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "estimate the tempo of a 16-bit stereo WAV
 set(CPACK_PACKAGE_DESCRIPTION "tempo reads an uncompressed 16-bit stereo WAVE file and prints its
 tempo as one line, bpm:N. It is exact and reproducible, never writes to
 standard error, and refuses malformed files with a fixed message, so
-scripts can run it over whole music libraries.")
+scripts can run it over whole music libraries. tempo-scan reports the
+tempo of every audio file in a library, in any format ffmpeg decodes, in
+parallel and in order.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB TGZ)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -70,6 +88,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME tempo)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION sound)
+# tempo-scan decodes every format but WAVE through the ffmpeg program.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS ffmpeg)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libtempo-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# tempo-scan against the pipeline a user writes today: find | xargs -P, each
+# file converted by ffmpeg into a temporary WAVE and tempo run on it. A
+# generated library of 30 FLAC, 30 MP3 and 30 16-bit WAVE clips of 60 s;
+# runs alternate, medians are compared, and every tempo must agree.
+#
+#   bench/scan_compare.sh [BUILD_DIR] [RUNS]     (BUILD_DIR: release or test preset)
+set -euo pipefail
+build=$(cd "${1:-build/release}" && pwd)
+runs=${2:-5}
+jobs=$(nproc)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/lib/flac" "$work/lib/mp3" "$work/lib/wav"
+
+for i in $(seq 0 29); do
+  bpm=$((80 + 3 * i))
+  "$build/beatgen" $bpm 44100 60 "$work/src.wav"
+  cp "$work/src.wav" "$work/lib/wav/clip$i-$bpm.wav"
+  ffmpeg -nostdin -loglevel error -y -i "$work/src.wav" -c:a flac "$work/lib/flac/clip$i-$bpm.flac"
+  ffmpeg -nostdin -loglevel error -y -i "$work/src.wav" -c:a libmp3lame -b:a 192k "$work/lib/mp3/clip$i-$bpm.mp3"
+done
+rm "$work/src.wav"
+
+export TEMPO="$build/tempo"
+pipeline() {
+  find "$work/lib" -type f -print0 | xargs -0 -P "$jobs" -n 1 sh -c '
+    tmp=$(mktemp --suffix=.wav)
+    ffmpeg -nostdin -loglevel error -y -i "$1" -map 0:a:0 -acodec pcm_s16le -ac 2 "$tmp" &&
+      printf "%s\t%s\n" "$("$TEMPO" "$tmp")" "$1"
+    rm -f "$tmp"' _
+}
+scan() { "$build/tempo-scan" --no-progress -j "$1" "$work/lib"; }
+wall_ms() {
+  local start end
+  start=$(date +%s%N); "$@" > /dev/null; end=$(date +%s%N)
+  echo $(( (end - start) / 1000000 ))
+}
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+# Every tempo agrees: bpm:N from the pipeline, N from tempo-scan.
+pipeline | awk -F'\t' '{sub(/^bpm:/, "", $1); print $2 "\t" $1}' | LC_ALL=C sort > "$work/pipeline.txt"
+scan "$jobs" | awk -F'\t' '{print $3 "\t" $1}' | LC_ALL=C sort > "$work/scan.txt"
+files=$(wc -l < "$work/scan.txt")
+if ! cmp -s "$work/pipeline.txt" "$work/scan.txt"; then
+  diff "$work/pipeline.txt" "$work/scan.txt" >&2
+  echo "tempos differ" >&2
+  exit 1
+fi
+
+ours=(); theirs=(); single=()
+for ((i = 0; i < runs; i++)); do
+  ours+=("$(wall_ms scan "$jobs")")
+  theirs+=("$(wall_ms pipeline)")
+  single+=("$(wall_ms scan 1)")
+done
+ours_ms=$(printf '%s\n' "${ours[@]}" | median)
+theirs_ms=$(printf '%s\n' "${theirs[@]}" | median)
+single_ms=$(printf '%s\n' "${single[@]}" | median)
+echo "$files files, all $files tempos agree; medians of $runs alternating runs on $jobs CPUs"
+echo
+echo "| run | wall time (s) | files per second | ratio to the pipeline |"
+echo "|---|---|---|---|"
+awk -v f="$files" -v p="$theirs_ms" -v s="$ours_ms" -v one="$single_ms" -v j="$jobs" 'BEGIN {
+  printf "| find + xargs -P %d + ffmpeg to a temporary WAVE + tempo | %.2f | %.1f | 1.000 |\n", j, p / 1000, f * 1000 / p
+  printf "| tempo-scan -j %d | %.2f | %.1f | %.3f |\n", j, s / 1000, f * 1000 / s, s / p
+  printf "| tempo-scan -j 1 | %.2f | %.1f | %.3f |\n", one / 1000, f * 1000 / one, one / p
+}'
