@@ -21,59 +21,81 @@ std::string systemReason(int error) {
     return reason;
 }
 
-ScanRecord failed(const std::string& path, std::string reason) {
-    ScanRecord record;
-    record.path = path;
+void fail(ScanRecord& record, std::string reason) {
     record.status = ScanStatus::Error;
     record.reason = std::move(reason);
-    return record;
 }
 
-ScanRecord fromEstimate(const std::string& path, const TempoEstimate& estimate) {
-    ScanRecord record;
-    record.path = path;
+void takeEstimate(ScanRecord& record, const TempoEstimate& estimate) {
     if (estimate.tempoIndex == kNoPeak) {
         record.status = ScanStatus::NoTempo;
     } else {
         record.status = ScanStatus::Ok;
         record.bpm = printedBpm(estimate);
     }
-    return record;
+}
+
+FileIdentity identityOf(const struct stat& status) {
+    FileIdentity identity;
+    identity.device = static_cast<std::uint64_t>(status.st_dev);
+    identity.inode = static_cast<std::uint64_t>(status.st_ino);
+    identity.size = static_cast<std::int64_t>(status.st_size);
+    identity.modifiedNs = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    return identity;
 }
 
 }  // namespace
 
-ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings) {
+bool readIdentity(const std::string& path, FileIdentity& identity) {
     struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) return failed(path, systemReason(errno));
-    if (!S_ISREG(status.st_mode)) return failed(path, "not a regular file");
+    if (::stat(path.c_str(), &status) != 0) return false;
+    identity = identityOf(status);
+    return true;
+}
+
+ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings) {
+    ScanRecord record;
+    record.path = path;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        fail(record, systemReason(errno));
+        return record;
+    }
+    record.identity = identityOf(status);
+    if (!S_ISREG(status.st_mode)) {
+        fail(record, "not a regular file");
+        return record;
+    }
     // Opened once here only to learn why it cannot be read, if it cannot.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return failed(path, systemReason(errno));
+    if (fd < 0) {
+        fail(record, systemReason(errno));
+        return record;
+    }
     ::close(fd);
 
     FileImage image;
     WaveData wave;
     WaveCheckResult result = openFileImage(path.c_str(), image);
     if (result == WaveCheckResult::Ok) result = checkWaveHeader(image, wave);
-    if (result == WaveCheckResult::Ok) {
-        const TempoEstimate estimate = estimateTempo(image, wave);
-        const bool lostBytes = fileImageLostBytes(image);
-        closeFileImage(image);
-        if (lostBytes) return failed(path, "file shrank while it was read");
-        return fromEstimate(path, estimate);
-    }
+    TempoEstimate estimate;
+    if (result == WaveCheckResult::Ok) estimate = estimateTempo(image, wave);
     const bool lostBytes = fileImageLostBytes(image);
     closeFileImage(image);
-    if (lostBytes) return failed(path, "file shrank while it was read");
-
-    DecodedEnvelope decoded = decodeEnvelope(path, settings);
-    if (!decoded.ok) {
-        ScanRecord record = failed(path, decoded.error);
-        record.interrupted = decoded.interrupted;
-        return record;
+    if (lostBytes) {
+        fail(record, "file shrank while it was read");
+    } else if (result == WaveCheckResult::Ok) {
+        takeEstimate(record, estimate);
+    } else {
+        DecodedEnvelope decoded = decodeEnvelope(path, settings);
+        if (decoded.ok) {
+            takeEstimate(record, estimateTempoFromEnvelope(std::move(decoded.volume), decoded.sampleRate));
+        } else {
+            fail(record, decoded.error);
+            record.interrupted = decoded.interrupted;
+        }
     }
-    return fromEstimate(path, estimateTempoFromEnvelope(std::move(decoded.volume), decoded.sampleRate));
+    return record;
 }
 
 }  // namespace tempo::scan

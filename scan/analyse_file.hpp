@@ -10,6 +10,11 @@
 
 namespace tempo::scan {
 
+// The record of one file; its identity is taken before it is read.
 ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings);
+
+// The identity of the file `path` names (links followed), or false with
+// errno set.
+bool readIdentity(const std::string& path, FileIdentity& identity);
 
 }  // namespace tempo::scan

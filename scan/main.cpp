@@ -18,6 +18,7 @@
 #include "scan/options.hpp"
 #include "scan/progress.hpp"
 #include "scan/report.hpp"
+#include "scan/tags.hpp"
 
 #ifndef TEMPO_VERSION
 #define TEMPO_VERSION "unknown"
@@ -67,6 +68,10 @@ int main(int argc, char* argv[]) {
         std::printf("tempo-scan %s\n", TEMPO_VERSION);
         return std::fflush(stdout) == 0 ? kExitAllKnown : kExitSomeFailed;
     }
+    if (options.writeTags && !tagWritingAvailable()) {
+        std::fputs("tempo-scan: --write-tags needs a tempo-scan built with TagLib\n", stderr);
+        return kExitUsage;
+    }
     installSignalHandlers();
 
     std::FILE* out = stdout;
@@ -96,13 +101,22 @@ int main(int argc, char* argv[]) {
     if (showProgress) progress.out = stderr;
     progress.total = files.size();
 
+    TagSettings tagSettings;
+    tagSettings.write = options.writeTags;
+    tagSettings.overwrite = options.overwriteTags;
+    tagSettings.dryRun = options.dryRun;
+
     bool anyError = false;
-    bool writeFailed = std::fputs(reportHeader(options.format).c_str(), out) < 0;
+    bool writeFailed = std::fputs(reportHeader(options.format, options.writeTags).c_str(), out) < 0;
     JobPoolCalls calls;
-    calls.analyse = [&](std::size_t index) { return analyseFile(files[index], settings); };
+    calls.analyse = [&](std::size_t index) {
+        ScanRecord record = analyseFile(files[index], settings);
+        if (!record.interrupted) applyTempoTag(record, tagSettings);
+        return record;
+    };
     calls.deliver = [&](const ScanRecord& record) {
-        anyError = anyError || record.status == ScanStatus::Error;
-        const std::string line = formatRecord(options.format, record);
+        anyError = anyError || record.status == ScanStatus::Error || record.tag.rfind("error:", 0) == 0;
+        const std::string line = formatRecord(options.format, record, options.writeTags);
         // Each record is out as soon as it is known, so an interrupted
         // scan keeps what it finished.
         if (std::fwrite(line.data(), 1, line.size(), out) != line.size() || std::fflush(out) != 0) {

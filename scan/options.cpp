@@ -34,6 +34,10 @@ const char* usageText() {
            "      --progress        show a progress line on standard error\n"
            "      --no-progress     never show it (default: only on a terminal)\n"
            "      --timeout SECONDS time limit for decoding one file (default 600)\n"
+           "      --write-tags      write each tempo found into the file's own tag, in place,\n"
+           "                        unless the file already holds a tempo\n"
+           "      --overwrite-tags  with --write-tags: replace a tempo the file already holds\n"
+           "      --dry-run         with --write-tags: report what would be written, touch nothing\n"
            "  -h, --help            show this text\n"
            "      --version         show the version\n";
 }
@@ -99,6 +103,12 @@ bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std:
             options.progress = ProgressMode::On;
         } else if (name == "--no-progress") {
             options.progress = ProgressMode::Off;
+        } else if (name == "--write-tags") {
+            options.writeTags = true;
+        } else if (name == "--overwrite-tags") {
+            options.overwriteTags = true;
+        } else if (name == "--dry-run") {
+            options.dryRun = true;
         } else if (name == "-j" || name == "--jobs") {
             if (!parseNumber(value, 1, kMaxJobs, options.jobs)) {
                 error = "--jobs needs a number from 1 to " + std::to_string(kMaxJobs) + ", not '" + value + "'";
@@ -141,6 +151,10 @@ bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std:
             error = "unknown option " + arg;
             return false;
         }
+    }
+    if ((options.overwriteTags || options.dryRun) && !options.writeTags) {
+        error = std::string(options.dryRun ? "--dry-run" : "--overwrite-tags") + " needs --write-tags";
+        return false;
     }
     if (!options.help && !options.version && options.paths.empty()) {
         error = "no PATH given";

@@ -20,6 +20,9 @@ struct ScanOptions {
     unsigned shardCount = 1;
     ProgressMode progress = ProgressMode::Auto;
     unsigned timeoutSeconds = 600;  // per decoded file
+    bool writeTags = false;
+    bool overwriteTags = false;
+    bool dryRun = false;
     std::vector<std::string> paths;
     bool help = false;
     bool version = false;

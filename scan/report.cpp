@@ -118,22 +118,27 @@ std::string jsonString(const std::string& text) {
 
 }  // namespace
 
-std::string reportHeader(ReportFormat format) {
-    return format == ReportFormat::Csv ? "bpm,status,path\r\n" : "";
+std::string reportHeader(ReportFormat format, bool withTag) {
+    if (format != ReportFormat::Csv) return "";
+    return withTag ? "bpm,status,tag,path\r\n" : "bpm,status,path\r\n";
 }
 
-std::string formatRecord(ReportFormat format, const ScanRecord& record) {
+std::string formatRecord(ReportFormat format, const ScanRecord& record, bool withTag) {
     switch (format) {
         case ReportFormat::Tsv:
-            return bpmText(record) + "\t" + tsvField(statusText(record)) + "\t" + tsvField(record.path) + "\n";
+            return bpmText(record) + "\t" + tsvField(statusText(record)) + "\t" +
+                   (withTag ? tsvField(record.tag) + "\t" : "") + tsvField(record.path) + "\n";
         case ReportFormat::Csv:
-            return bpmText(record) + "," + csvField(statusText(record)) + "," + csvField(record.path) + "\r\n";
+            return bpmText(record) + "," + csvField(statusText(record)) + "," +
+                   (withTag ? csvField(record.tag) + "," : "") + csvField(record.path) + "\r\n";
         case ReportFormat::Jsonl:
             break;
     }
     const std::string bpm = record.status == ScanStatus::Ok ? std::to_string(record.bpm) : "null";
-    return "{\"path\": " + jsonString(record.path) + ", \"bpm\": " + bpm + ", \"status\": " +
-           jsonString(statusText(record)) + "}\n";
+    std::string line = "{\"path\": " + jsonString(record.path) + ", \"bpm\": " + bpm + ", \"status\": " +
+                       jsonString(statusText(record));
+    if (withTag) line += ", \"tag\": " + (record.tag.empty() ? std::string("null") : jsonString(record.tag));
+    return line + "}\n";
 }
 
 }  // namespace tempo::scan

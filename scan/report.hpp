@@ -10,10 +10,12 @@
 
 namespace tempo::scan {
 
-// The line that opens a report ("" for TSV and JSON Lines).
-std::string reportHeader(ReportFormat format);
+// The line that opens a report ("" for TSV and JSON Lines). With
+// `withTag`, every record carries the tag outcome too: a field before the
+// path in TSV and CSV, "tag" (null where none was considered) in JSON.
+std::string reportHeader(ReportFormat format, bool withTag = false);
 
 // One record, with its line ending.
-std::string formatRecord(ReportFormat format, const ScanRecord& record);
+std::string formatRecord(ReportFormat format, const ScanRecord& record, bool withTag = false);
 
 }  // namespace tempo::scan

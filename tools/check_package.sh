@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the packages and checks them as a user would: the .deb unpacked
-# into a scratch root runs on a generated clip, lintian (when present) has
+# into a scratch root runs on a generated clip (tempo and tempo-scan), lintian has
 # nothing to say, and a separate project built against the installed
 # library prints the same line as the tool.
 set -euo pipefail
@@ -22,11 +22,17 @@ dpkg -x "$deb" "$scratch/root"
 packaged=$("$scratch/root/usr/bin/tempo" "$scratch/clip.wav")
 [ "$packaged" = "$expected" ] || { echo "packaged tempo printed '$packaged'" >&2; exit 1; }
 test -f "$scratch/root/usr/share/man/man1/tempo.1.gz"
+test -f "$scratch/root/usr/share/man/man1/tempo-scan.1.gz"
 echo "packaged binary: $packaged"
+scanned=$("$scratch/root/usr/bin/tempo-scan" --no-progress "$scratch/clip.wav")
+[ "$scanned" = "140	ok	$scratch/clip.wav" ] || { echo "packaged tempo-scan printed '$scanned'" >&2; exit 1; }
+echo "packaged tempo-scan: $scanned"
 
 if command -v lintian > /dev/null; then
   lintian --fail-on error,warning "$deb" "$dev"
   echo "lintian: no findings"
+else
+  echo "lintian is not installed: the packages were NOT checked by it (apt-get install lintian)" >&2
 fi
 
 cmake --install "$build" --prefix "$scratch/prefix"

@@ -62,6 +62,8 @@ TEST(ParseOptions, RefusesWhatItCannotRead) {
         {"--colour", "a"},
         {"-x", "a"},
         {"-o", "", "a"},
+        {"--dry-run", "a"},
+        {"--overwrite-tags", "a"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.empty() ? "(nothing)" : args[0]);
@@ -76,6 +78,8 @@ TEST(ParseOptions, RefusesWhatItCannotRead) {
     EXPECT_TRUE(options.help);
     ASSERT_TRUE(parse({"--version"}, options, error));
     EXPECT_TRUE(options.version);
+    ASSERT_TRUE(parse({"--write-tags", "--overwrite-tags", "--dry-run", "a"}, options, error));
+    EXPECT_TRUE(options.writeTags && options.overwriteTags && options.dryRun);
 }
 
 }  // namespace

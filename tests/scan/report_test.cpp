@@ -46,6 +46,28 @@ TEST(FormatRecord, WritesEachFormatExactly) {
     EXPECT_EQ(reportHeader(ReportFormat::Jsonl), "");
 }
 
+// With tags, the outcome is a field before the path, or "tag" in JSON,
+// null where no tag was considered.
+TEST(FormatRecord, CarriesTheTagOutcomeWhenAsked) {
+    ScanRecord kept = record("a.mp3", ScanStatus::Ok, 128);
+    kept.tag = "kept 99.5";
+    const ScanRecord none = record("b,c.wav", ScanStatus::NoTempo);
+    const struct {
+        ReportFormat format;
+        const ScanRecord* record;
+        std::string line;
+    } cases[] = {
+        {ReportFormat::Tsv, &kept, "128\tok\tkept 99.5\ta.mp3\n"},
+        {ReportFormat::Tsv, &none, "\tno tempo\t\tb,c.wav\n"},
+        {ReportFormat::Csv, &kept, "128,ok,kept 99.5,a.mp3\r\n"},
+        {ReportFormat::Csv, &none, ",no tempo,,\"b,c.wav\"\r\n"},
+        {ReportFormat::Jsonl, &kept, "{\"path\": \"a.mp3\", \"bpm\": 128, \"status\": \"ok\", \"tag\": \"kept 99.5\"}\n"},
+        {ReportFormat::Jsonl, &none, "{\"path\": \"b,c.wav\", \"bpm\": null, \"status\": \"no tempo\", \"tag\": null}\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(formatRecord(c.format, *c.record, true), c.line);
+    EXPECT_EQ(reportHeader(ReportFormat::Csv, true), "bpm,status,tag,path\r\n");
+}
+
 // Overlong forms, surrogates and code points past U+10FFFF are not valid
 // UTF-8: each of their bytes is escaped on its own.
 TEST(FormatRecord, EscapesEveryByteOfInvalidUtf8) {

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# tempo-scan --write-tags end to end, in every format it tags: the tempo
+# lands in the format's own field, the audio stream is bit-identical
+# (ffmpeg's MD5 of the copied stream), other tags and cover art survive as
+# ffprobe reads them, nothing is written twice, a different tempo is kept
+# unless overwriting, a dry run touches nothing, and a file that changed
+# since its analysis or cannot be saved stays byte-identical.
+# Usage: tags_e2e.sh TEMPO TEMPO_SCAN BEATGEN WORK_DIR
+set -uo pipefail
+tempo=$1 scan=$2 beatgen=$3 work=$4
+rm -rf "$work" && mkdir -p "$work/lib" "$work/bin" || exit 1
+cd "$work" || exit 1
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect_eq() { [ "$1" == "$2" ] || fail "$3: expected [$2], got [$1]"; }
+ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+audio_md5() { ffmpeg -nostdin -loglevel error -i "$1" -map 0:a -c copy -f md5 -; }
+# Title, artist, BPM and attached pictures as ffprobe sees them, one
+# "key=value" a line, sorted.
+probe() {
+  ffprobe -v error -show_entries format_tags:stream_tags:stream_disposition=attached_pic -of default=nw=1 "$1" |
+    grep -iE '^(tag:(title|artist|tbpm|bpm)|disposition:attached_pic)=' | sed -E 's/^[^:]*://' |
+    awk -F= '{ k = tolower($1); if (k == "tbpm") k = "bpm"; sub(/^[^=]*=/, ""); print k "=" $0 }' | LC_ALL=C sort
+}
+mtime() { stat -c %Y.%y "$1"; }
+scan_one() { "$scan" --no-progress "$@"; }
+
+"$beatgen" 128 44100 20 src.wav || exit 1
+ff -f lavfi -i "color=c=red:s=64x64" -frames:v 1 cover.png || exit 1
+meta=(-metadata title="A Title" -metadata artist="An Artist")
+cover=(-i cover.png -map 0:a -map 1:v -c:v copy -disposition:v attached_pic)
+ff -i src.wav "${cover[@]}" -c:a libmp3lame -id3v2_version 3 "${meta[@]}" lib/a.mp3
+ff -i src.wav "${cover[@]}" -c:a flac "${meta[@]}" lib/b.flac
+ff -i src.wav -c:a libvorbis "${meta[@]}" lib/c.ogg
+ff -i src.wav -c:a libopus "${meta[@]}" lib/d.opus
+ff -i src.wav "${cover[@]}" -c:a aac "${meta[@]}" lib/e.m4a
+ff -i src.wav -c:a pcm_s16be "${meta[@]}" lib/f.aiff
+cp src.wav lib/g.wav
+for f in lib/*; do [ -s "$f" ] || fail "could not make $f"; done
+tempo_before=$("$tempo" lib/g.wav)
+
+declare -A md5 probed
+for f in lib/*; do md5[$f]=$(audio_md5 "$f"); probed[$f]=$(probe "$f"); done
+cp -a lib dry
+
+# A dry run decides and touches nothing.
+out=$(scan_one --write-tags --dry-run lib)
+expect_eq "$(cut -f3 <<< "$out" | sort -u)" "would write" "dry run outcomes"
+for f in lib/*; do cmp -s "$f" "dry/${f#lib/}" || fail "dry run changed $f"; done
+
+# Written once, in place.
+out=$(scan_one --write-tags lib); status=$?
+expect_eq "$status" 0 "exit status after writing"
+expect_eq "$(cut -f1,2,3 <<< "$out" | sort -u)" $'128\tok\twritten' "outcomes of the first write"
+for f in lib/*; do
+  expect_eq "$(audio_md5 "$f")" "${md5[$f]}" "audio of $f"
+  after=$(probe "$f")
+  case $f in
+    *.m4a) expect_eq "$after" "${probed[$f]}" "tags of $f" ;;  # ffprobe does not show tmpo
+    *) expect_eq "$after" "$(printf '%s\nbpm=128\n' "${probed[$f]}" | grep -v '^$' | LC_ALL=C sort)" "tags of $f" ;;
+  esac
+done
+for f in lib/a.mp3 lib/b.flac lib/e.m4a; do grep -q '^attached_pic=1$' <<< "${probed[$f]}" || fail "no cover in $f"; done
+for f in lib/a.mp3 lib/b.flac lib/c.ogg lib/e.m4a; do
+  grep -q '^title=A Title$' <<< "${probed[$f]}" && grep -q '^artist=An Artist$' <<< "${probed[$f]}" ||
+    fail "no title and artist in $f to keep"
+done
+expect_eq "$("$tempo" lib/g.wav)" "$tempo_before" "tempo on the tagged WAVE"
+
+# Nothing is written twice: the file and its modification time stay.
+cp -a lib again
+out=$(scan_one --write-tags --format jsonl lib)
+expect_eq "$(grep -c '"tag": "unchanged"' <<< "$out")" 7 "second run: unchanged"
+for f in lib/*; do cmp -s "$f" "again/${f#lib/}" && [ "$(mtime "$f")" == "$(mtime "again/${f#lib/}")" ] ||
+  fail "second run touched $f"; done
+
+# A different tempo set by hand is kept unless overwriting.
+ff -i src.wav -c:a flac -metadata BPM=99 lib/h.flac
+cp lib/h.flac kept.flac
+expect_eq "$(scan_one --write-tags lib/h.flac)" $'128\tok\tkept 99\tlib/h.flac' "a hand-set tempo"
+cmp -s lib/h.flac kept.flac || fail "a kept tempo changed the file"
+expect_eq "$(scan_one --write-tags --overwrite-tags --dry-run lib/h.flac)" $'128\tok\twould write\tlib/h.flac' "overwrite, dry"
+expect_eq "$(scan_one --write-tags --overwrite-tags lib/h.flac)" $'128\tok\twritten\tlib/h.flac' "overwrite"
+expect_eq "$(scan_one --write-tags lib/h.flac)" $'128\tok\tunchanged\tlib/h.flac' "after overwriting"
+
+# No tag is considered for "no tempo" or an error; CSV gains the column.
+head -c 44 src.wav > lib/short.wav
+out=$(scan_one --write-tags --format csv lib/short.wav lib/missing.mp3)
+expect_eq "$out" $'bpm,status,tag,path\r\n,error: no such file or directory,,lib/missing.mp3\r\n,no tempo,,lib/short.wav\r' "CSV without tags"
+expect_eq "$(scan_one --write-tags --format jsonl lib/short.wav)" '{"path": "lib/short.wav", "bpm": null, "status": "no tempo", "tag": null}' "JSON tag null"
+
+# A file that changes between its analysis and the write is left alone:
+# this decoder touches the file once it has decoded it.
+cat > bin/ffmpeg-then-touch <<'SCRIPT'
+#!/bin/sh
+ffmpeg "$@"; status=$?
+for arg in "$@"; do case $arg in file:*) touch -d '2001-02-03 04:05:06' "${arg#file:}" ;; esac; done
+exit $status
+SCRIPT
+chmod +x bin/ffmpeg-then-touch
+ff -i src.wav -c:a flac lib/i.flac && cp lib/i.flac changed.flac
+out=$(TEMPO_FFMPEG=bin/ffmpeg-then-touch scan_one --write-tags lib/i.flac); status=$?
+expect_eq "$out" $'128\tok\terror: changed during scan\tlib/i.flac' "changed during the scan"
+expect_eq "$status" 1 "exit status after a tag error"
+cmp -s lib/i.flac changed.flac || fail "a changed file was written"
+
+# A file that cannot be saved stays byte-identical: a format TagLib does
+# not tag, and a file the system will not let anyone write.
+ff -i src.wav -c:a libvorbis lib/j.mka && cp lib/j.mka j.mka
+expect_eq "$(scan_one --write-tags lib/j.mka)" $'128\tok\terror: TagLib cannot tag this format\tlib/j.mka' "Matroska"
+cmp -s lib/j.mka j.mka || fail "the Matroska file changed"
+ff -i src.wav -c:a flac lib/k.flac && cp lib/k.flac locked.flac
+if chattr +i lib/k.flac 2> /dev/null; then
+  expect_eq "$(scan_one --write-tags lib/k.flac)" $'128\tok\terror: file cannot be written\tlib/k.flac' "immutable file"
+  chattr -i lib/k.flac
+  cmp -s lib/k.flac locked.flac || fail "the immutable file changed"
+else
+  fail "cannot make a file unwritable here (chattr +i)"
+fi
+
+echo "$failures failures"
+[ "$failures" -eq 0 ]
