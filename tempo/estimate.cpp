@@ -11,8 +11,9 @@
 namespace tempo {
 namespace {
 
-// Frames per slice: 1 MiB of samples.
-constexpr std::uint32_t kSliceFrames = 512;
+// Frames per slice: 4 MiB of samples. Fewer, larger releases cost less
+// than many small ones; the slice is the only part of the file resident.
+constexpr std::uint32_t kSliceFrames = 2048;
 
 }  // namespace
 
