@@ -40,6 +40,15 @@ classify() {
 
 results=$work/results.txt
 : > "$results"
+# measure GROUP NAME LABEL FILE: runs tempo, prints the row, keeps the score.
+measure() {
+  local line result class acc1 acc2
+  line=$("$build/tempo" "$4")
+  result=${line#bpm:}
+  read -r class acc1 acc2 < <(classify "$3" "$result")
+  printf '%-8s %-34s %8.2f %6s  %s\n' "$1" "$2" "$3" "$result" "$class"
+  echo "$1 $class $acc1 $acc2" >> "$results"
+}
 left_out=0
 printf '%-8s %-34s %8s %6s  %s\n' group file label result class
 for mid in "$songs"/*.mid; do
@@ -52,19 +61,11 @@ for mid in "$songs"/*.mid; do
   fi
   fluidsynth -ni -q -g 0.5 -r 44100 -T wav -O s16 -F "$work/full.wav" "$font" "$mid" > /dev/null 2>&1
   ffmpeg -nostdin -loglevel error -y -ss "$start" -t "$length" -i "$work/full.wav" -acodec pcm_s16le -ac 2 "$work/excerpt.wav"
-  line=$("$build/tempo" "$work/excerpt.wav")
-  result=${line#bpm:}
-  read -r class acc1 acc2 < <(classify "$label" "$result")
-  printf '%-8s %-34s %8.2f %6s  %s\n' songs "$name" "$label" "$result" "$class"
-  echo "songs $class $acc1 $acc2" >> "$results"
+  measure songs "$name" "$label" "$work/excerpt.wav"
 done
 for bpm in $(seq 60 4 236); do
   "$build/beatgen" "$bpm" 44100 "$length" "$work/clip.wav"
-  line=$("$build/tempo" "$work/clip.wav")
-  result=${line#bpm:}
-  read -r class acc1 acc2 < <(classify "$bpm" "$result")
-  printf '%-8s %-34s %8.2f %6s  %s\n' beatgen "clip-${bpm}bpm" "$bpm" "$result" "$class"
-  echo "beatgen $class $acc1 $acc2" >> "$results"
+  measure beatgen "clip-${bpm}bpm" "$bpm" "$work/clip.wav"
 done
 
 echo
