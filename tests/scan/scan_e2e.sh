@@ -107,6 +107,27 @@ expect_eq "$(cat interrupted.tsv)" $'140\tok\tlib/0-plain.wav' "records kept aft
 sleep 0.2
 pgrep -f 'sleep 300' > /dev/null && { pkill -f 'sleep 300'; fail "a decoder outlived Ctrl-C"; }
 
+# What cannot be read is reported, or for a folder named on standard
+# error, and the scan goes on; odd names come out escaped. Run as an
+# ordinary user, since permissions do not stop root.
+mkdir -p perm/locked && cp lib/0-plain.wav perm/ok.wav && cp lib/0-plain.wav perm/secret.wav &&
+  cp lib/0-plain.wav "perm/new"$'\n'"line"$'\xff'".wav" && cp lib/0-plain.wav perm/locked/hidden.wav || fail "perm tree"
+chmod 755 perm && chmod 000 perm/locked perm/secret.wav
+as_user=()
+[ "$(id -u)" -eq 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
+out=$("${as_user[@]}" "$scan" --no-progress --format jsonl perm 2> err.txt); status=$?
+expect_eq "$out" '{"path": "perm/new\nline\udcff.wav", "bpm": 140, "status": "ok"}
+{"path": "perm/ok.wav", "bpm": 140, "status": "ok"}
+{"path": "perm/secret.wav", "bpm": null, "status": "error: permission denied"}' "unreadable file and folder"
+expect_eq "$(cat err.txt)" "tempo-scan: cannot read directory perm/locked: Permission denied" "unreadable folder"
+expect_eq "$status" 1 "exit status with an unreadable file"
+chmod 755 perm/locked && chmod 644 perm/secret.wav
+
+# The progress line goes to standard error only, when asked for.
+out=$("$scan" --progress lib/0-plain.wav 2> err.txt)
+expect_eq "$out" $'140\tok\tlib/0-plain.wav' "records with --progress"
+grep -q '1 files' err.txt || fail "no progress line: $(cat -v err.txt)"
+
 # Usage errors: status 2 and a message on standard error only.
 for args in "" "--format xml lib" "-j 0 lib" "--shard 3/3 lib" "--bogus lib"; do
   # shellcheck disable=SC2086
