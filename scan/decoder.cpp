@@ -14,10 +14,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <algorithm>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "input/wave_header.hpp"
@@ -76,6 +77,15 @@ public:
     void start(pid_t pid) { pid_ = pid; }
     void kill() {
         if (pid_ > 0) ::kill(pid_, SIGKILL);
+    }
+    // True with the wait status once the child has ended; does not block.
+    bool tryWait(int& status) {
+        pid_t done = 0;
+        while ((done = ::waitpid(pid_, &status, WNOHANG)) < 0 && errno == EINTR) {
+        }
+        if (done == 0) return false;
+        pid_ = -1;
+        return true;
     }
     // The wait status, once.
     int wait() {
@@ -220,7 +230,10 @@ DecodedEnvelope decodeEnvelope(const std::string& path, const DecodeSettings& se
             break;
         }
         const int ready = ::poll(fds, 2, 100);
-        if (ready < 0 && errno != EINTR) break;
+        if (ready < 0 && errno != EINTR) {
+            child.kill();
+            break;
+        }
         if (ready <= 0) continue;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
@@ -242,7 +255,23 @@ DecodedEnvelope decodeEnvelope(const std::string& path, const DecodeSettings& se
             }
         }
     }
-    const int status = child.wait();
+    // A child may close its output and still not end: the time limit and
+    // Ctrl-C hold until it does.
+    int status = 0;
+    while (!timedOut && !child.tryWait(status)) {
+        if (settings.stop != nullptr && settings.stop->load()) {
+            decoded.interrupted = true;
+            decoded.error = "interrupted";
+            return decoded;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            timedOut = true;
+            child.kill();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    if (timedOut) status = child.wait();
 
     if (timedOut) {
         decoded.error = "decoding took longer than " + std::to_string(settings.timeoutSeconds) + " s";

@@ -87,13 +87,16 @@ out=$(PATH=/nonexistent "$scan" --no-progress lib/a.flac)
 expect_eq "$out" $'\terror: ffmpeg not found\tlib/a.flac' "ffmpeg not in PATH"
 
 # A decoder that crashes or hangs takes down only itself.
-printf '#!/bin/sh\nkill -SEGV $$\n' > bin/crash && printf '#!/bin/sh\nexec sleep 300\n' > bin/hang && chmod +x bin/*
+printf '#!/bin/sh\nkill -SEGV $$\n' > bin/crash && printf '#!/bin/sh\nexec sleep 300\n' > bin/hang &&
+  printf '#!/bin/sh\nexec >&- 2>&-\nexec sleep 300\n' > bin/hang-closed && chmod +x bin/*
 out=$(TEMPO_FFMPEG=bin/crash "$scan" --no-progress lib/a.flac lib/0-plain.wav)
 expect_eq "$out" $'140\tok\tlib/0-plain.wav\n\terror: bin/crash ended by Segmentation fault\tlib/a.flac' "crashing decoder"
 start=$SECONDS
 out=$(TEMPO_FFMPEG=bin/hang "$scan" --no-progress --timeout 1 -j 2 lib/a.flac lib/b.mp3 lib/0-plain.wav)
 expect_eq "$out" $'140\tok\tlib/0-plain.wav\n\terror: decoding took longer than 1 s\tlib/a.flac\n\terror: decoding took longer than 1 s\tlib/b.mp3' "hanging decoder"
 [ $((SECONDS - start)) -le 10 ] || fail "the time limit took $((SECONDS - start)) s"
+out=$(TEMPO_FFMPEG=bin/hang-closed "$scan" --no-progress --timeout 1 lib/a.flac)
+expect_eq "$out" $'\terror: decoding took longer than 1 s\tlib/a.flac' "a decoder that closes its pipes and hangs"
 
 # Ctrl-C: the finished records stay, the children go, status 130.
 TEMPO_FFMPEG=bin/hang "$scan" --no-progress -j 1 -o interrupted.tsv lib/0-plain.wav lib/a.flac lib/b.mp3 &
