@@ -108,6 +108,7 @@ int main(int argc, char* argv[]) {
 
     bool anyError = false;
     bool writeFailed = std::fputs(reportHeader(options.format, options.writeTags).c_str(), out) < 0;
+    int writeError = writeFailed ? errno : 0;
     JobPoolCalls calls;
     calls.analyse = [&](std::size_t index) {
         ScanRecord record = analyseFile(files[index], settings);
@@ -119,8 +120,11 @@ int main(int argc, char* argv[]) {
         const std::string line = formatRecord(options.format, record, options.writeTags);
         // Each record is out as soon as it is known, so an interrupted
         // scan keeps what it finished.
-        if (std::fwrite(line.data(), 1, line.size(), out) != line.size() || std::fflush(out) != 0) {
+        if (!writeFailed && (std::fwrite(line.data(), 1, line.size(), out) != line.size() || std::fflush(out) != 0)) {
+            // Nobody can read the rest (a closed pipe, a full disk): stop.
             writeFailed = true;
+            writeError = errno;
+            stopRequested.store(true);
         }
     };
     calls.tick = [&](std::size_t finished) { drawProgress(progress, finished); };
@@ -128,10 +132,16 @@ int main(int argc, char* argv[]) {
     runJobs(files.size(), options.jobs, calls, stopRequested);
     clearProgress(progress);
 
-    if (std::fflush(out) != 0 || std::ferror(out) != 0) writeFailed = true;
-    if (out != stdout && std::fclose(out) != 0) writeFailed = true;
+    if (!writeFailed && (std::fflush(out) != 0 || std::ferror(out) != 0)) {
+        writeFailed = true;
+        writeError = errno;
+    }
+    if (out != stdout && std::fclose(out) != 0 && !writeFailed) {
+        writeFailed = true;
+        writeError = errno;
+    }
     if (writeFailed) {
-        std::fprintf(stderr, "tempo-scan: cannot write the report: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "tempo-scan: cannot write the report: %s\n", std::strerror(writeError));
         return kExitSomeFailed;
     }
     if (stopRequested.load()) return 128 + static_cast<int>(stopSignal);

@@ -131,6 +131,11 @@ out=$("$scan" --progress lib/0-plain.wav 2> err.txt)
 expect_eq "$out" $'140\tok\tlib/0-plain.wav' "records with --progress"
 grep -q '1 files' err.txt || fail "no progress line: $(cat -v err.txt)"
 
+# A report nobody can read ends the scan with status 1.
+out=$("$scan" --no-progress lib > /dev/full 2> err.txt); status=$?
+expect_eq "$status" 1 "exit status writing to a full disk"
+expect_eq "$(cat err.txt)" "tempo-scan: cannot write the report: No space left on device" "message for a full disk"
+
 # Usage errors: status 2 and a message on standard error only.
 for args in "" "--format xml lib" "-j 0 lib" "--shard 3/3 lib" "--bogus lib"; do
   # shellcheck disable=SC2086
