@@ -89,6 +89,13 @@ out=$(scan_one --write-tags --format csv lib/short.wav lib/missing.mp3)
 expect_eq "$out" $'bpm,status,tag,path\r\n,error: no such file or directory,,lib/missing.mp3\r\n,no tempo,,lib/short.wav\r' "CSV without tags"
 expect_eq "$(scan_one --write-tags --format jsonl lib/short.wav)" '{"path": "lib/short.wav", "bpm": null, "status": "no tempo", "tag": null}' "JSON tag null"
 
+# Two paths to one file: it is written once, and the second path finds
+# its tempo there, not a file changed by someone else.
+ff -i src.wav -c:a flac lib/l.flac && ln -s l.flac lib/m.flac
+out=$(scan_one --write-tags -j 2 lib/l.flac lib/m.flac); status=$?
+expect_eq "$(cut -f3 <<< "$out" | sort | tr '\n' ' ')" "unchanged written " "a file reached by two paths"
+expect_eq "$status" 0 "exit status for a file reached by two paths"
+
 # A file that changes between its analysis and the write is left alone:
 # this decoder touches the file once it has decoded it.
 cat > bin/ffmpeg-then-touch <<'SCRIPT'
