@@ -30,12 +30,7 @@ e2e-140bpm-48000hz 140 48000 20
 e2e-175bpm-32000hz 175 32000 20
 LIST
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-wall_ms() {
-  local start end
-  start=$(date +%s%N); "$@" > /dev/null; end=$(date +%s%N)
-  echo $(( (end - start) / 1000 ))
-}
+source "$(dirname "$0")/timing.sh"
 
 header='| clip | output | contributing frames | tempo (ms) | unavoidable work (ms) | ratio | tempo peak RSS (KiB) | unavoidable peak RSS (KiB) |'
 rule='|---|---|---|---|---|---|---|---|'
@@ -46,23 +41,23 @@ for file in "$clips"/*.wav; do
   "$tempo" "$file" > /dev/null; "$floor" "$file" > /dev/null
   ours=(); theirs=(); before=()
   for ((i = 0; i < runs; i++)); do
-    ours+=("$(wall_ms "$tempo" "$file")")
-    theirs+=("$(wall_ms "$floor" "$file")")
-    [ -n "$previous" ] && before+=("$(wall_ms "$previous" "$file")")
+    ours+=("$(wall_us "$tempo" "$file")")
+    theirs+=("$(wall_us "$floor" "$file")")
+    [ -n "$previous" ] && before+=("$(wall_us "$previous" "$file")")
   done
-  ours_ms=$(printf '%s\n' "${ours[@]}" | median)
-  floor_ms=$(printf '%s\n' "${theirs[@]}" | median)
+  ours_us=$(printf '%s\n' "${ours[@]}" | median)
+  floor_us=$(printf '%s\n' "${theirs[@]}" | median)
   rss_ours=$(/usr/bin/time -f %M "$tempo" "$file" 2>&1 >/dev/null | tail -n 1)
   rss_floor=$(/usr/bin/time -f %M "$floor" "$file" 2>&1 >/dev/null | tail -n 1)
   contributing=$("$floor" "$file" | awk '{print $1 " of " $3}')
   awk -v name="$(basename "$file" .wav)" -v out="$("$tempo" "$file")" -v c="$contributing" \
-      -v ours="$ours_ms" -v floor="$floor_ms" -v r1="$rss_ours" -v r2="$rss_floor" \
+      -v ours="$ours_us" -v floor="$floor_us" -v r1="$rss_ours" -v r2="$rss_floor" \
       'BEGIN { printf "| %s | %s | %s | %.1f | %.1f | %.3f | %s | %s |", name, out, c, ours / 1000, floor / 1000, ours / floor, r1, r2 }'
   if [ -n "$previous" ]; then
-    before_ms=$(printf '%s\n' "${before[@]}" | median)
+    before_us=$(printf '%s\n' "${before[@]}" | median)
     rss_before=$(/usr/bin/time -f %M "$previous" "$file" 2>&1 >/dev/null | tail -n 1)
     [ "$("$previous" "$file")" == "$("$tempo" "$file")" ] || echo "OUTPUTS DIFFER" >&2
-    awk -v ours="$ours_ms" -v before="$before_ms" -v r="$rss_before" \
+    awk -v ours="$ours_us" -v before="$before_us" -v r="$rss_before" \
         'BEGIN { printf " %.1f | %.3f | %s |", before / 1000, ours / before, r }'
   fi
   echo

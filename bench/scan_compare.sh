@@ -31,12 +31,7 @@ pipeline() {
     rm -f "$tmp"' _
 }
 scan() { "$build/tempo-scan" --no-progress -j "$1" "$work/lib"; }
-wall_ms() {
-  local start end
-  start=$(date +%s%N); "$@" > /dev/null; end=$(date +%s%N)
-  echo $(( (end - start) / 1000000 ))
-}
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+source "$(dirname "$0")/timing.sh"
 
 # Every tempo agrees: bpm:N from the pipeline, N from tempo-scan.
 pipeline | awk -F'\t' '{sub(/^bpm:/, "", $1); print $2 "\t" $1}' | LC_ALL=C sort > "$work/pipeline.txt"
@@ -50,19 +45,19 @@ fi
 
 ours=(); theirs=(); single=()
 for ((i = 0; i < runs; i++)); do
-  ours+=("$(wall_ms scan "$jobs")")
-  theirs+=("$(wall_ms pipeline)")
-  single+=("$(wall_ms scan 1)")
+  ours+=("$(wall_us scan "$jobs")")
+  theirs+=("$(wall_us pipeline)")
+  single+=("$(wall_us scan 1)")
 done
-ours_ms=$(printf '%s\n' "${ours[@]}" | median)
-theirs_ms=$(printf '%s\n' "${theirs[@]}" | median)
-single_ms=$(printf '%s\n' "${single[@]}" | median)
+ours_us=$(printf '%s\n' "${ours[@]}" | median)
+theirs_us=$(printf '%s\n' "${theirs[@]}" | median)
+single_us=$(printf '%s\n' "${single[@]}" | median)
 echo "$files files, all $files tempos agree; medians of $runs alternating runs on $jobs CPUs"
 echo
 echo "| run | wall time (s) | files per second | ratio to the pipeline |"
 echo "|---|---|---|---|"
-awk -v f="$files" -v p="$theirs_ms" -v s="$ours_ms" -v one="$single_ms" -v j="$jobs" 'BEGIN {
-  printf "| find + xargs -P %d + ffmpeg to a temporary WAVE + tempo | %.2f | %.1f | 1.000 |\n", j, p / 1000, f * 1000 / p
-  printf "| tempo-scan -j %d | %.2f | %.1f | %.3f |\n", j, s / 1000, f * 1000 / s, s / p
-  printf "| tempo-scan -j 1 | %.2f | %.1f | %.3f |\n", one / 1000, f * 1000 / one, one / p
+awk -v f="$files" -v p="$theirs_us" -v s="$ours_us" -v one="$single_us" -v j="$jobs" 'BEGIN {
+  printf "| find + xargs -P %d + ffmpeg to a temporary WAVE + tempo | %.2f | %.1f | 1.000 |\n", j, p / 1e6, f * 1e6 / p
+  printf "| tempo-scan -j %d | %.2f | %.1f | %.3f |\n", j, s / 1e6, f * 1e6 / s, s / p
+  printf "| tempo-scan -j 1 | %.2f | %.1f | %.3f |\n", one / 1e6, f * 1e6 / one, one / p
 }'

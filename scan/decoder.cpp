@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "input/wave_header.hpp"
@@ -210,6 +211,12 @@ DecodedEnvelope decodeEnvelope(const std::string& path, const DecodeSettings& se
     }
     ChildProcess child;
     child.start(pid);
+    const auto stopAsked = [&settings] { return settings.stop != nullptr && settings.stop->load(); };
+    const auto interrupted = [&decoded] {
+        decoded.interrupted = true;
+        decoded.error = "interrupted";
+        return std::move(decoded);
+    };
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(settings.timeoutSeconds);
     std::vector<unsigned char> buffer(kReadBuffer);
@@ -219,11 +226,7 @@ DecodedEnvelope decodeEnvelope(const std::string& path, const DecodeSettings& se
     bool badStream = false;
     pollfd fds[2] = {{outRead.get(), POLLIN, 0}, {errRead.get(), POLLIN, 0}};
     while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-        if (settings.stop != nullptr && settings.stop->load()) {
-            decoded.interrupted = true;
-            decoded.error = "interrupted";
-            return decoded;  // the child is killed on the way out
-        }
+        if (stopAsked()) return interrupted();  // the child is killed on the way out
         if (std::chrono::steady_clock::now() >= deadline) {
             timedOut = true;
             child.kill();
@@ -259,11 +262,7 @@ DecodedEnvelope decodeEnvelope(const std::string& path, const DecodeSettings& se
     // Ctrl-C hold until it does.
     int status = 0;
     while (!timedOut && !child.tryWait(status)) {
-        if (settings.stop != nullptr && settings.stop->load()) {
-            decoded.interrupted = true;
-            decoded.error = "interrupted";
-            return decoded;
-        }
+        if (stopAsked()) return interrupted();  // the child is killed on the way out
         if (std::chrono::steady_clock::now() >= deadline) {
             timedOut = true;
             child.kill();

@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -160,7 +161,7 @@ bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std:
         error = "no PATH given";
         return false;
     }
-    if (options.jobs == 0) options.jobs = availableCpus() < kMaxJobs ? availableCpus() : kMaxJobs;
+    if (options.jobs == 0) options.jobs = std::min(availableCpus(), kMaxJobs);
     return true;
 }
 

@@ -146,6 +146,17 @@ TEST(CheckWaveHeader, KeepsTheSampleRate) {
     }
 }
 
+// What a file cut to its first `length` bytes gives: the first step whose
+// bytes are missing fails, the chunk walk until `walkDone` bytes are
+// there, then `after`.
+WaveCheckResult prefixResult(std::size_t length, std::size_t walkDone, WaveCheckResult after) {
+    if (length < 4) return WaveCheckResult::RiffCheck;
+    if (length < 12) return WaveCheckResult::WaveCheck;
+    if (length < 15) return WaveCheckResult::FmtCheck;
+    if (length < walkDone) return WaveCheckResult::DataChunkCheck;
+    return after;
+}
+
 // A file cut anywhere before its end fails at the first step whose bytes
 // are missing.
 TEST(CheckWaveHeader, RejectsEveryProperPrefix) {
@@ -155,12 +166,7 @@ TEST(CheckWaveHeader, RejectsEveryProperPrefix) {
         SCOPED_TRACE(length);
         const Bytes prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
         WaveData wave;
-        const WaveCheckResult expected = length < 4    ? WaveCheckResult::RiffCheck
-                                         : length < 12 ? WaveCheckResult::WaveCheck
-                                         : length < 15 ? WaveCheckResult::FmtCheck
-                                         : length < 40 ? WaveCheckResult::DataChunkCheck
-                                                       : WaveCheckResult::DataSize;
-        EXPECT_EQ(checkWaveHeader(imageOf(prefix), wave), expected);
+        EXPECT_EQ(checkWaveHeader(imageOf(prefix), wave), prefixResult(length, 40, WaveCheckResult::DataSize));
     }
 }
 
@@ -178,11 +184,7 @@ TEST(CheckWaveStreamHeader, AcceptsEveryPrefixThatHoldsTheHeader) {
         SCOPED_TRACE(length);
         const Bytes prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
         WaveData wave;
-        const WaveCheckResult expected = length < 4           ? WaveCheckResult::RiffCheck
-                                         : length < 12        ? WaveCheckResult::WaveCheck
-                                         : length < 15        ? WaveCheckResult::FmtCheck
-                                         : length < samplesAt ? WaveCheckResult::DataChunkCheck
-                                                              : WaveCheckResult::Ok;
+        const WaveCheckResult expected = prefixResult(length, samplesAt, WaveCheckResult::Ok);
         ASSERT_EQ(checkWaveStreamHeader(imageOf(prefix), wave), expected);
         if (expected != WaveCheckResult::Ok) continue;
         EXPECT_EQ(wave.samples, imageOf(prefix).bytes + samplesAt);

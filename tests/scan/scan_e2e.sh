@@ -5,13 +5,10 @@
 # order, shards, failures of the decoder and Ctrl-C.
 # Usage: scan_e2e.sh TEMPO TEMPO_SCAN BEATGEN WORK_DIR
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_helpers.sh" || exit 1
 tempo=$1 scan=$2 beatgen=$3 work=$4
 rm -rf "$work" && mkdir -p "$work/lib/sub" "$work/ref" "$work/bin" || exit 1
 cd "$work" || exit 1
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_eq() { [ "$1" == "$2" ] || fail "$3: expected [$2], got [$1]"; }
-ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
 
 "$beatgen" 100 44100 20 src100.wav && "$beatgen" 128 48000 20 src128.wav && "$beatgen" 90 22050 20 src90.wav &&
   "$beatgen" 140 44100 20 lib/0-plain.wav || exit 1
@@ -147,5 +144,4 @@ done
 "$scan" --help | grep -q '^usage: tempo-scan' || fail "--help"
 "$scan" --version | grep -q '^tempo-scan [0-9]' || fail "--version"
 
-echo "$failures failures"
-[ "$failures" -eq 0 ]
+finish

@@ -7,13 +7,10 @@
 # since its analysis or cannot be saved stays byte-identical.
 # Usage: tags_e2e.sh TEMPO TEMPO_SCAN BEATGEN WORK_DIR
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_helpers.sh" || exit 1
 tempo=$1 scan=$2 beatgen=$3 work=$4
 rm -rf "$work" && mkdir -p "$work/lib" "$work/bin" || exit 1
 cd "$work" || exit 1
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_eq() { [ "$1" == "$2" ] || fail "$3: expected [$2], got [$1]"; }
-ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
 audio_md5() { ffmpeg -nostdin -loglevel error -i "$1" -map 0:a -c copy -f md5 -; }
 # Title, artist, BPM and attached pictures as ffprobe sees them, one
 # "key=value" a line, sorted.
@@ -125,5 +122,4 @@ else
   fail "cannot make a file unwritable here (chattr +i)"
 fi
 
-echo "$failures failures"
-[ "$failures" -eq 0 ]
+finish
