@@ -53,6 +53,8 @@ install(FILES
 install(FILES
     tempo/envelope.hpp tempo/tempo_spectrum.hpp tempo/tempo_pick.hpp tempo/estimate.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/tempo COMPONENT development)
+install(FILES pulse/onset_curve.hpp pulse/periodicity.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/pulse COMPONENT development)
 
 set(TEMPO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tempo)
 install(EXPORT tempoTargets NAMESPACE tempo:: DESTINATION ${TEMPO_CMAKE_DIR} COMPONENT development)

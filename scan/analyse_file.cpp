@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include "input/file_image.hpp"
@@ -26,12 +27,13 @@ void fail(ScanRecord& record, std::string reason) {
     record.reason = std::move(reason);
 }
 
-void takeEstimate(ScanRecord& record, const TempoEstimate& estimate) {
-    if (estimate.tempoIndex == kNoPeak) {
+void takeReading(ScanRecord& record, const TempoReading& reading, const TempoRange& range) {
+    record.confidence = reading.confidence;
+    if (!reading.found) {
         record.status = ScanStatus::NoTempo;
     } else {
         record.status = ScanStatus::Ok;
-        record.bpm = printedBpm(estimate);
+        record.bpm = reportedBpm(reading.bpm, range);
     }
 }
 
@@ -46,6 +48,17 @@ FileIdentity identityOf(const struct stat& status) {
 
 }  // namespace
 
+int reportedBpm(double bpm, const TempoRange& range) {
+    // The whole number is what must lie in the range: 120.02 is 120 in
+    // 60-120, not 60. MAX >= 2 * MIN, so halving from above MAX cannot
+    // jump below MIN, nor doubling from below MIN above MAX.
+    if (range.min > 0 && bpm > 0.0) {
+        while (std::lround(bpm) > static_cast<long>(range.max)) bpm /= 2.0;
+        while (std::lround(bpm) < static_cast<long>(range.min)) bpm *= 2.0;
+    }
+    return static_cast<int>(std::lround(bpm));
+}
+
 bool readIdentity(const std::string& path, FileIdentity& identity) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) return false;
@@ -53,9 +66,10 @@ bool readIdentity(const std::string& path, FileIdentity& identity) {
     return true;
 }
 
-ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings) {
+ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, const TempoRange& range) {
     ScanRecord record;
     record.path = path;
+    record.method = settings.method;
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
         fail(record, systemReason(errno));
@@ -78,18 +92,18 @@ ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings) 
     WaveData wave;
     WaveCheckResult result = openFileImage(path.c_str(), image);
     if (result == WaveCheckResult::Ok) result = checkWaveHeader(image, wave);
-    TempoEstimate estimate;
-    if (result == WaveCheckResult::Ok) estimate = estimateTempo(image, wave);
+    TempoReading reading;
+    if (result == WaveCheckResult::Ok) reading = estimateTempo(image, wave, settings.method);
     const bool lostBytes = fileImageLostBytes(image);
     closeFileImage(image);
     if (lostBytes) {
         fail(record, "file shrank while it was read");
     } else if (result == WaveCheckResult::Ok) {
-        takeEstimate(record, estimate);
+        takeReading(record, reading, range);
     } else {
-        DecodedEnvelope decoded = decodeEnvelope(path, settings);
+        const DecodedTempo decoded = decodeTempo(path, settings);
         if (decoded.ok) {
-            takeEstimate(record, estimateTempoFromEnvelope(std::move(decoded.volume), decoded.sampleRate));
+            takeReading(record, decoded.reading, range);
         } else {
             fail(record, decoded.error);
             record.interrupted = decoded.interrupted;

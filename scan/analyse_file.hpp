@@ -11,7 +11,8 @@
 namespace tempo::scan {
 
 // The record of one file; its identity is taken before it is read.
-ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings);
+// The method is the settings'; the tempo is reported within `range`.
+ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, const TempoRange& range);
 
 // The identity of the file `path` names (links followed), or false with
 // errno set.

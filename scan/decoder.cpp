@@ -150,18 +150,19 @@ std::string firstLine(std::string text, const std::string& namePrefix) {
     return line;
 }
 
-// Collects the WAVE stream: header first, then samples into the envelope.
+// Collects the WAVE stream: header first, then samples into the analysis.
 struct StreamReader {
+    explicit StreamReader(Method chosen) : method(chosen) {}
+    Method method;
     std::vector<unsigned char> header;
     bool headerDone = false;
     std::string error;
-    std::uint32_t sampleRate = 0;
-    EnvelopeStream envelope;
+    TempoStream analysis;
 
     // False once the stream cannot be a 16-bit stereo WAVE.
     bool take(const unsigned char* bytes, std::size_t count) {
         if (headerDone) {
-            feedVolumeEnvelope(envelope, bytes, count);
+            feedTempoStream(analysis, bytes, count);
             return true;
         }
         header.insert(header.end(), bytes, bytes + count);
@@ -177,9 +178,9 @@ struct StreamReader {
             return false;
         }
         headerDone = true;
-        sampleRate = wave.sampleRate;
+        startTempoStream(analysis, method, wave.sampleRate);
         const std::size_t offset = static_cast<std::size_t>(wave.samples - header.data());
-        feedVolumeEnvelope(envelope, header.data() + offset, header.size() - offset);
+        feedTempoStream(analysis, header.data() + offset, header.size() - offset);
         header = std::vector<unsigned char>();
         return true;
     }
@@ -187,8 +188,8 @@ struct StreamReader {
 
 }  // namespace
 
-DecodedEnvelope decodeEnvelope(const std::string& path, const DecodeSettings& settings) {
-    DecodedEnvelope decoded;
+DecodedTempo decodeTempo(const std::string& path, const DecodeSettings& settings) {
+    DecodedTempo decoded;
     Descriptor outRead, outWrite, errRead, errWrite;
     if (!makePipe(outRead, outWrite) || !makePipe(errRead, errWrite)) {
         decoded.error = std::string("cannot make a pipe: ") + std::strerror(errno);
@@ -221,7 +222,7 @@ DecodedEnvelope decodeEnvelope(const std::string& path, const DecodeSettings& se
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(settings.timeoutSeconds);
     std::vector<unsigned char> buffer(kReadBuffer);
     std::string errorText;
-    StreamReader reader;
+    StreamReader reader(settings.method);
     bool timedOut = false;
     bool badStream = false;
     pollfd fds[2] = {{outRead.get(), POLLIN, 0}, {errRead.get(), POLLIN, 0}};
@@ -285,12 +286,11 @@ DecodedEnvelope decodeEnvelope(const std::string& path, const DecodeSettings& se
                                             std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     } else if (!reader.headerDone) {
         decoded.error = "decoder wrote no 16-bit stereo WAVE stream";
-    } else if (reader.envelope.totalBytes > kMaxWaveData) {
+    } else if (tempoStreamBytes(reader.analysis) > kMaxWaveData) {
         decoded.error = "audio longer than a WAVE file can hold (4 GiB)";
     } else {
         decoded.ok = true;
-        decoded.sampleRate = reader.sampleRate;
-        decoded.volume = finishVolumeEnvelope(reader.envelope);
+        decoded.reading = finishTempoStream(reader.analysis);
     }
     return decoded;
 }

@@ -93,6 +93,8 @@ int main(int argc, char* argv[]) {
         settings.program = program;
     }
     settings.timeoutSeconds = options.timeoutSeconds;
+    settings.method = options.method;
+    const TempoRange range{options.rangeMin, options.rangeMax};
     settings.stop = &stopRequested;
 
     ProgressLine progress;
@@ -111,7 +113,7 @@ int main(int argc, char* argv[]) {
     int writeError = writeFailed ? errno : 0;
     JobPoolCalls calls;
     calls.analyse = [&](std::size_t index) {
-        ScanRecord record = analyseFile(files[index], settings);
+        ScanRecord record = analyseFile(files[index], settings, range);
         if (!record.interrupted) applyTempoTag(record, tagSettings);
         return record;
     };

@@ -29,6 +29,9 @@ const char* usageText() {
            "in byte order of the paths.\n"
            "\n"
            "  -j, --jobs N          analyses at once (default: the CPUs available)\n"
+           "      --method METHOD   accurate (default) or classic: tempo's own number\n"
+           "      --range MIN-MAX   double or halve each tempo into MIN to MAX BPM\n"
+           "                        (MAX at least twice MIN)\n"
            "      --format FORMAT   tsv (default), csv or jsonl\n"
            "  -o, --output FILE     write the records to FILE instead of standard output\n"
            "      --shard I/N       only the files at positions I, I+N, I+2N, ... (0 <= I < N)\n"
@@ -84,7 +87,8 @@ bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std:
             hasValue = true;
         }
         const bool takesValue = name == "-j" || name == "--jobs" || name == "--format" || name == "-o" ||
-                                name == "--output" || name == "--shard" || name == "--timeout";
+                                name == "--output" || name == "--shard" || name == "--timeout" || name == "--method" ||
+                                name == "--range";
         if (takesValue && !hasValue) {
             if (i + 1 >= argc) {
                 error = "option " + name + " needs a value";
@@ -126,6 +130,26 @@ bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std:
                 error = "--format is tsv, csv or jsonl, not '" + value + "'";
                 return false;
             }
+        } else if (name == "--method") {
+            if (value == "accurate") {
+                options.method = Method::Accurate;
+            } else if (value == "classic") {
+                options.method = Method::Classic;
+            } else {
+                error = "--method is accurate or classic, not '" + value + "'";
+                return false;
+            }
+        } else if (name == "--range") {
+            const std::size_t dash = value.find('-');
+            unsigned low = 0;
+            unsigned high = 0;
+            if (dash == std::string::npos || !parseNumber(value.substr(0, dash), 1, 100000, low) ||
+                !parseNumber(value.substr(dash + 1), 1, 1000000, high) || high < 2 * low) {
+                error = "--range needs MIN-MAX with MAX at least twice MIN, not '" + value + "'";
+                return false;
+            }
+            options.rangeMin = low;
+            options.rangeMax = high;
         } else if (name == "-o" || name == "--output") {
             if (value.empty()) {
                 error = "--output needs a file name";

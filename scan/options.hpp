@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tempo/estimate.hpp"
+
 namespace tempo::scan {
 
 enum class ReportFormat { Tsv, Csv, Jsonl };
@@ -23,6 +25,11 @@ struct ScanOptions {
     bool writeTags = false;
     bool overwriteTags = false;
     bool dryRun = false;
+    Method method = Method::Accurate;
+    // The tempos reported: doubled or halved into [rangeMin, rangeMax];
+    // 0 and 0 for none. rangeMax >= 2 * rangeMin, so each tempo has one place.
+    unsigned rangeMin = 0;
+    unsigned rangeMax = 0;
     std::vector<std::string> paths;
     bool help = false;
     bool version = false;

@@ -27,6 +27,16 @@ std::string bpmText(const ScanRecord& record) {
     return record.status == ScanStatus::Ok ? std::to_string(record.bpm) : std::string();
 }
 
+// Two decimals, or null where the method gives none or the file failed.
+std::string confidenceText(const ScanRecord& record) {
+    if (record.status == ScanStatus::Error || record.method != Method::Accurate || record.confidence < 0.0) {
+        return "null";
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%.2f", record.confidence);
+    return text;
+}
+
 std::string tsvField(const std::string& text) {
     std::string out;
     for (char c : text) {
@@ -136,7 +146,8 @@ std::string formatRecord(ReportFormat format, const ScanRecord& record, bool wit
     }
     const std::string bpm = record.status == ScanStatus::Ok ? std::to_string(record.bpm) : "null";
     std::string line = "{\"path\": " + jsonString(record.path) + ", \"bpm\": " + bpm + ", \"status\": " +
-                       jsonString(statusText(record));
+                       jsonString(statusText(record)) + ", \"confidence\": " + confidenceText(record) +
+                       ", \"method\": " + (record.method == Method::Accurate ? "\"accurate\"" : "\"classic\"");
     if (withTag) line += ", \"tag\": " + (record.tag.empty() ? std::string("null") : jsonString(record.tag));
     return line + "}\n";
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tempo/estimate.hpp"
+
 namespace tempo::scan {
 
 enum class ScanStatus { Ok, NoTempo, Error };
@@ -22,10 +24,22 @@ struct FileIdentity {
     bool operator!=(const FileIdentity& o) const { return !(*this == o); }
 };
 
+// Tempos reported only in [min, max] BPM, doubled or halved to get there;
+// min 0: any tempo.
+struct TempoRange {
+    unsigned min = 0;
+    unsigned max = 0;
+};
+
+// `bpm` doubled or halved into `range`, then rounded to a whole number.
+int reportedBpm(double bpm, const TempoRange& range);
+
 struct ScanRecord {
     std::string path;
     ScanStatus status = ScanStatus::Error;
-    int bpm = 0;            // the tempo when status is Ok
+    int bpm = 0;            // the tempo when status is Ok, rounded
+    Method method = Method::Classic;
+    double confidence = -1.0;  // 0 to 1 when the accurate method ran; else negative
     std::string reason;     // plain words when status is Error
     bool interrupted = false;  // stopped by Ctrl-C: never reported
     FileIdentity identity;     // as stat saw it before the analysis

@@ -11,9 +11,22 @@
 namespace tempo {
 namespace {
 
-// Frames per slice: 4 MiB of samples. Fewer, larger releases cost less
+// Bytes per slice: 4 MiB of samples. Fewer, larger releases cost less
 // than many small ones; the slice is the only part of the file resident.
-constexpr std::uint32_t kSliceFrames = 2048;
+constexpr std::uint32_t kSliceBytes = 2048 * kFrameBytes;
+
+// Hands the first `bytes` sample bytes of `wave` to `feed` a slice at a
+// time, releasing each slice's pages once it is fed.
+template <typename Feed>
+void feedSlices(FileImage& image, const WaveData& wave, std::uint32_t bytes, Feed feed) {
+    const std::uint64_t dataOffset = static_cast<std::uint64_t>(wave.samples - image.bytes);
+    for (std::uint32_t done = 0; done < bytes;) {
+        const std::uint32_t slice = std::min(kSliceBytes, bytes - done);
+        feed(wave.samples + done, static_cast<std::size_t>(slice));
+        done += slice;
+        releaseFileImageBefore(image, dataOffset + done);
+    }
+}
 
 }  // namespace
 
@@ -30,18 +43,70 @@ TempoEstimate estimateTempo(const WaveData& wave) {
     return estimateTempoFromEnvelope(computeVolumeEnvelope(wave), wave.sampleRate);
 }
 
-TempoEstimate estimateTempo(FileImage& image, const WaveData& wave) {
-    const std::uint32_t frames = frameCount(wave.dataSize);
-    const std::uint64_t dataOffset = static_cast<std::uint64_t>(wave.samples - image.bytes);
-    EnvelopeStream stream;
-    stream.volume.reserve(frames);
-    for (std::uint32_t done = 0; done < frames;) {
-        const std::uint32_t slice = std::min(kSliceFrames, frames - done);
-        const std::uint64_t offset = static_cast<std::uint64_t>(done) * kFrameBytes;
-        feedVolumeEnvelope(stream, wave.samples + offset, static_cast<std::size_t>(slice) * kFrameBytes);
-        done += slice;
-        releaseFileImageBefore(image, dataOffset + static_cast<std::uint64_t>(done) * kFrameBytes);
+namespace {
+
+TempoReading classicReading(const TempoEstimate& estimate) {
+    TempoReading reading;
+    reading.found = estimate.tempoIndex != kNoPeak;
+    reading.bpm = static_cast<double>(printedBpm(estimate));
+    return reading;
+}
+
+}  // namespace
+
+void startTempoStream(TempoStream& stream, Method method, std::uint32_t sampleRate) {
+    stream.method = method;
+    stream.sampleRate = sampleRate;
+    stream.envelope = EnvelopeStream{};
+    if (method == Method::Accurate) {
+        pulse::startOnsetStream(stream.onsets, sampleRate);
+    } else {
+        stream.onsets = pulse::OnsetStream{};
     }
+}
+
+void feedTempoStream(TempoStream& stream, const unsigned char* bytes, std::size_t count) {
+    if (stream.method == Method::Accurate) {
+        pulse::feedOnsetStream(stream.onsets, bytes, count);
+    } else {
+        feedVolumeEnvelope(stream.envelope, bytes, count);
+    }
+}
+
+std::uint64_t tempoStreamBytes(const TempoStream& stream) {
+    return stream.method == Method::Accurate ? stream.onsets.totalBytes : stream.envelope.totalBytes;
+}
+
+TempoReading finishTempoStream(TempoStream& stream) {
+    if (stream.method == Method::Classic) {
+        return classicReading(estimateTempoFromEnvelope(finishVolumeEnvelope(stream.envelope), stream.sampleRate));
+    }
+    pulse::finishOnsetStream(stream.onsets);
+    const pulse::PulseEstimate pulse = pulse::estimatePulse(stream.onsets.onset, stream.onsets.frameRate);
+    stream.onsets = pulse::OnsetStream{};
+    TempoReading reading;
+    reading.found = pulse.found;
+    reading.bpm = pulse.bpm;
+    reading.confidence = pulse.confidence;
+    return reading;
+}
+
+TempoReading estimateTempo(FileImage& image, const WaveData& wave, Method method) {
+    if (method == Method::Classic) return classicReading(estimateTempo(image, wave));
+    TempoStream stream;
+    startTempoStream(stream, method, wave.sampleRate);
+    // Every whole stereo pair of the data chunk.
+    feedSlices(image, wave, wave.dataSize & ~std::uint32_t{3},
+               [&stream](const unsigned char* bytes, std::size_t count) { feedTempoStream(stream, bytes, count); });
+    return finishTempoStream(stream);
+}
+
+TempoEstimate estimateTempo(FileImage& image, const WaveData& wave) {
+    EnvelopeStream stream;
+    stream.volume.reserve(frameCount(wave.dataSize));
+    // Only whole frames count.
+    feedSlices(image, wave, frameCount(wave.dataSize) * kFrameBytes,
+               [&stream](const unsigned char* bytes, std::size_t count) { feedVolumeEnvelope(stream, bytes, count); });
     return estimateTempoFromEnvelope(finishVolumeEnvelope(stream), wave.sampleRate);
 }
 

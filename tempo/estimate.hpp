@@ -1,13 +1,17 @@
 #pragma once
 
-// The whole analysis in one call: envelope, onset signal, tempo spectrum,
-// strongest peak and half-tempo check, in that order. Every program that
-// prints a tempo goes through here, so they all print the same number.
+// The whole analysis in one call. The classic method (envelope, onset
+// signal, tempo spectrum, strongest peak and half-tempo check, in that
+// order) is what tempo prints; the accurate method (pulse/) is what
+// tempo-scan reports by default. Every program that prints a tempo goes
+// through here, so they all print the same number.
 
 #include <cstdint>
 
 #include "input/file_image.hpp"
 #include "input/wave_header.hpp"
+#include "pulse/onset_curve.hpp"
+#include "pulse/periodicity.hpp"
 #include "tempo/envelope.hpp"
 #include "tempo/tempo_pick.hpp"
 #include "tempo/tempo_spectrum.hpp"
@@ -33,6 +37,38 @@ TempoEstimate estimateTempo(const WaveData& wave);
 // slice at a time and each finished slice is handed back to the system, so
 // the file's pages do not pile up in memory however long it is.
 TempoEstimate estimateTempo(FileImage& image, const WaveData& wave);
+
+enum class Method { Classic, Accurate };
+
+// A tempo as either method gives it.
+struct TempoReading {
+    bool found = false;  // false: no tempo (classic: no peak, which tempo prints as 59)
+    double bpm = 0.0;    // when found; the classic method's is a whole number
+    // 0 to 1 for the accurate method: how strongly the beat stands out;
+    // negative for the classic method, which has no such measure.
+    double confidence = -1.0;
+};
+
+// The reading of `method` for a `wave` inside `image`, read a slice at a
+// time with each finished slice handed back to the system, as above.
+TempoReading estimateTempo(FileImage& image, const WaveData& wave, Method method);
+
+// Either analysis over 16-bit stereo sample bytes that arrive in pieces of
+// any size (a decoder's pipe): the reading is the same however the bytes
+// are cut, and the same as estimateTempo's over the bytes joined.
+struct TempoStream {
+    Method method = Method::Classic;
+    std::uint32_t sampleRate = 0;
+    EnvelopeStream envelope;      // classic
+    pulse::OnsetStream onsets;    // accurate
+};
+
+void startTempoStream(TempoStream& stream, Method method, std::uint32_t sampleRate);
+void feedTempoStream(TempoStream& stream, const unsigned char* bytes, std::size_t count);
+// Every byte fed so far.
+std::uint64_t tempoStreamBytes(const TempoStream& stream);
+// The reading; leaves the stream empty.
+TempoReading finishTempoStream(TempoStream& stream);
 
 // The analysis from a finished envelope on (for samples that arrived in
 // pieces, through an EnvelopeStream); takes the envelope's storage over.

@@ -32,13 +32,13 @@ TEST(FormatRecord, WritesEachFormatExactly) {
         {ReportFormat::Csv, &ok, "128,ok,music/a b.flac\r\n"},
         {ReportFormat::Csv, &none, ",no tempo,x.wav\r\n"},
         {ReportFormat::Csv, &odd, ",error: ffmpeg not found,\"d\\i\tr\n\"\"q\"\",\r.wav\"\r\n"},
-        {ReportFormat::Jsonl, &ok, "{\"path\": \"music/a b.flac\", \"bpm\": 128, \"status\": \"ok\"}\n"},
-        {ReportFormat::Jsonl, &none, "{\"path\": \"x.wav\", \"bpm\": null, \"status\": \"no tempo\"}\n"},
+        {ReportFormat::Jsonl, &ok, "{\"path\": \"music/a b.flac\", \"bpm\": 128, \"status\": \"ok\", \"confidence\": null, \"method\": \"classic\"}\n"},
+        {ReportFormat::Jsonl, &none, "{\"path\": \"x.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": null, \"method\": \"classic\"}\n"},
         {ReportFormat::Jsonl, &odd,
-         "{\"path\": \"d\\\\i\\tr\\n\\\"q\\\",\\r.wav\", \"bpm\": null, \"status\": \"error: ffmpeg not found\"}\n"},
+         "{\"path\": \"d\\\\i\\tr\\n\\\"q\\\",\\r.wav\", \"bpm\": null, \"status\": \"error: ffmpeg not found\", \"confidence\": null, \"method\": \"classic\"}\n"},
         {ReportFormat::Jsonl, &bytes,
          "{\"path\": \"\xc3\xa9\\udcff\\udce2\\udc82.wav\\u0001\", \"bpm\": null, \"status\": \"error: not a "
-         "regular file\"}\n"},
+         "regular file\", \"confidence\": null, \"method\": \"classic\"}\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(formatRecord(c.format, *c.record), c.line);
     EXPECT_EQ(reportHeader(ReportFormat::Csv), "bpm,status,path\r\n");
@@ -61,11 +61,55 @@ TEST(FormatRecord, CarriesTheTagOutcomeWhenAsked) {
         {ReportFormat::Tsv, &none, "\tno tempo\t\tb,c.wav\n"},
         {ReportFormat::Csv, &kept, "128,ok,kept 99.5,a.mp3\r\n"},
         {ReportFormat::Csv, &none, ",no tempo,,\"b,c.wav\"\r\n"},
-        {ReportFormat::Jsonl, &kept, "{\"path\": \"a.mp3\", \"bpm\": 128, \"status\": \"ok\", \"tag\": \"kept 99.5\"}\n"},
-        {ReportFormat::Jsonl, &none, "{\"path\": \"b,c.wav\", \"bpm\": null, \"status\": \"no tempo\", \"tag\": null}\n"},
+        {ReportFormat::Jsonl, &kept, "{\"path\": \"a.mp3\", \"bpm\": 128, \"status\": \"ok\", \"confidence\": null, \"method\": \"classic\", \"tag\": \"kept 99.5\"}\n"},
+        {ReportFormat::Jsonl, &none, "{\"path\": \"b,c.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": null, \"method\": \"classic\", \"tag\": null}\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(formatRecord(c.format, *c.record, true), c.line);
     EXPECT_EQ(reportHeader(ReportFormat::Csv, true), "bpm,status,tag,path\r\n");
+}
+
+// The accurate method's confidence, with two decimals, for a tempo and for
+// no tempo; none for a file that failed.
+TEST(FormatRecord, GivesTheAccurateMethodsConfidence) {
+    ScanRecord ok = record("a.flac", ScanStatus::Ok, 121);
+    ok.method = Method::Accurate;
+    ok.confidence = 0.876;
+    ScanRecord none = record("b.wav", ScanStatus::NoTempo);
+    none.method = Method::Accurate;
+    none.confidence = 0.04;
+    ScanRecord failed = record("c.mp3", ScanStatus::Error, 0, "file ends early");
+    failed.method = Method::Accurate;
+    const struct {
+        const ScanRecord* record;
+        std::string line;
+    } cases[] = {
+        {&ok, "{\"path\": \"a.flac\", \"bpm\": 121, \"status\": \"ok\", \"confidence\": 0.88, \"method\": \"accurate\"}\n"},
+        {&none,
+         "{\"path\": \"b.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": 0.04, \"method\": "
+         "\"accurate\"}\n"},
+        {&failed,
+         "{\"path\": \"c.mp3\", \"bpm\": null, \"status\": \"error: file ends early\", \"confidence\": null, "
+         "\"method\": \"accurate\"}\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(formatRecord(ReportFormat::Jsonl, *c.record), c.line);
+    EXPECT_EQ(formatRecord(ReportFormat::Tsv, ok), "121\tok\ta.flac\n");
+}
+
+// --range: doubled or halved until the whole number lies in the range.
+TEST(ReportedBpm, FoldsIntoTheRange) {
+    const struct {
+        double bpm;
+        TempoRange range;
+        int expected;
+    } cases[] = {
+        {120.02, {}, 120},       {119.5, {}, 120},         {120.02, {60, 120}, 120}, {121.0, {60, 120}, 61},
+        {240.0, {60, 120}, 120}, {45.0, {60, 120}, 90},    {29.9, {60, 120}, 60},   {240.0, {70, 140}, 120},
+        {100.0, {90, 180}, 100}, {59.7, {60, 120}, 60},    {59.4, {60, 120}, 119},   {400.0, {50, 100}, 100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bpm) + " in " + std::to_string(c.range.min) + "-" + std::to_string(c.range.max));
+        EXPECT_EQ(reportedBpm(c.bpm, c.range), c.expected);
+    }
 }
 
 // Overlong forms, surrogates and code points past U+10FFFF are not valid
@@ -83,7 +127,7 @@ TEST(FormatRecord, EscapesEveryByteOfInvalidUtf8) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(formatRecord(ReportFormat::Jsonl, record(c.path, ScanStatus::NoTempo)),
-                  "{\"path\": \"" + c.json + "\", \"bpm\": null, \"status\": \"no tempo\"}\n");
+                  "{\"path\": \"" + c.json + "\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": null, \"method\": \"classic\"}\n");
     }
 }
 

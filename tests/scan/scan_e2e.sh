@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # tempo-scan end to end: generated clips encoded by ffmpeg in many formats.
-# Each record must carry exactly what tempo prints for the file itself (a
-# WAVE it accepts) or for the WAVE that ffmpeg writes from it; then the
+# With --method classic each record must carry exactly what tempo prints
+# for the file itself (a WAVE it accepts) or for the WAVE that ffmpeg
+# writes from it; the accurate method must give each clip its own tempo in
+# every format, and no tempo to sounds without a beat; then --range, the
 # order, shards, failures of the decoder and Ctrl-C.
 # Usage: scan_e2e.sh TEMPO TEMPO_SCAN BEATGEN WORK_DIR
 set -uo pipefail
@@ -54,7 +56,7 @@ grep -q 'JUNK' lib/j-junk.wav && [ "$("$tempo" lib/j-junk.wav)" == "fmt check er
 
 # The records, in byte order, the same for any number of jobs.
 for jobs in 1 4; do
-  out=$("$scan" -j $jobs --no-progress lib 2> err.txt); status=$?
+  out=$("$scan" --method classic -j $jobs --no-progress lib 2> err.txt); status=$?
   expect_eq "$status" 1 "exit status with a broken file, -j $jobs"
   body=$(grep -v 'l-broken.mp3' <<< "$out")
   expect_eq "$body" "$(LC_ALL=C sort -t$'\t' -k3,3 expected.tsv)" "records with -j $jobs"
@@ -65,6 +67,46 @@ done
 grep -q $'^140\tok\tlib/0-plain.wav$' <<< "$out" || fail "the plain clip is not 140"
 [ "$(grep -c $'\tok\t' <<< "$out")" -ge 10 ] || fail "fewer than 10 tempos found: $out"
 
+# The accurate method (the default): each clip keeps its source's tempo
+# (within 1 BPM) in every format, rate and channel layout.
+source_bpm() {
+  case $1 in
+    *a.flac|*d.opus|*g-float.wav|*k.AIFF) echo 100 ;;
+    *b.mp3|*e.m4a|*h-mono.wav|*j-junk.wav) echo 128 ;;
+    *c.ogg|*f-24bit.wav|*i-5.1.flac) echo 90 ;;
+    *0-plain.wav) echo 140 ;;
+  esac
+}
+out=$("$scan" -j 2 --no-progress lib 2> /dev/null)
+expect_eq "$(grep -c $'\tok\t' <<< "$out")" 12 "tempos found by the accurate method: $out"
+while IFS=$'\t' read -r bpm status path; do
+  [ "$status" == ok ] || continue
+  want=$(source_bpm "$path")
+  [ -n "$want" ] && [ $((bpm - want)) -le 1 ] && [ $((want - bpm)) -le 1 ] ||
+    fail "accurate tempo of $path: $bpm, not $want"
+done <<< "$out"
+expect_eq "$("$scan" --no-progress lib/0-plain.wav)" "$("$scan" --no-progress --method accurate lib/0-plain.wav)" \
+  "accurate is the default"
+
+# Sounds without a beat: no tempo, with the confidence that says so.
+ff -f lavfi -i "sine=f=440:d=20" -ac 2 flat-sine.wav
+ff -f lavfi -i "anoisesrc=d=20:c=white:a=0.5" -ac 2 flat-white.flac
+ff -f lavfi -i "anoisesrc=d=20:c=pink:a=0.5" -ac 2 flat-pink.mp3
+ff -f lavfi -i "anullsrc=r=44100:cl=stereo" -t 20 flat-silence.wav
+ff -f lavfi -i "aevalsrc=0.2*sin(2*PI*261.63*t)+0.2*sin(2*PI*329.63*t)+0.2*sin(2*PI*392*t):d=20" -ac 2 flat-chord.ogg
+out=$("$scan" --no-progress --format jsonl flat-*)
+while read -r line; do
+  [[ $line =~ \"bpm\":\ null,\ \"status\":\ \"no\ tempo\",\ \"confidence\":\ 0\.[01][0-9],\ \"method\":\ \"accurate\" ]] ||
+    fail "a sound without a beat: $line"
+done <<< "$out"
+expect_eq "$(wc -l <<< "$out")" 5 "records of sounds without a beat"
+
+# --range doubles or halves into [MIN, MAX], for both methods.
+expect_eq "$("$scan" --no-progress --range 60-120 lib/0-plain.wav)" $'70\tok\tlib/0-plain.wav' "--range 60-120"
+expect_eq "$("$scan" --no-progress --range 200-400 lib/0-plain.wav)" $'280\tok\tlib/0-plain.wav' "--range 200-400"
+expect_eq "$("$scan" --no-progress --method classic --range 70-140 lib/0-plain.wav)" $'140\tok\tlib/0-plain.wav' \
+  "--range 70-140, classic"
+
 # Shards split the list with no overlap; --output writes the same records.
 "$scan" --no-progress -o all.tsv lib
 for i in 0 1 2; do "$scan" --no-progress --shard $i/3 lib; done | LC_ALL=C sort -t$'\t' -k3,3 > shards.tsv
@@ -73,8 +115,12 @@ expect_eq "$(cat shards.tsv)" "$(cat all.tsv)" "three shards against the whole"
 # Other formats carry the same records.
 csv=$("$scan" --no-progress --format csv lib/0-plain.wav lib/missing.wav)
 expect_eq "$csv" $'bpm,status,path\r\n140,ok,lib/0-plain.wav\r\n,error: no such file or directory,lib/missing.wav\r' "CSV"
+json=$("$scan" --no-progress --method classic --format jsonl lib/0-plain.wav)
+expect_eq "$json" '{"path": "lib/0-plain.wav", "bpm": 140, "status": "ok", "confidence": null, "method": "classic"}' \
+  "JSON Lines, classic"
 json=$("$scan" --no-progress --format jsonl lib/0-plain.wav)
-expect_eq "$json" '{"path": "lib/0-plain.wav", "bpm": 140, "status": "ok"}' "JSON Lines"
+[[ $json =~ ^\{\"path\":\ \"lib/0-plain.wav\",\ \"bpm\":\ 140,\ \"status\":\ \"ok\",\ \"confidence\":\ (0\.[0-9][0-9]|1\.00),\ \"method\":\ \"accurate\"\}$ ]] ||
+  fail "JSON Lines, accurate: $json"
 
 # Without ffmpeg the files tempo accepts still work.
 out=$(TEMPO_FFMPEG=/nonexistent/ffmpeg "$scan" --no-progress lib/0-plain.wav lib/a.flac); status=$?
@@ -115,10 +161,10 @@ mkdir -p perm/locked && cp lib/0-plain.wav perm/ok.wav && cp lib/0-plain.wav per
 chmod 755 perm && chmod 000 perm/locked perm/secret.wav
 as_user=()
 [ "$(id -u)" -eq 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
-out=$("${as_user[@]}" "$scan" --no-progress --format jsonl perm 2> err.txt); status=$?
-expect_eq "$out" '{"path": "perm/new\nline\udcff.wav", "bpm": 140, "status": "ok"}
-{"path": "perm/ok.wav", "bpm": 140, "status": "ok"}
-{"path": "perm/secret.wav", "bpm": null, "status": "error: permission denied"}' "unreadable file and folder"
+out=$("${as_user[@]}" "$scan" --no-progress --method classic --format jsonl perm 2> err.txt); status=$?
+expect_eq "$out" '{"path": "perm/new\nline\udcff.wav", "bpm": 140, "status": "ok", "confidence": null, "method": "classic"}
+{"path": "perm/ok.wav", "bpm": 140, "status": "ok", "confidence": null, "method": "classic"}
+{"path": "perm/secret.wav", "bpm": null, "status": "error: permission denied", "confidence": null, "method": "classic"}' "unreadable file and folder"
 expect_eq "$(cat err.txt)" "tempo-scan: cannot read directory perm/locked: Permission denied" "unreadable folder"
 expect_eq "$status" 1 "exit status with an unreadable file"
 chmod 755 perm/locked && chmod 644 perm/secret.wav
@@ -134,7 +180,8 @@ expect_eq "$status" 1 "exit status writing to a full disk"
 expect_eq "$(cat err.txt)" "tempo-scan: cannot write the report: No space left on device" "message for a full disk"
 
 # Usage errors: status 2 and a message on standard error only.
-for args in "" "--format xml lib" "-j 0 lib" "--shard 3/3 lib" "--bogus lib"; do
+for args in "" "--format xml lib" "-j 0 lib" "--shard 3/3 lib" "--bogus lib" "--method fast lib" "--range 100-150 lib" \
+  "--range 0-100 lib" "--range 100 lib"; do
   # shellcheck disable=SC2086
   out=$("$scan" $args 2> err.txt); status=$?
   expect_eq "$status" 2 "status for [$args]"

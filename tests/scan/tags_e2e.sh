@@ -84,7 +84,7 @@ expect_eq "$(scan_one --write-tags lib/h.flac)" $'128\tok\tunchanged\tlib/h.flac
 head -c 44 src.wav > lib/short.wav
 out=$(scan_one --write-tags --format csv lib/short.wav lib/missing.mp3)
 expect_eq "$out" $'bpm,status,tag,path\r\n,error: no such file or directory,,lib/missing.mp3\r\n,no tempo,,lib/short.wav\r' "CSV without tags"
-expect_eq "$(scan_one --write-tags --format jsonl lib/short.wav)" '{"path": "lib/short.wav", "bpm": null, "status": "no tempo", "tag": null}' "JSON tag null"
+expect_eq "$(scan_one --write-tags --format jsonl lib/short.wav)" '{"path": "lib/short.wav", "bpm": null, "status": "no tempo", "confidence": 0.00, "method": "accurate", "tag": null}' "JSON tag null"
 
 # Two paths to one file: it is written once, and the second path finds
 # its tempo there, not a file changed by someone else.

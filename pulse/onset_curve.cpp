@@ -1,0 +1,158 @@
+// Onset curve.
+//
+// The channels are mixed to mono and summed in groups of whole samples,
+// which brings any sample rate near 11 kHz; each analysis frame is
+// weighted by a Hann window and transformed; the power spectrum is pooled
+// into half-octave bands from 30 Hz to 5 kHz, each band's level is
+// compressed as log(1 + gamma * power), and the onset value of a frame is
+// the mean over the bands of each level's rise since the previous frame
+// (falls count as zero). Bands of equal width on a musical scale give the
+// kick and bass as much say as the many bins of the cymbals, and the log
+// makes the curve the same for a quiet and a loud copy of a song.
+
+#include "pulse/onset_curve.hpp"
+
+#include <kissfft/kissfft.hh>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tempo::pulse {
+
+struct FftPlan {
+    explicit FftPlan(std::size_t halfLength) : transform(halfLength, false) {}
+    kissfft<double> transform;
+};
+
+void FftPlanDeleter::operator()(FftPlan* plan) const { delete plan; }
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+// The band edges: half-octave steps from 30 Hz (below the lowest kick
+// drum's fundamental) up to 5 kHz (above which most of what changes is
+// cymbal noise, already seen lower down).
+constexpr double kLowestHz = 30.0;
+constexpr double kHighestHz = 5000.0;
+constexpr double kBandsPerOctave = 2.0;
+// log(1 + kCompression * p), with p = 1 for a full-scale sine: powers
+// more than 60 dB below full scale hardly move the level, so noise at the
+// bottom of the 16 bits, and rounding in the transform, make no onsets.
+constexpr double kCompression = 1e6;
+// The lowest sample rate analysed: below it the bands above 2 kHz are gone.
+constexpr std::uint32_t kLowestRate = 4000;
+
+void analyseFrame(OnsetStream& s) {
+    const std::size_t n = kWindowLength;
+    // The ring holds the newest sample before ringPos; unroll it, oldest first.
+    for (std::size_t i = 0; i < n; ++i) s.frame[i] = s.ring[(s.ringPos + i) % n] * s.window[i];
+    s.fft->transform.transform_real(s.frame.data(), s.spectrum.data());
+    std::fill(s.bandPower.begin(), s.bandPower.end(), 0.0);
+    for (std::size_t k = 1; k < n / 2; ++k) {
+        const int band = s.bandOfBin[k];
+        if (band < 0) continue;
+        const double re = s.spectrum[k].real();
+        const double im = s.spectrum[k].imag();
+        s.bandPower[static_cast<std::size_t>(band)] += re * re + im * im;
+    }
+    double rise = 0.0;
+    const std::size_t bands = s.bandPower.size();
+    for (std::size_t b = 0; b < bands; ++b) {
+        const double level = std::log(1.0 + kCompression * s.bandPower[b] * s.bandScale[b]);
+        if (s.havePrevious && level > s.previousLevel[b]) {
+            rise += level - s.previousLevel[b];
+        }
+        s.previousLevel[b] = level;
+    }
+    s.havePrevious = true;
+    s.onset.push_back(static_cast<float>(rise / static_cast<double>(bands)));
+}
+
+void addAnalysisSample(OnsetStream& s, double value) {
+    s.ring[s.ringPos] = value;
+    s.ringPos = (s.ringPos + 1) % kWindowLength;
+    if (++s.sinceHop == kHopLength) {
+        s.sinceHop = 0;
+        analyseFrame(s);
+    }
+}
+
+void addPair(OnsetStream& s, const unsigned char* pair) {
+    const auto left = static_cast<std::int16_t>(static_cast<std::uint16_t>(pair[0] | pair[1] << 8U));
+    const auto right = static_cast<std::int16_t>(static_cast<std::uint16_t>(pair[2] | pair[3] << 8U));
+    s.groupSum += static_cast<std::int64_t>(left) + right;
+    if (++s.groupFill < s.decimation) return;
+    // Full scale (a group of samples at +-32768 in both channels) is 1.
+    const double scale = 1.0 / (65536.0 * static_cast<double>(s.decimation));
+    addAnalysisSample(s, static_cast<double>(s.groupSum) * scale);
+    s.groupFill = 0;
+    s.groupSum = 0;
+}
+
+}  // namespace
+
+void startOnsetStream(OnsetStream& s, std::uint32_t sampleRate) {
+    s = OnsetStream{};
+    if (sampleRate < kLowestRate) return;
+    s.decimation = std::max<std::uint32_t>(1, (sampleRate + kAnalysisRate / 2) / kAnalysisRate);
+    const double rate = static_cast<double>(sampleRate) / static_cast<double>(s.decimation);
+    s.frameRate = rate / static_cast<double>(kHopLength);
+
+    const std::size_t n = kWindowLength;
+    s.ring.assign(n, 0.0);
+    s.frame.assign(n, 0.0);
+    s.spectrum.assign(n / 2, {});
+    s.window.resize(n);
+    double windowSum = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        s.window[i] = 0.5 - 0.5 * std::cos(2.0 * kPi * static_cast<double>(i) / static_cast<double>(n));
+        windowSum += s.window[i];
+    }
+    s.fft.reset(new FftPlan(n / 2));
+
+    // A full-scale sine centred on a bin has |X| = windowSum / 2 there.
+    const double fullScale = 4.0 / (windowSum * windowSum);
+    s.bandOfBin.assign(n / 2, -1);
+    std::vector<std::size_t> binsInBand;
+    int lastBand = -1;
+    int bandIndex = -1;
+    for (std::size_t k = 1; k < n / 2; ++k) {
+        const double hz = static_cast<double>(k) * rate / static_cast<double>(n);
+        if (hz < kLowestHz || hz >= kHighestHz) continue;
+        const int band = static_cast<int>(std::floor(kBandsPerOctave * std::log2(hz / kLowestHz)));
+        if (band != lastBand) {
+            lastBand = band;
+            ++bandIndex;
+            binsInBand.push_back(0);
+        }
+        s.bandOfBin[k] = bandIndex;
+        ++binsInBand.back();
+    }
+    for (std::size_t count : binsInBand) s.bandScale.push_back(fullScale / static_cast<double>(count));
+    s.bandPower.assign(binsInBand.size(), 0.0);
+    s.previousLevel.assign(binsInBand.size(), 0.0);
+}
+
+void feedOnsetStream(OnsetStream& s, const unsigned char* bytes, std::size_t count) {
+    s.totalBytes += count;
+    if (s.decimation == 0) return;
+    std::size_t at = 0;
+    if (s.partialBytes > 0) {
+        while (s.partialBytes < 4 && at < count) s.partial[s.partialBytes++] = bytes[at++];
+        if (s.partialBytes < 4) return;
+        addPair(s, s.partial);
+        s.partialBytes = 0;
+    }
+    for (; at + 4 <= count; at += 4) addPair(s, bytes + at);
+    while (at < count) s.partial[s.partialBytes++] = bytes[at++];
+}
+
+void finishOnsetStream(OnsetStream& s) {
+    s.ring = {};
+    s.frame = {};
+    s.spectrum = {};
+    s.window = {};
+    s.fft.reset();
+}
+
+}  // namespace tempo::pulse

@@ -1,0 +1,73 @@
+#pragma once
+
+// The onset curve of the accurate analysis: how much the sound's spectrum
+// grew from one short analysis frame to the next, built from 16-bit stereo
+// samples that arrive in pieces of any size.
+
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tempo::pulse {
+
+// The samples are mixed to mono and summed in groups of `decimation`, which
+// brings every sample rate near kAnalysisRate; the spectrum below
+// kAnalysisRate / 2 holds the kick, snare, bass and the lower part of the
+// cymbals, which is where beats show.
+constexpr std::uint32_t kAnalysisRate = 11025;
+// Analysis frames: 512 samples at the analysis rate (about 46 ms, long
+// enough to resolve a bass note, short enough to keep two drum hits apart)
+// taken every 128 samples (about 11.6 ms, so a beat falls within a few
+// percent of its place even at 240 BPM).
+constexpr std::size_t kWindowLength = 512;
+constexpr std::size_t kHopLength = 128;
+
+// The transform's tables; defined where the FFT library is used, so that
+// this header needs none of it.
+struct FftPlan;
+struct FftPlanDeleter {
+    void operator()(FftPlan* plan) const;
+};
+
+struct OnsetStream {
+    std::uint32_t decimation = 0;  // input samples per analysis sample; 0: no analysis
+    double frameRate = 0.0;        // onset values per second
+
+    // One value per analysis frame, >= 0, in natural-log units of spectral
+    // growth averaged over the bands.
+    std::vector<float> onset;
+
+    // Working state.
+    std::uint32_t groupFill = 0;   // input samples summed into groupSum so far
+    std::int64_t groupSum = 0;
+    std::vector<double> ring;      // the last kWindowLength analysis samples
+    std::size_t ringPos = 0;
+    std::size_t sinceHop = 0;      // analysis samples since the last frame
+    std::vector<double> window;    // Hann
+    std::vector<double> frame;
+    std::vector<std::complex<double>> spectrum;
+    std::vector<int> bandOfBin;    // -1: bin not used
+    std::vector<double> bandScale; // 1 / (bins in the band), with the power normalisation
+    std::vector<double> bandPower;
+    std::vector<double> previousLevel;
+    bool havePrevious = false;
+    unsigned char partial[4] = {};
+    std::uint32_t partialBytes = 0;
+    std::uint64_t totalBytes = 0;
+    std::unique_ptr<FftPlan, FftPlanDeleter> fft;
+};
+
+// Prepares `stream` for samples at `sampleRate` (per channel). A rate too
+// low to hold the analysis band (below 4000 Hz) gives an empty curve.
+void startOnsetStream(OnsetStream& stream, std::uint32_t sampleRate);
+
+// Adds `count` bytes of 16-bit little-endian stereo pairs, left first; a
+// pair cut between two calls is joined.
+void feedOnsetStream(OnsetStream& stream, const unsigned char* bytes, std::size_t count);
+
+// Releases the working state (the curve stays).
+void finishOnsetStream(OnsetStream& stream);
+
+}  // namespace tempo::pulse

@@ -1,0 +1,21 @@
+#pragma once
+
+// The beat period of an onset curve: how regularly the onsets recur, the
+// period that best explains that regularity, and how clearly it stands out.
+
+#include <vector>
+
+namespace tempo::pulse {
+
+struct PulseEstimate {
+    bool found = false;       // false: no beat stands out (no tempo)
+    double bpm = 0.0;         // beats per minute when found, not rounded
+    double confidence = 0.0;  // 0 to 1: how strongly the period stands out
+};
+
+// The tempo of `onset` (one value per frame, `frameRate` frames per
+// second). No tempo for a curve shorter than a few seconds, a frame rate
+// of 0, or a curve with no regular onsets (silence, noise, a held sound).
+PulseEstimate estimatePulse(const std::vector<float>& onset, double frameRate);
+
+}  // namespace tempo::pulse

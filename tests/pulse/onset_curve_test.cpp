@@ -1,0 +1,106 @@
+#include "pulse/onset_curve.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/wave_bytes.hpp"
+
+namespace tempo::pulse {
+namespace {
+
+using testing::Bytes;
+
+// Stereo 16-bit bytes of `seconds` at `rate`: a decaying 150 Hz burst plus
+// a noise burst on every beat of `bpm`, scaled by `gain`.
+Bytes drumLoop(double bpm, std::uint32_t rate, double seconds, double gain) {
+    const auto count = static_cast<std::size_t>(seconds * rate);
+    std::vector<std::int16_t> left(count);
+    std::vector<std::int16_t> right(count);
+    const double beat = 60.0 / bpm * rate;
+    std::uint32_t state = 99;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double t = std::fmod(static_cast<double>(i), beat) / rate;
+        state = state * 1664525U + 1013904223U;
+        const double noise = static_cast<double>(state >> 8U) / 8388608.0 - 1.0;
+        const double value = std::exp(-t * 30.0) * (std::sin(2 * 3.141592653589793 * 150.0 * t) * 0.6 + noise * 0.3);
+        left[i] = static_cast<std::int16_t>(value * gain * 30000.0);
+        right[i] = static_cast<std::int16_t>(value * gain * 20000.0);
+    }
+    return testing::stereoSamples(left, right);
+}
+
+std::vector<float> curveOf(const Bytes& bytes, std::uint32_t rate, const std::vector<std::size_t>& cuts) {
+    OnsetStream stream;
+    startOnsetStream(stream, rate);
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < bytes.size(); ++i) {
+        const std::size_t piece = cuts.empty() ? bytes.size() : cuts[i % cuts.size()];
+        const std::size_t count = std::min(piece, bytes.size() - at);
+        feedOnsetStream(stream, bytes.data() + at, count);
+        at += count;
+    }
+    finishOnsetStream(stream);
+    EXPECT_EQ(stream.totalBytes, bytes.size());
+    return stream.onset;
+}
+
+// However the bytes are cut (a byte at a time, half a pair, odd sizes, a
+// pipe's 64 KiB), the curve is bit for bit the one of the whole.
+TEST(OnsetStream, IsTheSameHoweverTheBytesAreCut) {
+    const Bytes bytes = drumLoop(120, 44100, 3, 1.0);
+    const std::vector<float> whole = curveOf(bytes, 44100, {});
+    ASSERT_EQ(whole.size(), bytes.size() / 4 / 4 / kHopLength);
+    const std::vector<std::vector<std::size_t>> patterns = {{1}, {2}, {3, 5}, {4097}, {65536}, {7, 1, 2048, 13}};
+    for (const auto& pattern : patterns) {
+        SCOPED_TRACE(std::to_string(pattern[0]));
+        EXPECT_EQ(curveOf(bytes, 44100, pattern), whole);
+    }
+}
+
+// The curve rises on each beat and nowhere else, whatever the sample rate,
+// and is the same for a quiet copy: the log takes the level out.
+TEST(OnsetStream, RisesOnTheBeatAtAnyRateAndLevel) {
+    const struct {
+        std::uint32_t rate;
+        double gain;
+    } cases[] = {{44100, 1.0}, {48000, 1.0}, {22050, 1.0}, {32000, 1.0}, {8000, 1.0}, {44100, 0.1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz, gain " + std::to_string(c.gain));
+        OnsetStream probe;
+        startOnsetStream(probe, c.rate);
+        const double frameRate = probe.frameRate;
+        // About 86 frames a second near 44.1 kHz and its multiples; at
+        // 8 kHz, which is not summed down, 62.5.
+        EXPECT_GE(frameRate, 62.5);
+        EXPECT_LE(frameRate, 94.0);
+        const std::vector<float> curve = curveOf(drumLoop(100, c.rate, 6, c.gain), c.rate, {});
+        // Frames within a frame of a beat hold the rises; the rest hold
+        // little.
+        const double beatFrames = frameRate * 0.6;
+        double onBeat = 0.0;
+        double offBeat = 0.0;
+        for (std::size_t k = 0; k < curve.size(); ++k) {
+            const double phase = std::fmod(static_cast<double>(k) * kHopLength + kWindowLength, beatFrames * kHopLength) /
+                                 kHopLength;
+            ((phase < 6.0 || phase > beatFrames - 2.0) ? onBeat : offBeat) += static_cast<double>(curve[k]);
+        }
+        EXPECT_GT(onBeat, 10.0 * offBeat);
+    }
+}
+
+// Silence makes no onsets; a rate below 4 kHz makes no curve at all.
+TEST(OnsetStream, IsFlatForSilenceAndEmptyForTooLowARate) {
+    const Bytes zeros(44100 * 4 * 2, 0);
+    for (float value : curveOf(zeros, 44100, {})) EXPECT_EQ(value, 0.0F);
+    for (std::uint32_t rate : {0U, 1U, 3999U}) {
+        SCOPED_TRACE(std::to_string(rate));
+        EXPECT_TRUE(curveOf(zeros, rate, {}).empty());
+    }
+}
+
+}  // namespace
+}  // namespace tempo::pulse
