@@ -64,6 +64,14 @@ TEST(ParseOptions, RefusesWhatItCannotRead) {
         {"-o", "", "a"},
         {"--dry-run", "a"},
         {"--overwrite-tags", "a"},
+        {"--method", "fast", "a"},
+        {"--method"},
+        {"--range", "100-150", "a"},
+        {"--range", "0-100", "a"},
+        {"--range", "100", "a"},
+        {"--range", "-100", "a"},
+        {"--range", "60-", "a"},
+        {"--range", "60 - 120", "a"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.empty() ? "(nothing)" : args[0]);
@@ -80,6 +88,32 @@ TEST(ParseOptions, RefusesWhatItCannotRead) {
     EXPECT_TRUE(options.version);
     ASSERT_TRUE(parse({"--write-tags", "--overwrite-tags", "--dry-run", "a"}, options, error));
     EXPECT_TRUE(options.writeTags && options.overwriteTags && options.dryRun);
+}
+
+// The method and the range: accurate and none by default.
+TEST(ParseOptions, ReadsTheMethodAndTheRange) {
+    const struct {
+        std::vector<const char*> args;
+        Method method;
+        unsigned rangeMin;
+        unsigned rangeMax;
+    } cases[] = {
+        {{"a"}, Method::Accurate, 0, 0},
+        {{"--method", "classic", "a"}, Method::Classic, 0, 0},
+        {{"--method=accurate", "a"}, Method::Accurate, 0, 0},
+        {{"--range", "60-120", "a"}, Method::Accurate, 60, 120},
+        {{"--range=85-170", "--method", "classic", "a"}, Method::Classic, 85, 170},
+        {{"--range", "70-300", "a"}, Method::Accurate, 70, 300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        ScanOptions options;
+        std::string error;
+        ASSERT_TRUE(parse(c.args, options, error)) << error;
+        EXPECT_EQ(options.method, c.method);
+        EXPECT_EQ(options.rangeMin, c.rangeMin);
+        EXPECT_EQ(options.rangeMax, c.rangeMax);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -66,6 +67,52 @@ TEST(PrintedBpm, AddsTheLowestTempo) {
     EXPECT_EQ(printedBpm(estimate), 59);
     estimate.tempoIndex = 60;
     EXPECT_EQ(printedBpm(estimate), 120);
+}
+
+// Either method through a mapped file and through a stream cut in pieces
+// (as a decoder's pipe delivers them): the same reading, bit for bit. The
+// classic reading is tempo's number; the accurate one finds the clicks
+// (every 43 frames of 512 samples) and is sure of them.
+TEST(EstimateTempo, GivesOneReadingPerMethodOnEveryPath) {
+    testing::TempDir dir;
+    const std::uint32_t frames = 2600;  // about 30 s at 44.1 kHz
+    const testing::Bytes bytes = testing::validWave(frames, 44100);
+    const fs::path path = dir.path() / "clicks.wav";
+    ASSERT_TRUE(testing::writeFile(path, bytes));
+    WaveData fromMemory;
+    ASSERT_EQ(checkWaveHeader(testing::imageOf(bytes), fromMemory), WaveCheckResult::Ok);
+    const std::size_t dataOffset = static_cast<std::size_t>(fromMemory.samples - bytes.data());
+
+    for (Method method : {Method::Classic, Method::Accurate}) {
+        SCOPED_TRACE(method == Method::Classic ? "classic" : "accurate");
+        FileImage image;
+        WaveData mapped;
+        ASSERT_EQ(openFileImage(path.c_str(), image), WaveCheckResult::Ok);
+        ASSERT_EQ(checkWaveHeader(image, mapped), WaveCheckResult::Ok);
+        const TempoReading whole = estimateTempo(image, mapped, method);
+        closeFileImage(image);
+
+        for (std::size_t piece : {std::size_t{1} << 16, std::size_t{4099}, std::size_t{6}}) {
+            TempoStream stream;
+            startTempoStream(stream, method, 44100);
+            for (std::size_t at = dataOffset; at < bytes.size(); at += piece) {
+                feedTempoStream(stream, bytes.data() + at, std::min(piece, bytes.size() - at));
+            }
+            EXPECT_EQ(tempoStreamBytes(stream), bytes.size() - dataOffset);
+            const TempoReading streamed = finishTempoStream(stream);
+            EXPECT_EQ(streamed.found, whole.found);
+            EXPECT_EQ(streamed.bpm, whole.bpm);
+            EXPECT_EQ(streamed.confidence, whole.confidence);
+        }
+        EXPECT_TRUE(whole.found);
+        if (method == Method::Classic) {
+            EXPECT_EQ(whole.bpm, static_cast<double>(printedBpm(estimateTempo(fromMemory))));
+            EXPECT_LT(whole.confidence, 0.0);
+        } else {
+            EXPECT_NEAR(whole.bpm, 44100.0 * 60.0 / (43.0 * 512.0), 0.5);
+            EXPECT_GT(whole.confidence, 0.5);
+        }
+    }
 }
 
 }  // namespace
