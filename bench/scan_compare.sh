@@ -2,7 +2,9 @@
 # tempo-scan against the pipeline a user writes today: find | xargs -P, each
 # file converted by ffmpeg into a temporary WAVE and tempo run on it. A
 # generated library of 30 FLAC, 30 MP3 and 30 16-bit WAVE clips of 60 s;
-# runs alternate, medians are compared, and every tempo must agree.
+# runs alternate, medians are compared, and every tempo of the classic
+# method must agree with the pipeline's. Both methods are timed, so the
+# accurate method's cost shows as a ratio to the classic one.
 #
 #   bench/scan_compare.sh [BUILD_DIR] [RUNS]     (BUILD_DIR: release or test preset)
 set -euo pipefail
@@ -30,7 +32,8 @@ pipeline() {
       printf "%s\t%s\n" "$("$TEMPO" "$tmp")" "$1"
     rm -f "$tmp"' _
 }
-scan() { "$build/tempo-scan" --no-progress -j "$1" "$work/lib"; }
+# scan JOBS [METHOD]
+scan() { "$build/tempo-scan" --no-progress -j "$1" --method "${2:-classic}" "$work/lib"; }
 source "$(dirname "$0")/timing.sh"
 
 # Every tempo agrees: bpm:N from the pipeline, N from tempo-scan.
@@ -43,21 +46,25 @@ if ! cmp -s "$work/pipeline.txt" "$work/scan.txt"; then
   exit 1
 fi
 
-ours=(); theirs=(); single=()
+ours=(); theirs=(); single=(); accurate=()
 for ((i = 0; i < runs; i++)); do
   ours+=("$(wall_us scan "$jobs")")
+  accurate+=("$(wall_us scan "$jobs" accurate)")
   theirs+=("$(wall_us pipeline)")
   single+=("$(wall_us scan 1)")
 done
 ours_us=$(printf '%s\n' "${ours[@]}" | median)
+accurate_us=$(printf '%s\n' "${accurate[@]}" | median)
 theirs_us=$(printf '%s\n' "${theirs[@]}" | median)
 single_us=$(printf '%s\n' "${single[@]}" | median)
 echo "$files files, all $files tempos agree; medians of $runs alternating runs on $jobs CPUs"
 echo
 echo "| run | wall time (s) | files per second | ratio to the pipeline |"
 echo "|---|---|---|---|"
-awk -v f="$files" -v p="$theirs_us" -v s="$ours_us" -v one="$single_us" -v j="$jobs" 'BEGIN {
+awk -v f="$files" -v p="$theirs_us" -v s="$ours_us" -v one="$single_us" -v j="$jobs" -v a="$accurate_us" 'BEGIN {
   printf "| find + xargs -P %d + ffmpeg to a temporary WAVE + tempo | %.2f | %.1f | 1.000 |\n", j, p / 1e6, f * 1e6 / p
-  printf "| tempo-scan -j %d | %.2f | %.1f | %.3f |\n", j, s / 1e6, f * 1e6 / s, s / p
-  printf "| tempo-scan -j 1 | %.2f | %.1f | %.3f |\n", one / 1e6, f * 1e6 / one, one / p
+  printf "| tempo-scan -j %d --method classic | %.2f | %.1f | %.3f |\n", j, s / 1e6, f * 1e6 / s, s / p
+  printf "| tempo-scan -j %d --method accurate | %.2f | %.1f | %.3f |\n", j, a / 1e6, f * 1e6 / a, a / p
+  printf "| tempo-scan -j 1 --method classic | %.2f | %.1f | %.3f |\n", one / 1e6, f * 1e6 / one, one / p
+  printf "\naccurate / classic at -j %d: %.3f\n", j, a / s
 }'

@@ -77,16 +77,33 @@ void addAnalysisSample(OnsetStream& s, double value) {
     }
 }
 
-void addPair(OnsetStream& s, const unsigned char* pair) {
+std::int64_t pairSum(const unsigned char* pair) {
     const auto left = static_cast<std::int16_t>(static_cast<std::uint16_t>(pair[0] | pair[1] << 8U));
     const auto right = static_cast<std::int16_t>(static_cast<std::uint16_t>(pair[2] | pair[3] << 8U));
-    s.groupSum += static_cast<std::int64_t>(left) + right;
-    if (++s.groupFill < s.decimation) return;
+    return static_cast<std::int64_t>(left) + right;
+}
+
+// Adds whole pairs; returns the bytes used (a multiple of 4).
+std::size_t addPairs(OnsetStream& s, const unsigned char* bytes, std::size_t count) {
     // Full scale (a group of samples at +-32768 in both channels) is 1.
     const double scale = 1.0 / (65536.0 * static_cast<double>(s.decimation));
-    addAnalysisSample(s, static_cast<double>(s.groupSum) * scale);
-    s.groupFill = 0;
-    s.groupSum = 0;
+    const std::size_t pairs = count / 4;
+    std::size_t i = 0;
+    while (i < pairs) {
+        // The rest of the current group, or as much of it as is here.
+        const std::size_t take = std::min<std::size_t>(s.decimation - s.groupFill, pairs - i);
+        std::int64_t sum = s.groupSum;
+        for (std::size_t k = 0; k < take; ++k) sum += pairSum(bytes + 4 * (i + k));
+        i += take;
+        s.groupFill += static_cast<std::uint32_t>(take);
+        s.groupSum = sum;
+        if (s.groupFill == s.decimation) {
+            addAnalysisSample(s, static_cast<double>(sum) * scale);
+            s.groupFill = 0;
+            s.groupSum = 0;
+        }
+    }
+    return pairs * 4;
 }
 
 }  // namespace
@@ -140,10 +157,10 @@ void feedOnsetStream(OnsetStream& s, const unsigned char* bytes, std::size_t cou
     if (s.partialBytes > 0) {
         while (s.partialBytes < 4 && at < count) s.partial[s.partialBytes++] = bytes[at++];
         if (s.partialBytes < 4) return;
-        addPair(s, s.partial);
+        addPairs(s, s.partial, 4);
         s.partialBytes = 0;
     }
-    for (; at + 4 <= count; at += 4) addPair(s, bytes + at);
+    at += addPairs(s, bytes + at, count - at);
     while (at < count) s.partial[s.partialBytes++] = bytes[at++];
 }
 
