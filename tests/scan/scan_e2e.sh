@@ -130,8 +130,9 @@ out=$(PATH=/nonexistent "$scan" --no-progress lib/a.flac)
 expect_eq "$out" $'\terror: ffmpeg not found\tlib/a.flac' "ffmpeg not in PATH"
 
 # A decoder that crashes or hangs takes down only itself.
-printf '#!/bin/sh\nkill -SEGV $$\n' > bin/crash && printf '#!/bin/sh\nexec sleep 300\n' > bin/hang &&
-  printf '#!/bin/sh\nexec >&- 2>&-\nexec sleep 300\n' > bin/hang-closed && chmod +x bin/*
+# The hanging ones note their PIDs, so that only they are checked and ended.
+printf '#!/bin/sh\nkill -SEGV $$\n' > bin/crash && printf '#!/bin/sh\necho $$ >> hang.pids\nexec sleep 300\n' > bin/hang &&
+  printf '#!/bin/sh\necho $$ >> hang.pids\nexec >&- 2>&-\nexec sleep 300\n' > bin/hang-closed && chmod +x bin/*
 out=$(TEMPO_FFMPEG=bin/crash "$scan" --no-progress lib/a.flac lib/0-plain.wav)
 expect_eq "$out" $'140\tok\tlib/0-plain.wav\n\terror: bin/crash ended by Segmentation fault\tlib/a.flac' "crashing decoder"
 start=$SECONDS
@@ -151,7 +152,9 @@ wait $pid; status=$?
 expect_eq "$status" 130 "exit status after Ctrl-C"
 expect_eq "$(cat interrupted.tsv)" $'140\tok\tlib/0-plain.wav' "records kept after Ctrl-C"
 sleep 0.2
-pgrep -f 'sleep 300' > /dev/null && { pkill -f 'sleep 300'; fail "a decoder outlived Ctrl-C"; }
+while read -r child; do
+  kill -0 "$child" 2> /dev/null && { kill -KILL "$child"; fail "decoder $child outlived the scan"; }
+done < hang.pids
 
 # What cannot be read is reported, or for a folder named on standard
 # error, and the scan goes on; odd names come out escaped. Run as an
