@@ -15,13 +15,6 @@
 namespace tempo::scan {
 namespace {
 
-// strerror's text with a lower-case first letter, to read as plain words.
-std::string systemReason(int error) {
-    std::string reason = std::strerror(error);
-    if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z') reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
-    return reason;
-}
-
 void fail(ScanRecord& record, std::string reason) {
     record.status = ScanStatus::Error;
     record.reason = std::move(reason);
@@ -47,6 +40,12 @@ FileIdentity identityOf(const struct stat& status) {
 }
 
 }  // namespace
+
+std::string systemReason(int error) {
+    std::string reason = std::strerror(error);
+    if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z') reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
+    return reason;
+}
 
 int reportedBpm(double bpm, const TempoRange& range) {
     // The whole number is what must lie in the range: 120.02 is 120 in

@@ -14,6 +14,9 @@ namespace tempo::scan {
 // The method is the settings'; the tempo is reported within `range`.
 ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, const TempoRange& range);
 
+// strerror's text with a lower-case first letter, to read as plain words.
+std::string systemReason(int error);
+
 // The identity of the file `path` names (links followed), or false with
 // errno set.
 bool readIdentity(const std::string& path, FileIdentity& identity);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "input/wave_header.hpp"
+#include "scan/descriptor.hpp"
 
 extern char** environ;
 
@@ -36,23 +37,6 @@ constexpr std::size_t kReadBuffer = 64 * 1024;
 constexpr std::size_t kMaxErrorText = 8192;
 // The largest data chunk a WAVE file can declare, less its header.
 constexpr std::uint64_t kMaxWaveData = 0xFFFFFFFFULL - 44;
-
-class Descriptor {
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() { reset(); }
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 bool makePipe(Descriptor& readEnd, Descriptor& writeEnd) {
     int fds[2];

@@ -107,6 +107,12 @@ int main(int argc, char* argv[]) {
     tagSettings.write = options.writeTags;
     tagSettings.overwrite = options.overwriteTags;
     tagSettings.dryRun = options.dryRun;
+    for (const std::string& path : options.paths) {
+        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+            tagSettings.roots.emplace_back(resolved);
+            std::free(resolved);
+        }
+    }
 
     bool anyError = false;
     bool writeFailed = std::fputs(reportHeader(options.format, options.writeTags).c_str(), out) < 0;

@@ -5,6 +5,7 @@
 // MP4), through TagLib, in place.
 
 #include <string>
+#include <vector>
 
 #include "scan/scan_record.hpp"
 
@@ -14,6 +15,9 @@ struct TagSettings {
     bool write = false;      // --write-tags
     bool overwrite = false;  // --overwrite-tags: replace a different tempo
     bool dryRun = false;     // --dry-run: decide, touch nothing
+    // The real paths of the paths scanned: a file whose real path lies
+    // outside them (reached through a link) is not written.
+    std::vector<std::string> roots;
 };
 
 // False when this build has no TagLib.
@@ -21,10 +25,13 @@ bool tagWritingAvailable();
 
 // Decides and, unless dry-running, writes the tempo tag of an analysed
 // file whose status is Ok: sets record.tag to "written", "unchanged",
-// "kept N" (the different value already there, kept), "would write" or
-// "error: <reason>". A file whose size or modification time differs from
-// `record.identity` is not touched ("error: changed during scan"), nor is
-// one that cannot be saved, which stays as it was. Safe to call from
+// "kept N" (the different value already there, kept; an empty tempo or 0
+// counts as none), "would write" or "error: <reason>". A file whose size
+// or modification time differs from `record.identity` is not touched
+// ("error: changed during scan"), nor one reached through a link that
+// leads outside the scanned paths, nor one with several hard links; one
+// that cannot be saved, or whose tag does not read back, stays byte for
+// byte as it was. Safe to call from
 // several threads: tag writes happen one at a time.
 void applyTempoTag(ScanRecord& record, const TagSettings& settings);
 

@@ -4,7 +4,9 @@
 # (ffmpeg's MD5 of the copied stream), other tags and cover art survive as
 # ffprobe reads them, nothing is written twice, a different tempo is kept
 # unless overwriting, a dry run touches nothing, and a file that changed
-# since its analysis or cannot be saved stays byte-identical.
+# since its analysis, cannot be saved, is RF64, has several hard links, is
+# reached through a link out of the scanned paths or lies on a full disk
+# stays byte-identical.
 # Usage: tags_e2e.sh TEMPO TEMPO_SCAN BEATGEN WORK_DIR
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/e2e_helpers.sh" || exit 1
@@ -120,6 +122,54 @@ if chattr +i lib/k.flac 2> /dev/null; then
   cmp -s lib/k.flac locked.flac || fail "the immutable file changed"
 else
   fail "cannot make a file unwritable here (chattr +i)"
+fi
+
+# A written file keeps its mode and owner; the audio is unchanged.
+ff -i src.wav -c:a flac lib/n.flac && chmod 640 lib/n.flac && chown 65534:65534 lib/n.flac
+before_md5=$(audio_md5 lib/n.flac)
+expect_eq "$(scan_one --write-tags lib/n.flac)" $'128\tok\twritten\tlib/n.flac' "a file with its own mode and owner"
+expect_eq "$(stat -c '%a %u %g' lib/n.flac)" "640 65534 65534" "mode and owner after writing"
+expect_eq "$(audio_md5 lib/n.flac)" "$before_md5" "audio after writing through a copy"
+[ -z "$(find lib -name '.*tempo-*')" ] || fail "a copy was left behind: $(find lib -name '.*tempo-*')"
+
+# A tempo of 0 or an empty one is no tempo: it is written over.
+ff -i src.wav -c:a flac -metadata BPM=0 lib/zero.flac && ff -i src.wav -c:a flac -metadata BPM=" " lib/blank.flac
+out=$(scan_one --write-tags lib/zero.flac lib/blank.flac)
+expect_eq "$out" $'128\tok\twritten\tlib/blank.flac\n128\tok\twritten\tlib/zero.flac' "a tempo of 0 or blank"
+
+# A link that leads outside the paths scanned is not written through.
+mkdir -p outside copied && ff -i src.wav -c:a flac outside/o.flac && cp outside/o.flac o-before.flac &&
+  ln -s "$PWD/outside/o.flac" copied/o.flac
+expect_eq "$(scan_one --write-tags copied)" $'128\tok\terror: link leads outside the scanned paths\tcopied/o.flac' \
+  "a link out of the scanned paths"
+cmp -s outside/o.flac o-before.flac || fail "a file outside the scanned paths was written"
+
+# A file with several names is refused, not parted from them.
+ff -i src.wav -c:a flac lib/p.flac && ln lib/p.flac p-link.flac && cp lib/p.flac p-before.flac
+expect_eq "$(scan_one --write-tags lib/p.flac)" $'128\tok\terror: file has several hard links\tlib/p.flac' "hard links"
+cmp -s lib/p.flac p-before.flac && [ lib/p.flac -ef p-link.flac ] || fail "a hard-linked file changed"
+
+# RF64 is refused and stays as it was.
+ff -i src.wav -rf64 always lib/r.wav && cp lib/r.wav r-before.wav
+expect_eq "$(scan_one --write-tags lib/r.wav)" $'128\tok\terror: TagLib cannot tag this format\tlib/r.wav' "RF64"
+cmp -s lib/r.wav r-before.wav || fail "the RF64 file changed"
+
+# A full disk: every format reports an error and stays byte-identical.
+mkdir -p full
+if mount -t tmpfs -o size=16m tempo-e2e-full full 2> /dev/null; then
+  ff -i src.wav -t 12 -c:a libmp3lame full/a.mp3 && ff -i src.wav -t 12 -c:a flac full/b.flac &&
+    ff -i src.wav -t 12 -c:a libvorbis full/c.ogg && ff -i src.wav -t 12 -c:a aac full/e.m4a &&
+    ff -i src.wav -t 12 full/g.wav || fail "could not make the full-disk files"
+  mkdir -p full-before && cp full/* full-before/
+  dd if=/dev/zero of=full/filler bs=4k 2> /dev/null
+  out=$(scan_one --write-tags full/a.mp3 full/b.flac full/c.ogg full/e.m4a full/g.wav); status=$?
+  expect_eq "$(cut -f3 <<< "$out" | sort -u)" "error: no space left on device" "outcomes on a full disk"
+  expect_eq "$status" 1 "exit status on a full disk"
+  for f in a.mp3 b.flac c.ogg e.m4a g.wav; do cmp -s "full/$f" "full-before/$f" || fail "full disk: $f changed"; done
+  [ -z "$(find full -name '.*tempo-*')" ] || fail "a copy was left on the full disk"
+  umount full
+else
+  fail "cannot mount a small tmpfs here (run as root)"
 fi
 
 finish
