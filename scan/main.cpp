@@ -83,10 +83,16 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    const std::vector<std::string> files = keepShard(
-        listLibrary(options.paths,
-                    [](const std::string& warning) { std::fprintf(stderr, "tempo-scan: %s\n", warning.c_str()); }),
-        options.shardIndex, options.shardCount);
+    // A folder that cannot be read is named and skipped, and the scan ends
+    // with status 1: a cron job must not take it for a whole library.
+    bool walkFailed = false;
+    const std::vector<std::string> files = keepShard(listLibrary(options.paths,
+                                                                 [&walkFailed](const std::string& warning) {
+                                                                     walkFailed = true;
+                                                                     std::fprintf(stderr, "tempo-scan: %s\n",
+                                                                                  warning.c_str());
+                                                                 }),
+                                                     options.shardIndex, options.shardCount);
 
     DecodeSettings settings;
     if (const char* program = std::getenv("TEMPO_FFMPEG"); program != nullptr && *program != '\0') {
@@ -101,6 +107,9 @@ int main(int argc, char* argv[]) {
     const bool showProgress =
         options.progress == ProgressMode::On || (options.progress == ProgressMode::Auto && ::isatty(2));
     if (showProgress) progress.out = stderr;
+    // Records and the progress line on one terminal: the line is cleared
+    // before each record and drawn again after it.
+    const bool sharedTerminal = showProgress && out == stdout && ::isatty(1) && ::isatty(2);
     progress.total = files.size();
 
     TagSettings tagSettings;
@@ -126,6 +135,7 @@ int main(int argc, char* argv[]) {
     calls.deliver = [&](const ScanRecord& record) {
         anyError = anyError || record.status == ScanStatus::Error || record.tag.rfind("error:", 0) == 0;
         const std::string line = formatRecord(options.format, record, options.writeTags);
+        if (sharedTerminal) clearProgress(progress);
         // Each record is out as soon as it is known, so an interrupted
         // scan keeps what it finished.
         if (!writeFailed && (std::fwrite(line.data(), 1, line.size(), out) != line.size() || std::fflush(out) != 0)) {
@@ -135,7 +145,7 @@ int main(int argc, char* argv[]) {
             stopRequested.store(true);
         }
     };
-    calls.tick = [&](std::size_t finished) { drawProgress(progress, finished); };
+    calls.tick = [&](std::size_t finished) { drawProgress(progress, finished, sharedTerminal); };
     drawProgress(progress, 0, true);
     runJobs(files.size(), options.jobs, calls, stopRequested);
     clearProgress(progress);
@@ -149,9 +159,13 @@ int main(int argc, char* argv[]) {
         writeError = errno;
     }
     if (writeFailed) {
-        std::fprintf(stderr, "tempo-scan: cannot write the report: %s\n", std::strerror(writeError));
+        // A reader that stopped early (head, a pager quit) is no error to
+        // report; a full disk or a failing device is.
+        if (writeError != EPIPE) {
+            std::fprintf(stderr, "tempo-scan: cannot write the report: %s\n", std::strerror(writeError));
+        }
         return kExitSomeFailed;
     }
     if (stopRequested.load()) return 128 + static_cast<int>(stopSignal);
-    return anyError ? kExitSomeFailed : kExitAllKnown;
+    return anyError || walkFailed ? kExitSomeFailed : kExitAllKnown;
 }

@@ -172,6 +172,23 @@ expect_eq "$(cat err.txt)" "tempo-scan: cannot read directory perm/locked: Permi
 expect_eq "$status" 1 "exit status with an unreadable file"
 chmod 755 perm/locked && chmod 644 perm/secret.wav
 
+# A folder that cannot be read alone still makes the status 1.
+mkdir -p perm2/locked && cp lib/0-plain.wav perm2/ok.wav && chmod 000 perm2/locked
+out=$("${as_user[@]}" "$scan" --no-progress --method classic perm2 2> err.txt); status=$?
+expect_eq "$out" $'140\tok\tperm2/ok.wav' "records beside an unreadable folder"
+expect_eq "$status" 1 "exit status with only an unreadable folder"
+chmod 755 perm2/locked
+
+# Records and the progress line on one terminal: the line is cleared
+# before each record, so no record starts after it.
+out=$(script -qec "$scan --progress --method classic lib/0-plain.wav lib/f-24bit.wav lib/h-mono.wav" /dev/null)
+grep -q $'\r\033\[K140\tok\tlib/0-plain.wav' <<< "$out" || fail "no cleared line before a record: $(cat -v <<< "$out")"
+grep -qE '(files|left)[0-9]' <<< "$out" && fail "a record ran into the progress line: $(cat -v <<< "$out")"
+
+# A reader that stops early ends the scan quietly.
+"$scan" --no-progress -j 1 lib 2> err.txt | head -1 > /dev/null
+expect_eq "$(cat err.txt)" "" "standard error when the reader stops early"
+
 # The progress line goes to standard error only, when asked for.
 out=$("$scan" --progress lib/0-plain.wav 2> err.txt)
 expect_eq "$out" $'140\tok\tlib/0-plain.wav' "records with --progress"
