@@ -101,11 +101,20 @@ ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, 
         takeReading(record, reading, range);
     } else {
         const DecodedTempo decoded = decodeTempo(path, settings);
-        if (decoded.ok) {
-            takeReading(record, decoded.reading, range);
-        } else {
-            fail(record, decoded.error);
-            record.interrupted = decoded.interrupted;
+        switch (decoded.outcome) {
+            case DecodeOutcome::Decoded:
+                takeReading(record, decoded.reading, range);
+                // A WAVE whose data chunk claims more than the file holds
+                // is read as far as it goes.
+                record.endsEarly = decoded.complained || result == WaveCheckResult::DataSize;
+                break;
+            case DecodeOutcome::Failed:
+                fail(record, decoded.error);
+                break;
+            case DecodeOutcome::Interrupted:
+                fail(record, "interrupted");
+                record.interrupted = true;
+                break;
         }
     }
     return record;

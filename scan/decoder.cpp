@@ -33,7 +33,10 @@ namespace {
 // The largest header accepted before the samples: ffmpeg's own is 44
 // bytes with metadata left out.
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
-constexpr std::size_t kReadBuffer = 64 * 1024;
+// Large reads and a large pipe: the decoder writes in blocks of its own
+// size rather than a packet at a time, and each wake-up takes all there is.
+constexpr std::size_t kReadBuffer = 256 * 1024;
+constexpr int kPipeBytes = 1024 * 1024;
 constexpr std::size_t kMaxErrorText = 8192;
 // The largest data chunk a WAVE file can declare, less its header.
 constexpr std::uint64_t kMaxWaveData = 0xFFFFFFFFULL - 44;
@@ -180,11 +183,13 @@ DecodedTempo decodeTempo(const std::string& path, const DecodeSettings& settings
         return decoded;
     }
     // "file:" keeps a name with a colon from reading as a protocol, and
-    // metadata stays out of the header so it has a fixed small size.
+    // metadata stays out of the header so it has a fixed small size;
+    // "-flush_packets 0" lets the muxer fill its buffer before it writes.
     const std::vector<std::string> args = {
         settings.program, "-nostdin", "-hide_banner", "-loglevel", "error", "-i", "file:" + path,
         "-map", "0:a:0", "-acodec", "pcm_s16le", "-ac", "2", "-map_metadata", "-1", "-fflags", "+bitexact",
-        "-f", "wav", "pipe:1"};
+        "-flush_packets", "0", "-f", "wav", "pipe:1"};
+    ::fcntl(outWrite.get(), F_SETPIPE_SZ, kPipeBytes);  // a smaller pipe still works
     pid_t pid = -1;
     const int spawnError = spawnChild(args, outWrite.get(), errWrite.get(), pid);
     outWrite.reset();
@@ -198,8 +203,7 @@ DecodedTempo decodeTempo(const std::string& path, const DecodeSettings& settings
     child.start(pid);
     const auto stopAsked = [&settings] { return settings.stop != nullptr && settings.stop->load(); };
     const auto interrupted = [&decoded] {
-        decoded.interrupted = true;
-        decoded.error = "interrupted";
+        decoded.outcome = DecodeOutcome::Interrupted;
         return std::move(decoded);
     };
 
@@ -257,6 +261,12 @@ DecodedTempo decodeTempo(const std::string& path, const DecodeSettings& settings
     }
     if (timedOut) status = child.wait();
 
+    // A stop reaches the decoder too (Ctrl-C goes to the whole process
+    // group): however it ended, the decode was cut short by the stop.
+    if (stopAsked()) return interrupted();
+    const std::string complaint = firstLine(errorText, "file:" + path + ": ");
+    const std::size_t slash = settings.program.rfind('/');
+    const std::string name = settings.program.substr(slash == std::string::npos ? 0 : slash + 1);
     if (timedOut) {
         decoded.error = "decoding took longer than " + std::to_string(settings.timeoutSeconds) + " s";
     } else if (badStream) {
@@ -264,16 +274,22 @@ DecodedTempo decodeTempo(const std::string& path, const DecodeSettings& settings
     } else if (WIFSIGNALED(status)) {
         decoded.error = settings.program + " ended by " + signalName(WTERMSIG(status));
     } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        const std::string line = firstLine(errorText, "file:" + path + ": ");
-        decoded.error = !line.empty() ? line
-                                      : settings.program + " failed with status " +
-                                            std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        // Once the decoder has begun its output, or where it ran into the
+        // end of the file, the input was audio that stopped short; else it
+        // was not readable as audio at all.
+        const bool cutShort = reader.headerDone || complaint.find("End of file") != std::string::npos ||
+                              complaint.find("Input/output error") != std::string::npos;
+        const std::string what = cutShort ? "file ends early" : "not readable as audio";
+        decoded.error = !complaint.empty() ? what + " (" + name + ": " + complaint + ")"
+                                           : settings.program + " failed with status " +
+                                                 std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     } else if (!reader.headerDone) {
         decoded.error = "decoder wrote no 16-bit stereo WAVE stream";
     } else if (tempoStreamBytes(reader.analysis) > kMaxWaveData) {
         decoded.error = "audio longer than a WAVE file can hold (4 GiB)";
     } else {
-        decoded.ok = true;
+        decoded.outcome = DecodeOutcome::Decoded;
+        decoded.complained = !complaint.empty();
         decoded.reading = finishTempoStream(reader.analysis);
     }
     return decoded;

@@ -46,6 +46,7 @@ void installSignalHandlers() {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
     // A closed output pipe shows as a failed write.
     ::signal(SIGPIPE, SIG_IGN);
 }

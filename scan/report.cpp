@@ -148,6 +148,7 @@ std::string formatRecord(ReportFormat format, const ScanRecord& record, bool wit
     std::string line = "{\"path\": " + jsonString(record.path) + ", \"bpm\": " + bpm + ", \"status\": " +
                        jsonString(statusText(record)) + ", \"confidence\": " + confidenceText(record) +
                        ", \"method\": " + (record.method == Method::Accurate ? "\"accurate\"" : "\"classic\"");
+    if (record.status == ScanStatus::Ok && record.endsEarly) line += ", \"warning\": \"file ends early\"";
     if (withTag) line += ", \"tag\": " + (record.tag.empty() ? std::string("null") : jsonString(record.tag));
     return line + "}\n";
 }

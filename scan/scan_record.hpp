@@ -41,6 +41,9 @@ struct ScanRecord {
     Method method = Method::Classic;
     double confidence = -1.0;  // 0 to 1 when the accurate method ran; else negative
     std::string reason;     // plain words when status is Error
+    // Status Ok, but the file was damaged or cut short and was analysed as
+    // far as it could be decoded.
+    bool endsEarly = false;
     bool interrupted = false;  // stopped by Ctrl-C: never reported
     FileIdentity identity;     // as stat saw it before the analysis
     std::string tag;           // the tag outcome; empty: none considered

@@ -95,6 +95,18 @@ TEST(FormatRecord, GivesTheAccurateMethodsConfidence) {
     EXPECT_EQ(formatRecord(ReportFormat::Tsv, ok), "121\tok\ta.flac\n");
 }
 
+// A file decoded as far as it goes: JSON Lines says so, TSV and CSV keep
+// their fields.
+TEST(FormatRecord, WarnsOfAFileThatEndsEarly) {
+    ScanRecord cut = record("cut.flac", ScanStatus::Ok, 100);
+    cut.endsEarly = true;
+    EXPECT_EQ(formatRecord(ReportFormat::Jsonl, cut),
+              "{\"path\": \"cut.flac\", \"bpm\": 100, \"status\": \"ok\", \"confidence\": null, \"method\": "
+              "\"classic\", \"warning\": \"file ends early\"}\n");
+    EXPECT_EQ(formatRecord(ReportFormat::Tsv, cut), "100\tok\tcut.flac\n");
+    EXPECT_EQ(formatRecord(ReportFormat::Csv, cut), "100,ok,cut.flac\r\n");
+}
+
 // --range: doubled or halved until the whole number lies in the range.
 TEST(ReportedBpm, FoldsIntoTheRange) {
     const struct {

@@ -60,7 +60,7 @@ for jobs in 1 4; do
   expect_eq "$status" 1 "exit status with a broken file, -j $jobs"
   body=$(grep -v 'l-broken.mp3' <<< "$out")
   expect_eq "$body" "$(LC_ALL=C sort -t$'\t' -k3,3 expected.tsv)" "records with -j $jobs"
-  grep -q $'^\terror: Failed to read frame size: Could not seek to 1032.\tlib/sub/l-broken.mp3$' <<< "$out" ||
+  grep -q $'^\terror: not readable as audio (ffmpeg: Failed to read frame size: Could not seek to 1032.)\tlib/sub/l-broken.mp3$' <<< "$out" ||
     fail "broken file not reported in the decoder's words: $out"
   expect_eq "$(cat err.txt)" "" "standard error with -j $jobs"
 done
@@ -155,6 +155,38 @@ sleep 0.2
 while read -r child; do
   kill -0 "$child" 2> /dev/null && { kill -KILL "$child"; fail "decoder $child outlived the scan"; }
 done < hang.pids
+
+# A stop typed at a terminal reaches the whole process group, decoders
+# included: the file being decoded is withheld, never reported as failed.
+for signal in INT TERM HUP; do
+  rm -f stopped.tsv hang.pids
+  TEMPO_FFMPEG=bin/hang setsid "$scan" --no-progress -j 1 -o stopped.tsv lib/0-plain.wav lib/a.flac lib/b.mp3 &
+  pid=$!
+  for _ in $(seq 50); do [ -s hang.pids ] && break; sleep 0.1; done
+  sleep 0.3
+  kill -"$signal" -- -"$pid"
+  wait $pid; status=$?
+  expect_eq "$status" $((128 + $(kill -l "$signal"))) "exit status after SIG$signal to the process group"
+  expect_eq "$(cat stopped.tsv)" $'140\tok\tlib/0-plain.wav' "records kept after SIG$signal to the process group"
+  while read -r child; do
+    kill -0 "$child" 2> /dev/null && { kill -KILL "$child"; fail "decoder $child outlived SIG$signal"; }
+  done < hang.pids
+done
+
+# Plain words for files that are not audio or stop short; a file decoded
+# as far as it goes is reported with its tempo and a warning in JSON Lines.
+: > empty.mp3
+ff -i src100.wav -c:a flac cut.flac && head -c 2048 cut.flac > cut-2k.flac && head -c 400000 cut.flac > cut-half.flac
+head -c 1000000 src100.wav > cut-half.wav
+expect_eq "$("$tempo" cut-half.wav)" "data size error." "tempo on a cut WAVE"
+out=$("$scan" --no-progress --format jsonl empty.mp3 cut-2k.flac cut-half.flac cut-half.wav)
+expect_eq "$(sed -n 1p <<< "$out")" '{"path": "cut-2k.flac", "bpm": null, "status": "error: file ends early (ffmpeg: End of file)", "confidence": null, "method": "accurate"}' "a FLAC cut at 2 KB"
+[[ $(sed -n 2p <<< "$out") =~ ^\{\"path\":\ \"cut-half.flac\",\ \"bpm\":\ 100,\ \"status\":\ \"ok\",.*\"warning\":\ \"file\ ends\ early\"\}$ ]] ||
+  fail "a FLAC cut in half: $(sed -n 2p <<< "$out")"
+[[ $(sed -n 3p <<< "$out") =~ ^\{\"path\":\ \"cut-half.wav\",\ \"bpm\":\ 100,\ \"status\":\ \"ok\",.*\"warning\":\ \"file\ ends\ early\"\}$ ]] ||
+  fail "a WAVE cut in half: $(sed -n 3p <<< "$out")"
+expect_eq "$(sed -n 4p <<< "$out")" '{"path": "empty.mp3", "bpm": null, "status": "error: not readable as audio (ffmpeg: Failed to read frame size: Could not seek to 1026.)", "confidence": null, "method": "accurate"}' "an empty MP3"
+expect_eq "$("$scan" --no-progress cut-half.wav)" $'100\tok\tcut-half.wav' "TSV keeps its fields for a file cut short"
 
 # What cannot be read is reported, or for a folder named on standard
 # error, and the scan goes on; odd names come out escaped. Run as an
