@@ -69,7 +69,7 @@ install(FILES ${PROJECT_BINARY_DIR}/tempoConfig.cmake ${PROJECT_BINARY_DIR}/temp
 set(CPACK_PACKAGE_NAME tempo)
 set(CPACK_PACKAGE_VENDOR "tempo developers")
 set(CPACK_PACKAGE_CONTACT "tempo developers <maintainers@users.noreply.c-seed-ca7fce1a.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "estimate the tempo of a 16-bit stereo WAVE file")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "estimate the tempo of music files (tempo, tempo-scan)")
 set(CPACK_PACKAGE_DESCRIPTION "tempo reads an uncompressed 16-bit stereo WAVE file and prints its
 tempo as one line, bpm:N. It is exact and reproducible, never writes to
 standard error, and refuses malformed files with a fixed message, so

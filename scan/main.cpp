@@ -80,7 +80,7 @@ int main(int argc, char* argv[]) {
         out = std::fopen(options.output.c_str(), "w");
         if (out == nullptr) {
             std::fprintf(stderr, "tempo-scan: cannot write %s: %s\n", options.output.c_str(), std::strerror(errno));
-            return kExitUsage;
+            return kExitSomeFailed;
         }
     }
 

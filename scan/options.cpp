@@ -37,7 +37,7 @@ const char* usageText() {
            "      --shard I/N       only the files at positions I, I+N, I+2N, ... (0 <= I < N)\n"
            "      --progress        show a progress line on standard error\n"
            "      --no-progress     never show it (default: only on a terminal)\n"
-           "      --timeout SECONDS time limit for decoding one file (default 600)\n"
+           "      --timeout SECONDS time limit for decoding one file, 1 to 1000000 (default 600)\n"
            "      --write-tags      write each tempo found into the file's own tag, in place,\n"
            "                        unless the file already holds a tempo\n"
            "      --overwrite-tags  with --write-tags: replace a tempo the file already holds\n"
@@ -169,7 +169,7 @@ bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std:
             options.shardCount = count;
         } else if (name == "--timeout") {
             if (!parseNumber(value, 1, 1000000, options.timeoutSeconds)) {
-                error = "--timeout needs a number of seconds from 1, not '" + value + "'";
+                error = "--timeout needs a number of seconds from 1 to 1000000, not '" + value + "'";
                 return false;
             }
         } else {

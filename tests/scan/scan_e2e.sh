@@ -112,6 +112,23 @@ expect_eq "$("$scan" --no-progress --method classic --range 70-140 lib/0-plain.w
 for i in 0 1 2; do "$scan" --no-progress --shard $i/3 lib; done | LC_ALL=C sort -t$'\t' -k3,3 > shards.tsv
 expect_eq "$(cat shards.tsv)" "$(cat all.tsv)" "three shards against the whole"
 
+# The shard-merge recipe of the README restores the whole report, names
+# with a tab, a backslash or a newline included.
+mkdir -p shardlib
+for name in $'a\tb' 'a\b' 'a b' 'ab' $'a\nb' 'a' 'b' 'A'; do cp lib/0-plain.wav "shardlib/$name.wav"; done
+for format in tsv jsonl; do
+  "$scan" --no-progress --method classic --format $format shardlib > whole.$format
+  for i in 0 1 2; do "$scan" --no-progress --method classic --format $format --shard $i/3 shardlib > shard-$i.$format; done
+  paste -d '\n' shard-0.$format shard-1.$format shard-2.$format | sed '/^$/d' > merged.$format
+  cmp -s merged.$format whole.$format || fail "merged $format shards differ from the whole: $(diff merged.$format whole.$format)"
+done
+
+# A report file that cannot be opened: status 1, as for any report that
+# cannot be written.
+out=$("$scan" --no-progress -o / lib/0-plain.wav 2> err.txt); status=$?
+expect_eq "$status" 1 "exit status for -o /"
+grep -q '^tempo-scan: cannot write /: ' err.txt || fail "no message for -o /: $(cat err.txt)"
+
 # Other formats carry the same records.
 csv=$("$scan" --no-progress --format csv lib/0-plain.wav lib/missing.wav)
 expect_eq "$csv" $'bpm,status,path\r\n140,ok,lib/0-plain.wav\r\n,error: no such file or directory,lib/missing.wav\r' "CSV"
@@ -233,7 +250,7 @@ expect_eq "$(cat err.txt)" "tempo-scan: cannot write the report: No space left o
 
 # Usage errors: status 2 and a message on standard error only.
 for args in "" "--format xml lib" "-j 0 lib" "--shard 3/3 lib" "--bogus lib" "--method fast lib" "--range 100-150 lib" \
-  "--range 0-100 lib" "--range 100 lib"; do
+  "--range 0-100 lib" "--range 100 lib" "--timeout 1000001 lib"; do
   # shellcheck disable=SC2086
   out=$("$scan" $args 2> err.txt); status=$?
   expect_eq "$status" 2 "status for [$args]"
