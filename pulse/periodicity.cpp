@@ -146,14 +146,20 @@ Peak peakNear(const std::vector<double>& curve, double lag) {
 
 }  // namespace
 
-PulseEstimate estimatePulse(const std::vector<float>& onset, double frameRate) {
-    PulseEstimate estimate;
+std::vector<double> periodicityOf(const std::vector<float>& onset, double frameRate) {
     const std::size_t n = onset.size();
-    if (!(frameRate > 0.0) || static_cast<double>(n) < kShortestSeconds * frameRate) return estimate;
-    const double shortest = std::max(2.0, std::floor(frameRate * 60.0 / kFastestBpm));
+    if (!(frameRate > 0.0) || static_cast<double>(n) < kShortestSeconds * frameRate) return {};
     const double longest = std::ceil(frameRate * 60.0 / kSlowestBpm);
     const std::size_t lags = std::min(n / 2, static_cast<std::size_t>(4.0 * longest) + 4);
-    const std::vector<double> curve = periodicityCurve(salientOnsets(onset, frameRate), frameRate, lags);
+    return periodicityCurve(salientOnsets(onset, frameRate), frameRate, lags);
+}
+
+PulseEstimate estimatePulse(const std::vector<float>& onset, double frameRate) {
+    PulseEstimate estimate;
+    const std::vector<double> curve = periodicityOf(onset, frameRate);
+    if (curve.empty()) return estimate;
+    const double shortest = std::max(2.0, std::floor(frameRate * 60.0 / kFastestBpm));
+    const double longest = std::ceil(frameRate * 60.0 / kSlowestBpm);
 
     double bestScore = 0.0;
     Peak best;

@@ -13,6 +13,12 @@ struct PulseEstimate {
     double confidence = 0.0;  // 0 to 1: how strongly the period stands out
 };
 
+// The periodicity curve that estimatePulse chooses from: entry l is how
+// regularly onsets recur l frames apart (1 at lag 0, near 0 where they do
+// not recur), for lags 0 to 4 periods of the slowest tempo searched.
+// Empty where estimatePulse finds no tempo for want of length or rate.
+std::vector<double> periodicityOf(const std::vector<float>& onset, double frameRate);
+
 // The tempo of `onset` (one value per frame, `frameRate` frames per
 // second). No tempo for a curve shorter than a few seconds, a frame rate
 // of 0, or a curve with no regular onsets (silence, noise, a held sound).
