@@ -11,5 +11,6 @@ int wmain(int argc, wchar_t* argv[]) {
 int main(int argc, char* argv[]) {
 #endif
     tempo::prepareStandardOutput();
+    tempo::installFileImageGuard();
     return tempo::runTempo(argc, argv, stdout);
 }

@@ -49,10 +49,21 @@ WaveCheckResult openFileImage(const PathChar* path, FileImage& image);
 // happens for an image made from memory.
 void releaseFileImageBefore(FileImage& image, std::uint64_t end);
 
+// Installs, once per process, the guard against files cut short while
+// mapped: on POSIX systems a SIGBUS handler (the previous action is kept
+// for faults outside the images). The library never installs it by
+// itself, since a signal handler belongs to the program: a program that
+// wants fileImageLostBytes to work calls this at start, as tempo and
+// tempo-scan do; without it a file truncated by another process while it
+// is read ends the process with SIGBUS. Nothing to do on Windows, which
+// keeps writers out of a mapped file.
+void installFileImageGuard();
+
 // True when bytes of the image vanished while it was mapped, because
 // another process truncated the file: instead of ending the process, the
 // lost pages read as zeros, and whatever was computed from the image must
-// be discarded. Always false where the platform keeps writers out.
+// be discarded. Needs installFileImageGuard; always false where the
+// platform keeps writers out.
 bool fileImageLostBytes(const FileImage& image);
 
 // Releases what openFileImage acquired; harmless on an image made from

@@ -1,12 +1,13 @@
 // The file image on POSIX systems: open, fstat and a read-only mmap.
 //
 // Nothing stops another process from truncating a file while it is mapped
-// here, and touching a page past the new end raises SIGBUS. A handler
-// watches every image that is open (there may be several, on several
-// threads): a fault inside one of them maps a page of zeros over the
-// faulting page and marks that image, so the reading finishes on zeros and
-// the caller asks fileImageLostBytes afterwards. A fault anywhere else
-// keeps the signal's previous action.
+// here, and touching a page past the new end raises SIGBUS. Once a program
+// installs the guard (installFileImageGuard), a handler watches every image
+// that is open (there may be several, on several threads): a fault inside
+// one of them maps a page of zeros over the faulting page and marks that
+// image, so the reading finishes on zeros and the caller asks
+// fileImageLostBytes afterwards. A fault anywhere else keeps the signal's
+// previous action. The library never installs the handler by itself.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -27,9 +28,14 @@ namespace {
 // most one per job.
 constexpr std::size_t kGuardSlots = 1024;
 
+// A slot's begin while it is free or being filled in: no address matches.
+constexpr std::uintptr_t kSlotFree = 0;
+constexpr std::uintptr_t kSlotFilling = 1;
+
 struct GuardSlot {
-    // 0 while the slot is free; the range is [begin, end).
-    std::atomic<std::uintptr_t> begin{0};
+    // The range is [begin, end) once begin is past kSlotFilling; begin is
+    // stored last, so a handler that sees it also sees its end.
+    std::atomic<std::uintptr_t> begin{kSlotFree};
     std::atomic<std::uintptr_t> end{0};
     std::atomic<bool> lostBytes{false};
 };
@@ -43,7 +49,7 @@ void onBusError(int, siginfo_t* info, void*) {
     const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
     for (GuardSlot& slot : guardSlots) {
         const std::uintptr_t begin = slot.begin.load(std::memory_order_acquire);
-        if (begin == 0 || address < begin || address >= slot.end.load(std::memory_order_acquire)) continue;
+        if (begin <= kSlotFilling || address < begin || address >= slot.end.load(std::memory_order_acquire)) continue;
         void* page = reinterpret_cast<void*>(address & ~(pageSize - 1U));
         if (::mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
             slot.lostBytes.store(true, std::memory_order_release);
@@ -68,15 +74,14 @@ void installGuard() {
 }
 
 // A slot for [begin, begin + length), or 0 when all are taken (the image
-// then goes unguarded).
+// then goes unguarded). The range is published only once it is whole: at
+// no moment does a slot claim addresses its image does not hold.
 std::uintptr_t guardRange(const void* begin, std::uint64_t length) {
-    std::call_once(guardInstalled, installGuard);
     const auto first = reinterpret_cast<std::uintptr_t>(begin);
     for (std::size_t i = 0; i < kGuardSlots; ++i) {
         GuardSlot& slot = guardSlots[i];
-        std::uintptr_t expected = 0;
-        // 1 reserves the slot; with end 0 it matches no address yet.
-        if (!slot.begin.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) continue;
+        std::uintptr_t expected = kSlotFree;
+        if (!slot.begin.compare_exchange_strong(expected, kSlotFilling, std::memory_order_acq_rel)) continue;
         slot.lostBytes.store(false, std::memory_order_relaxed);
         slot.end.store(first + static_cast<std::uintptr_t>(length), std::memory_order_release);
         slot.begin.store(first, std::memory_order_release);
@@ -86,6 +91,8 @@ std::uintptr_t guardRange(const void* begin, std::uint64_t length) {
 }
 
 }  // namespace
+
+void installFileImageGuard() { std::call_once(guardInstalled, installGuard); }
 
 WaveCheckResult openFileImage(const PathChar* path, FileImage& image) {
     image = FileImage{};
@@ -145,7 +152,7 @@ bool fileImageLostBytes(const FileImage& image) {
 void closeFileImage(FileImage& image) {
     if (image.guardHandle != 0) {
         GuardSlot& slot = guardSlots[image.guardHandle - 1U];
-        slot.begin.store(0, std::memory_order_release);
+        slot.begin.store(kSlotFree, std::memory_order_release);
         slot.end.store(0, std::memory_order_release);
     }
     if (image.mappingHandle != 0 && image.bytes != nullptr) {

@@ -59,6 +59,8 @@ void closeFileImage(FileImage& image) {
     image = FileImage{};
 }
 
+void installFileImageGuard() {}
+
 void prepareStandardOutput() {
     // Nothing to do: a failed write already shows as an error on the stream.
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "input/file_image.hpp"
 #include "scan/analyse_file.hpp"
 #include "scan/job_pool.hpp"
 #include "scan/library_walk.hpp"
@@ -74,6 +75,7 @@ int main(int argc, char* argv[]) {
         return kExitUsage;
     }
     installSignalHandlers();
+    tempo::installFileImageGuard();
 
     std::FILE* out = stdout;
     if (!options.output.empty()) {

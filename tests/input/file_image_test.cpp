@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -95,6 +98,7 @@ TEST(OpenFileImage, RefusesSpecialFilesWithoutBlocking) {
 // header, inside the samples, and not at all; several images open at once
 // are each watched, and closing one does not disarm another.
 TEST(FileImageLostBytes, ReportsAFileTruncatedWhileMapped) {
+    installFileImageGuard();
     testing::TempDir dir;
     const testing::Bytes bytes = testing::validWave(3000);
     const struct {
@@ -131,6 +135,45 @@ TEST(FileImageLostBytes, ReportsAFileTruncatedWhileMapped) {
         EXPECT_EQ(last, cases[i].lost ? 0 : bytes.back());
         closeFileImage(images[i]);
     }
+}
+
+// Images opened and closed on several threads while others fault on files
+// cut short: every fault lands on its own image, so each cut image reads
+// zeros and says so, and no other image is ever marked.
+TEST(FileImageLostBytes, KeepsEachFaultToItsImageAcrossThreads) {
+    installFileImageGuard();
+    testing::TempDir dir;
+    const testing::Bytes bytes = testing::validWave(600);
+    constexpr int kOpeners = 3;
+    constexpr int kCutters = 2;
+    constexpr int kRounds = 150;
+    std::atomic<int> wrongMarks{0};
+    std::atomic<int> missedCuts{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kOpeners + kCutters; ++t) {
+        const fs::path path = dir.path() / ("clip" + std::to_string(t) + ".wav");
+        threads.emplace_back([&, t, path] {
+            const bool cutter = t >= kOpeners;
+            for (int round = 0; round < kRounds; ++round) {
+                if (!testing::writeFile(path, bytes)) return;
+                FileImage image;
+                if (openFileImage(path.c_str(), image) != WaveCheckResult::Ok) return;
+                unsigned sum = 0;
+                if (cutter) {
+                    if (::truncate(path.c_str(), 0) != 0) return;
+                    for (std::uint64_t at = 0; at < image.length; at += 512) sum += image.bytes[at];
+                    if (!fileImageLostBytes(image) || sum != 0) ++missedCuts;
+                } else {
+                    for (std::uint64_t at = 0; at < image.length; at += 512) sum += image.bytes[at];
+                    if (fileImageLostBytes(image)) ++wrongMarks;
+                }
+                closeFileImage(image);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrongMarks.load(), 0);
+    EXPECT_EQ(missedCuts.load(), 0);
 }
 #endif
 
