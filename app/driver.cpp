@@ -1,6 +1,5 @@
 #include "app/driver.hpp"
 
-#include "input/wave_header.hpp"
 #include "tempo/estimate.hpp"
 
 namespace tempo {
@@ -22,19 +21,10 @@ int failWith(std::FILE* out, const char* message) {
 int runTempo(int argc, const PathChar* const argv[], std::FILE* out) {
     if (argc < 2) return failWith(out, kUsageMessage);
 
-    FileImage image;
-    WaveCheckResult result = openFileImage(argv[1], image);
-    WaveData wave;
-    if (result == WaveCheckResult::Ok) result = checkWaveHeader(image, wave);
-    TempoEstimate estimate;
-    if (result == WaveCheckResult::Ok) estimate = estimateTempo(image, wave);
-    // A file cut short by another process while it was read: its data
-    // chunk no longer fits in it, whatever was computed from the zeros.
-    if (fileImageLostBytes(image)) result = WaveCheckResult::DataSize;
-    closeFileImage(image);
-    if (result != WaveCheckResult::Ok) return failWith(out, waveCheckMessage(result));
+    const WaveFileReading file = analyseWaveFile(argv[1], Method::Classic);
+    if (file.result != WaveCheckResult::Ok) return failWith(out, waveCheckMessage(file.result));
 
-    return finish(out, std::fprintf(out, "bpm:%d", printedBpm(estimate)), kExitResult);
+    return finish(out, std::fprintf(out, "bpm:%d", printedBpm(file.classic)), kExitResult);
 }
 
 }  // namespace tempo

@@ -25,7 +25,7 @@ int main(int argc, char* argv[]) {
     tempo::FileImage image;
     tempo::WaveData wave;
     if (tempo::openFileImage(argv[1], image) != tempo::WaveCheckResult::Ok ||
-        tempo::checkWaveHeader(image, wave) != tempo::WaveCheckResult::Ok) {
+        tempo::checkWaveHeader(tempo::bytesOf(image), wave) != tempo::WaveCheckResult::Ok) {
         return 1;
     }
 

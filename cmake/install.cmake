@@ -48,7 +48,7 @@ set_target_properties(tempo_core PROPERTIES EXPORT_NAME core OUTPUT_NAME tempo)
 install(TARGETS tempo_core EXPORT tempoTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES
-    input/file_image.hpp input/wave_check_result.hpp input/wave_header.hpp
+    input/byte_span.hpp input/file_image.hpp input/wave_check_result.hpp input/wave_header.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/input COMPONENT development)
 install(FILES
     tempo/envelope.hpp tempo/tempo_spectrum.hpp tempo/tempo_pick.hpp tempo/estimate.hpp

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "input/file_image.hpp"
+#include "input/byte_span.hpp"
 
 #define FUZZ_CHECK(condition)                                                                   \
     do {                                                                                        \
@@ -21,16 +21,16 @@
         }                                                                                       \
     } while (false)
 
-struct ExactImage {
+// A copy of the input in a buffer of exactly its size, so that
+// AddressSanitizer sees any read past the end of the "file".
+struct ExactBytes {
     std::unique_ptr<unsigned char[]> bytes;
-    tempo::FileImage image;
+    tempo::ByteSpan span;
 };
 
-inline ExactImage exactImage(const std::uint8_t* data, std::size_t size) {
-    ExactImage copy{std::unique_ptr<unsigned char[]>(new unsigned char[size]), tempo::FileImage{}};
+inline ExactBytes exactBytes(const std::uint8_t* data, std::size_t size) {
+    ExactBytes copy{std::unique_ptr<unsigned char[]>(new unsigned char[size]), tempo::ByteSpan{}};
     if (size != 0) std::memcpy(copy.bytes.get(), data, size);
-    copy.image.bytes = copy.bytes.get();
-    copy.image.length = size;
-    copy.image.size = static_cast<std::uint32_t>(size);
+    copy.span = {copy.bytes.get(), size};
     return copy;
 }

@@ -1,4 +1,4 @@
-// Fuzzes the header check on an image of exactly the input's size, so that
+// Fuzzes the header check on bytes of exactly the input's size, so that
 // AddressSanitizer sees any read past the end of the "file".
 
 #include <cstdint>
@@ -8,11 +8,10 @@
 #include "input/wave_header.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const ExactImage copy = exactImage(data, size);
-    const tempo::FileImage& image = copy.image;
+    const ExactBytes copy = exactBytes(data, size);
 
     tempo::WaveData wave;
-    const tempo::WaveCheckResult result = tempo::checkWaveHeader(image, wave);
+    const tempo::WaveCheckResult result = tempo::checkWaveHeader(copy.span, wave);
     FUZZ_CHECK(result != tempo::WaveCheckResult::OpenFailed && result != tempo::WaveCheckResult::MappingFailed &&
                result != tempo::WaveCheckResult::ViewFailed);
     if (result == tempo::WaveCheckResult::Ok) {

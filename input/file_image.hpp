@@ -4,8 +4,10 @@
 // copied. This header is the whole of the tool's contact with the operating
 // system; file_image_posix.cpp and file_image_win32.cpp implement it.
 
+#include <cstddef>
 #include <cstdint>
 
+#include "input/byte_span.hpp"
 #include "input/wave_check_result.hpp"
 
 namespace tempo {
@@ -24,9 +26,9 @@ struct FileImage {
     const unsigned char* bytes = nullptr;
     // Number of bytes readable from `bytes` (the file's full size).
     std::uint64_t length = 0;
-    // The low 32 bits of the file's size: all that the data size check sees,
-    // so a file of 4 GiB or more can only be rejected by it.
-    std::uint32_t size = 0;
+    // Why the file could not be opened or mapped, as the system said it
+    // (errno, or GetLastError on Windows); 0 where it did not say.
+    int systemError = 0;
     // Platform handles, opaque here; zero in an image made from memory.
     std::uintptr_t fileHandle = 0;
     std::uintptr_t mappingHandle = 0;
@@ -38,9 +40,13 @@ struct FileImage {
 
 // Opens and maps the file read-only. Yields Ok and fills `image`, or
 // OpenFailed (no such file, not a regular file, no permission),
-// MappingFailed (an empty file, or no mapping could be made) or ViewFailed.
+// MappingFailed (an empty file, or no mapping could be made) or ViewFailed,
+// with image.systemError set where the system gave a reason.
 // If the size cannot be learnt it counts as 0, so nothing of the file is read.
 WaveCheckResult openFileImage(const PathChar* path, FileImage& image);
+
+// The image's bytes, for reading.
+inline ByteSpan bytesOf(const FileImage& image) { return {image.bytes, image.length}; }
 
 // Tells the system that the bytes before `end` will not be read again:
 // their pages leave the process's memory (they stay in the system's file
@@ -58,6 +64,22 @@ void releaseFileImageBefore(FileImage& image, std::uint64_t end);
 // is read ends the process with SIGBUS. Nothing to do on Windows, which
 // keeps writers out of a mapped file.
 void installFileImageGuard();
+
+// Hands the `count` bytes from `first` (inside `image`) to `take(bytes,
+// count)` a slice of `slice` bytes at a time, giving each slice's pages back
+// to the system once it is taken, so the memory of a run does not grow with
+// the file.
+template <typename Take>
+void readInSlices(FileImage& image, const unsigned char* first, std::uint64_t count, std::uint64_t slice,
+                  Take take) {
+    const auto offset = static_cast<std::uint64_t>(first - image.bytes);
+    for (std::uint64_t done = 0; done < count;) {
+        const std::uint64_t piece = count - done < slice ? count - done : slice;
+        take(first + done, static_cast<std::size_t>(piece));
+        done += piece;
+        releaseFileImageBefore(image, offset + done);
+    }
+}
 
 // True when bytes of the image vanished while it was mapped, because
 // another process truncated the file: instead of ending the process, the

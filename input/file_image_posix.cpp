@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <mutex>
 
@@ -99,7 +100,10 @@ WaveCheckResult openFileImage(const PathChar* path, FileImage& image) {
     // O_NONBLOCK keeps a FIFO without a writer from stalling the open; such
     // a file is refused below anyway.
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return WaveCheckResult::OpenFailed;
+    if (fd < 0) {
+        image.systemError = errno;
+        return WaveCheckResult::OpenFailed;
+    }
     image.fileHandle = static_cast<std::uintptr_t>(fd) + 1U;
 
     struct stat status {};
@@ -113,13 +117,15 @@ WaveCheckResult openFileImage(const PathChar* path, FileImage& image) {
     if (fileSize == 0) return WaveCheckResult::MappingFailed;
 
     void* view = ::mmap(nullptr, static_cast<std::size_t>(fileSize), PROT_READ, MAP_PRIVATE, fd, 0);
-    if (view == MAP_FAILED) return WaveCheckResult::MappingFailed;
+    if (view == MAP_FAILED) {
+        image.systemError = errno;
+        return WaveCheckResult::MappingFailed;
+    }
     // The samples are read once, front to back.
     ::posix_madvise(view, static_cast<std::size_t>(fileSize), POSIX_MADV_SEQUENTIAL);
 
     image.bytes = static_cast<const unsigned char*>(view);
     image.length = fileSize;
-    image.size = static_cast<std::uint32_t>(fileSize);
     image.mappingHandle = 1;
     image.guardHandle = guardRange(view, fileSize);
     return WaveCheckResult::Ok;

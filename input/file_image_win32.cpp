@@ -14,23 +14,31 @@ namespace tempo {
 WaveCheckResult openFileImage(const PathChar* path, FileImage& image) {
     image = FileImage{};
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return WaveCheckResult::OpenFailed;
+    if (file == INVALID_HANDLE_VALUE) {
+        image.systemError = static_cast<int>(GetLastError());
+        return WaveCheckResult::OpenFailed;
+    }
     image.fileHandle = reinterpret_cast<std::uintptr_t>(file);
 
     // An empty file cannot be mapped: this fails for it.
     HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (mapping == nullptr) return WaveCheckResult::MappingFailed;
+    if (mapping == nullptr) {
+        image.systemError = static_cast<int>(GetLastError());
+        return WaveCheckResult::MappingFailed;
+    }
     image.mappingHandle = reinterpret_cast<std::uintptr_t>(mapping);
 
     const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-    if (view == nullptr) return WaveCheckResult::ViewFailed;
+    if (view == nullptr) {
+        image.systemError = static_cast<int>(GetLastError());
+        return WaveCheckResult::ViewFailed;
+    }
     image.bytes = static_cast<const unsigned char*>(view);
 
     // If the size cannot be learnt it stays 0, and with it the readable
     // length: nothing of the file is read then.
     BY_HANDLE_FILE_INFORMATION information{};
     if (GetFileInformationByHandle(file, &information)) {
-        image.size = information.nFileSizeLow;
         image.length = static_cast<std::uint64_t>(information.nFileSizeHigh) << 32U | information.nFileSizeLow;
     }
     return WaveCheckResult::Ok;

@@ -33,7 +33,7 @@ constexpr std::uint64_t padded(std::uint32_t size) {
 
 enum class SizeCheck { AgainstFile, None };
 
-WaveCheckResult walkWaveHeader(const FileImage& image, WaveData& wave, SizeCheck sizeCheck) {
+WaveCheckResult walkWaveHeader(ByteSpan image, WaveData& wave, SizeCheck sizeCheck) {
     const auto field = [&image](std::uint64_t offset, unsigned width) {
         return readLittleEndian(image.bytes, image.length, offset, width);
     };
@@ -54,9 +54,10 @@ WaveCheckResult walkWaveHeader(const FileImage& image, WaveData& wave, SizeCheck
     const std::uint32_t dataSize = field(chunk + 4, 4);
     const std::uint64_t dataEnd = chunk + kChunkHeaderSize + dataSize;
     if (sizeCheck == SizeCheck::AgainstFile) {
-        // `size` is what decides; `length` only guards an image whose size
-        // field was filled in by hand.
-        if (image.size < dataEnd || image.length < dataEnd) return WaveCheckResult::DataSize;
+        // The file's size modulo 2^32 is what decides; the full length
+        // only guards the reads.
+        const auto size = static_cast<std::uint32_t>(image.length);
+        if (size < dataEnd || image.length < dataEnd) return WaveCheckResult::DataSize;
     } else if (image.length < chunk + kChunkHeaderSize) {
         return WaveCheckResult::DataChunkCheck;
     }
@@ -72,12 +73,12 @@ WaveCheckResult walkWaveHeader(const FileImage& image, WaveData& wave, SizeCheck
 
 }  // namespace
 
-WaveCheckResult checkWaveHeader(const FileImage& image, WaveData& wave) {
-    return walkWaveHeader(image, wave, SizeCheck::AgainstFile);
+WaveCheckResult checkWaveHeader(ByteSpan file, WaveData& wave) {
+    return walkWaveHeader(file, wave, SizeCheck::AgainstFile);
 }
 
-WaveCheckResult checkWaveStreamHeader(const FileImage& image, WaveData& wave) {
-    return walkWaveHeader(image, wave, SizeCheck::None);
+WaveCheckResult checkWaveStreamHeader(ByteSpan start, WaveData& wave) {
+    return walkWaveHeader(start, wave, SizeCheck::None);
 }
 
 }  // namespace tempo

@@ -1,11 +1,12 @@
 #pragma once
 
-// Decides whether a file image is a RIFF WAVE file of 16-bit stereo samples
-// and, if so, where its samples are.
+// Decides whether a run of bytes (a whole file, or the start of a stream)
+// is a RIFF WAVE file of 16-bit stereo samples and, if so, where its
+// samples are.
 
 #include <cstdint>
 
-#include "input/file_image.hpp"
+#include "input/byte_span.hpp"
 #include "input/wave_check_result.hpp"
 
 namespace tempo {
@@ -14,7 +15,7 @@ namespace tempo {
 constexpr unsigned kMaxSkippedChunks = 10;
 
 struct WaveData {
-    // First byte of the data chunk's body, inside the file image.
+    // First byte of the data chunk's body, inside the bytes checked.
     const unsigned char* samples = nullptr;
     // The data chunk's declared size in bytes; samples + dataSize lies
     // within the image.
@@ -25,15 +26,17 @@ struct WaveData {
 
 // Yields Ok and fills `wave`, or the first failure met, checked in this
 // order: RiffCheck, WaveCheck, FmtCheck, DataChunkCheck, DataSize,
-// Not16Bit, NotStereo. Never reads outside image.bytes[0, image.length).
-WaveCheckResult checkWaveHeader(const FileImage& image, WaveData& wave);
+// Not16Bit, NotStereo. The data size is checked against the low 32 bits of
+// `file.length` (the whole file's size), so a file of 4 GiB or more can
+// only be refused by it. Never reads outside file.bytes[0, file.length).
+WaveCheckResult checkWaveHeader(ByteSpan file, WaveData& wave);
 
 // The same checks for the start of a WAVE stream whose length is not known
 // yet (a decoder writing to a pipe declares no true data size): no data
 // size check, and DataChunkCheck also while the data chunk's header is not
 // wholly inside the bytes given, so the caller can read more and retry.
 // `wave.samples` is then the first sample byte among them (possibly
-// image.bytes + image.length) and `wave.dataSize` what the header declares.
-WaveCheckResult checkWaveStreamHeader(const FileImage& image, WaveData& wave);
+// start.bytes + start.length) and `wave.dataSize` what the header declares.
+WaveCheckResult checkWaveStreamHeader(ByteSpan start, WaveData& wave);
 
 }  // namespace tempo

@@ -1,6 +1,5 @@
 #include "scan/analyse_file.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,8 +7,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "input/file_image.hpp"
-#include "input/wave_header.hpp"
 #include "tempo/estimate.hpp"
 
 namespace tempo::scan {
@@ -27,6 +24,28 @@ void takeReading(ScanRecord& record, const TempoReading& reading, const TempoRan
     } else {
         record.status = ScanStatus::Ok;
         record.bpm = reportedBpm(reading.bpm, range);
+    }
+}
+
+// The record of a file that only the decoder can read; `waveResult` is
+// what tempo's own check said of it.
+void decodeInto(ScanRecord& record, const std::string& path, const DecodeSettings& settings, const TempoRange& range,
+                WaveCheckResult waveResult) {
+    const DecodedTempo decoded = decodeTempo(path, settings);
+    switch (decoded.outcome) {
+        case DecodeOutcome::Decoded:
+            takeReading(record, decoded.reading, range);
+            // A WAVE whose data chunk claims more than the file holds is
+            // read as far as it goes.
+            record.endsEarly = decoded.complained || waveResult == WaveCheckResult::DataSize;
+            break;
+        case DecodeOutcome::Failed:
+            fail(record, decoded.error);
+            break;
+        case DecodeOutcome::Interrupted:
+            fail(record, "interrupted");
+            record.interrupted = true;
+            break;
     }
 }
 
@@ -79,43 +98,17 @@ ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, 
         fail(record, "not a regular file");
         return record;
     }
-    // Opened once here only to learn why it cannot be read, if it cannot.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        fail(record, systemReason(errno));
-        return record;
-    }
-    ::close(fd);
-
-    FileImage image;
-    WaveData wave;
-    WaveCheckResult result = openFileImage(path.c_str(), image);
-    if (result == WaveCheckResult::Ok) result = checkWaveHeader(image, wave);
-    TempoReading reading;
-    if (result == WaveCheckResult::Ok) reading = estimateTempo(image, wave, settings.method);
-    const bool lostBytes = fileImageLostBytes(image);
-    closeFileImage(image);
-    if (lostBytes) {
+    const WaveFileReading file = analyseWaveFile(path.c_str(), settings.method);
+    if (file.shrank) {
         fail(record, "file shrank while it was read");
-    } else if (result == WaveCheckResult::Ok) {
-        takeReading(record, reading, range);
+    } else if (file.result == WaveCheckResult::Ok) {
+        takeReading(record, file.reading, range);
+    } else if (file.result == WaveCheckResult::OpenFailed && file.systemError != 0) {
+        // No permission, or gone since it was listed: say why.
+        fail(record, systemReason(file.systemError));
     } else {
-        const DecodedTempo decoded = decodeTempo(path, settings);
-        switch (decoded.outcome) {
-            case DecodeOutcome::Decoded:
-                takeReading(record, decoded.reading, range);
-                // A WAVE whose data chunk claims more than the file holds
-                // is read as far as it goes.
-                record.endsEarly = decoded.complained || result == WaveCheckResult::DataSize;
-                break;
-            case DecodeOutcome::Failed:
-                fail(record, decoded.error);
-                break;
-            case DecodeOutcome::Interrupted:
-                fail(record, "interrupted");
-                record.interrupted = true;
-                break;
-        }
+        // Any other file: not a WAVE that tempo reads, so the decoder's.
+        decodeInto(record, path, settings, range, file.result);
     }
     return record;
 }

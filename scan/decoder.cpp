@@ -54,12 +54,8 @@ struct StreamReader {
             return true;
         }
         header.insert(header.end(), bytes, bytes + count);
-        FileImage image;
-        image.bytes = header.data();
-        image.length = header.size();
-        image.size = static_cast<std::uint32_t>(header.size());
         WaveData wave;
-        const WaveCheckResult result = checkWaveStreamHeader(image, wave);
+        const WaveCheckResult result = checkWaveStreamHeader({header.data(), header.size()}, wave);
         if (result == WaveCheckResult::DataChunkCheck && header.size() < kMaxHeaderBytes) return true;
         if (result != WaveCheckResult::Ok) {
             error = "decoder wrote no 16-bit stereo WAVE stream";

@@ -43,7 +43,9 @@ struct SubprocessRun {
 // Runs the child to its end. Standard input is /dev/null; the child starts
 // with the default signal actions and none blocked. `errorText` receives
 // the start of its standard error. A child that closes its pipes and
-// lingers is still held to the time limit and the stop request.
+// lingers is still held to the time limit and the stop request. A child
+// that died of SIGINT, SIGTERM or SIGHUP while a stop is requested, or
+// within half a second before it is, was interrupted.
 ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText);
 
 // The name of signal `signal` in words ("Segmentation fault").

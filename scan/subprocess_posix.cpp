@@ -29,6 +29,10 @@ constexpr std::size_t kReadBuffer = 256 * 1024;
 // How often a quiet child is checked on: the time limit and a stop request
 // are honoured within this.
 constexpr int kPollMilliseconds = 100;
+// How long a child that died of SIGINT, SIGTERM or SIGHUP waits for this
+// process's own stop to show: the signal reaches both at once, but the
+// handler here may run a little later.
+constexpr int kStopGraceMilliseconds = 500;
 
 bool makePipe(Descriptor& readEnd, Descriptor& writeEnd) {
     int fds[2];
@@ -171,9 +175,19 @@ ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     // A stop that came while the child was ending (Ctrl-C reaches the whole
-    // process group) cut it short too.
+    // process group) cut it short too. A child that died of a stop signal
+    // may have got it a moment before this process ran its handler: wait a
+    // little for the stop to show before calling it a death of its own.
+    const ExitStatus ended = statusOf(status);
+    if (ended.kind == ExitStatus::Kind::Signalled &&
+        (ended.detail == SIGINT || ended.detail == SIGTERM || ended.detail == SIGHUP)) {
+        const auto patience = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopGraceMilliseconds);
+        while (!stopAsked() && std::chrono::steady_clock::now() < patience) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
     if (stopAsked()) return {ExitStatus::Kind::Interrupted, 0};
-    return statusOf(status);
+    return ended;
 }
 
 }  // namespace tempo::scan

@@ -13,20 +13,7 @@ namespace {
 
 // Bytes per slice: 4 MiB of samples. Fewer, larger releases cost less
 // than many small ones; the slice is the only part of the file resident.
-constexpr std::uint32_t kSliceBytes = 2048 * kFrameBytes;
-
-// Hands the first `bytes` sample bytes of `wave` to `feed` a slice at a
-// time, releasing each slice's pages once it is fed.
-template <typename Feed>
-void feedSlices(FileImage& image, const WaveData& wave, std::uint32_t bytes, Feed feed) {
-    const std::uint64_t dataOffset = static_cast<std::uint64_t>(wave.samples - image.bytes);
-    for (std::uint32_t done = 0; done < bytes;) {
-        const std::uint32_t slice = std::min(kSliceBytes, bytes - done);
-        feed(wave.samples + done, static_cast<std::size_t>(slice));
-        done += slice;
-        releaseFileImageBefore(image, dataOffset + done);
-    }
-}
+constexpr std::uint64_t kSliceBytes = 2048 * kFrameBytes;
 
 }  // namespace
 
@@ -96,8 +83,8 @@ TempoReading estimateTempo(FileImage& image, const WaveData& wave, Method method
     TempoStream stream;
     startTempoStream(stream, method, wave.sampleRate);
     // Every whole stereo pair of the data chunk.
-    feedSlices(image, wave, wave.dataSize & ~std::uint32_t{3},
-               [&stream](const unsigned char* bytes, std::size_t count) { feedTempoStream(stream, bytes, count); });
+    readInSlices(image, wave.samples, wave.dataSize & ~std::uint32_t{3}, kSliceBytes,
+                 [&stream](const unsigned char* bytes, std::size_t count) { feedTempoStream(stream, bytes, count); });
     return finishTempoStream(stream);
 }
 
@@ -105,9 +92,34 @@ TempoEstimate estimateTempo(FileImage& image, const WaveData& wave) {
     EnvelopeStream stream;
     stream.volume.reserve(frameCount(wave.dataSize));
     // Only whole frames count.
-    feedSlices(image, wave, frameCount(wave.dataSize) * kFrameBytes,
-               [&stream](const unsigned char* bytes, std::size_t count) { feedVolumeEnvelope(stream, bytes, count); });
+    readInSlices(image, wave.samples, static_cast<std::uint64_t>(frameCount(wave.dataSize)) * kFrameBytes, kSliceBytes,
+                 [&stream](const unsigned char* bytes, std::size_t count) { feedVolumeEnvelope(stream, bytes, count); });
     return estimateTempoFromEnvelope(finishVolumeEnvelope(stream), wave.sampleRate);
+}
+
+WaveFileReading analyseWaveFile(const PathChar* path, Method method) {
+    WaveFileReading file;
+    FileImage image;
+    WaveData wave;
+    file.result = openFileImage(path, image);
+    file.systemError = image.systemError;
+    if (file.result == WaveCheckResult::Ok) file.result = checkWaveHeader(bytesOf(image), wave);
+    if (file.result == WaveCheckResult::Ok) {
+        if (method == Method::Classic) {
+            file.classic = estimateTempo(image, wave);
+            file.reading = classicReading(file.classic);
+        } else {
+            file.reading = estimateTempo(image, wave, method);
+        }
+    }
+    // A file cut short by another process while it was read: its data
+    // chunk no longer fits in it, whatever was computed from the zeros.
+    if (fileImageLostBytes(image)) {
+        file.shrank = true;
+        file.result = WaveCheckResult::DataSize;
+    }
+    closeFileImage(image);
+    return file;
 }
 
 }  // namespace tempo

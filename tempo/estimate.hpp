@@ -70,6 +70,21 @@ std::uint64_t tempoStreamBytes(const TempoStream& stream);
 // The reading; leaves the stream empty.
 TempoReading finishTempoStream(TempoStream& stream);
 
+// Everything one file gives: the whole sequence of open, header check,
+// analysis, the check for bytes lost while it was read, and close.
+struct WaveFileReading {
+    // Ok, or the first failure; DataSize also for a file that lost bytes
+    // while it was read (then `shrank`).
+    WaveCheckResult result = WaveCheckResult::Ok;
+    bool shrank = false;
+    int systemError = 0;    // why it could not be opened or mapped, where the system said
+    TempoReading reading;   // when result is Ok
+    TempoEstimate classic;  // the classic method's whole estimate, when that method ran
+};
+
+// The one call per file: `path` as the command line gave it.
+WaveFileReading analyseWaveFile(const PathChar* path, Method method);
+
 // The analysis from a finished envelope on (for samples that arrived in
 // pieces, through an EnvelopeStream); takes the envelope's storage over.
 TempoEstimate estimateTempoFromEnvelope(VolumeEnvelope&& volume, std::uint32_t sampleRate);

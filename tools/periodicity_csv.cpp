@@ -20,7 +20,7 @@ int main(int argc, char* argv[]) {
     tempo::FileImage image;
     tempo::WaveData wave;
     tempo::WaveCheckResult result = tempo::openFileImage(argv[1], image);
-    if (result == tempo::WaveCheckResult::Ok) result = tempo::checkWaveHeader(image, wave);
+    if (result == tempo::WaveCheckResult::Ok) result = tempo::checkWaveHeader(tempo::bytesOf(image), wave);
     if (result != tempo::WaveCheckResult::Ok) {
         std::fputs(tempo::waveCheckMessage(result), stderr);
         return 1;

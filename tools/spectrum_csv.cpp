@@ -6,8 +6,6 @@
 
 #include <cstdio>
 
-#include "input/file_image.hpp"
-#include "input/wave_header.hpp"
 #include "tempo/estimate.hpp"
 
 int main(int argc, char* argv[]) {
@@ -15,15 +13,12 @@ int main(int argc, char* argv[]) {
         std::fputs("usage: spectrum_csv FILE.wav\n", stderr);
         return 2;
     }
-    tempo::FileImage image;
-    tempo::WaveData wave;
-    tempo::WaveCheckResult result = tempo::openFileImage(argv[1], image);
-    if (result == tempo::WaveCheckResult::Ok) result = tempo::checkWaveHeader(image, wave);
-    if (result != tempo::WaveCheckResult::Ok) {
-        std::fputs(tempo::waveCheckMessage(result), stderr);
+    const tempo::WaveFileReading file = tempo::analyseWaveFile(argv[1], tempo::Method::Classic);
+    if (file.result != tempo::WaveCheckResult::Ok) {
+        std::fputs(tempo::waveCheckMessage(file.result), stderr);
         return 1;
     }
-    const tempo::TempoEstimate estimate = tempo::estimateTempo(wave);
+    const tempo::TempoEstimate& estimate = file.classic;
     const tempo::TempoSpectrum& spectrum = estimate.spectrum;
     const int peak = estimate.peak;
     const int chosen = estimate.tempoIndex;

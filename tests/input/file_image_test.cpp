@@ -32,7 +32,6 @@ TEST(OpenFileImage, MapsARegularFileWhole) {
         FileImage image;
         ASSERT_EQ(openFileImage(path.c_str(), image), WaveCheckResult::Ok);
         ASSERT_EQ(image.length, bytes.size());
-        EXPECT_EQ(image.size, bytes.size());
         EXPECT_EQ(std::string(image.bytes, image.bytes + image.length), std::string(bytes.begin(), bytes.end()));
         closeFileImage(image);
         EXPECT_EQ(image.bytes, nullptr);
@@ -116,7 +115,7 @@ TEST(FileImageLostBytes, ReportsAFileTruncatedWhileMapped) {
         const fs::path path = dir.path() / ("clip" + std::to_string(i) + ".wav");
         ASSERT_TRUE(testing::writeFile(path, bytes));
         ASSERT_EQ(openFileImage(path.c_str(), images[i]), WaveCheckResult::Ok);
-        ASSERT_EQ(checkWaveHeader(images[i], waves[i]), WaveCheckResult::Ok);
+        ASSERT_EQ(checkWaveHeader(bytesOf(images[i]), waves[i]), WaveCheckResult::Ok);
         if (cases[i].keep >= 0) {
             ASSERT_EQ(::truncate(path.c_str(), cases[i].keep), 0);
         }

@@ -100,6 +100,24 @@ TEST(RunSubprocess, StopsWhenAsked) {
     }
 }
 
+// A child that dies of a stop signal just before this process sees its
+// own stop (Ctrl-C reaches both, in either order) was interrupted; one
+// that dies of it with no stop coming was signalled.
+TEST(RunSubprocess, TakesAStopSignalThatArrivesFirstForTheStop) {
+    std::atomic<bool> stop{false};
+    std::thread asker([&stop] {
+        std::this_thread::sleep_for(milliseconds(350));
+        stop.store(true);
+    });
+    const Outcome first = runOf({"sh", "-c", "sleep 0.3; kill -INT $$"}, milliseconds(10000), &stop);
+    asker.join();
+    EXPECT_EQ(first.status.kind, Kind::Interrupted);
+    const std::atomic<bool> never{false};
+    const Outcome alone = runOf({"sh", "-c", "kill -TERM $$"}, milliseconds(10000), &never);
+    EXPECT_EQ(alone.status.kind, Kind::Signalled);
+    EXPECT_EQ(alone.status.detail, SIGTERM);
+}
+
 // A reader that wants no more ends the child; a large output arrives
 // whole, in order.
 TEST(RunSubprocess, ReadsOutputUntilTheReaderStops) {

@@ -80,9 +80,10 @@ FileImage imageOf(const Bytes& bytes) {
     FileImage image;
     image.bytes = bytes.data();
     image.length = bytes.size();
-    image.size = static_cast<std::uint32_t>(bytes.size());
     return image;
 }
+
+ByteSpan spanOf(const Bytes& bytes) { return {bytes.data(), bytes.size()}; }
 
 bool writeFile(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);

@@ -53,9 +53,11 @@ Bytes clickTrack(std::uint32_t frames);
 // A plain valid file holding clickTrack(frames).
 Bytes validWave(std::uint32_t frames, std::uint32_t sampleRate = 44100);
 
-// A file image over bytes held by the caller: size and length both equal
-// to bytes.size().
+// A file image over bytes held by the caller, of length bytes.size().
 FileImage imageOf(const Bytes& bytes);
+
+// The same bytes as a span, for the header checks.
+ByteSpan spanOf(const Bytes& bytes);
 
 // Writes bytes to a file; false on failure.
 bool writeFile(const std::filesystem::path& path, const Bytes& bytes);

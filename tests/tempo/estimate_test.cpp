@@ -46,7 +46,7 @@ TEST(EstimateTempo, GivesTheLiteralSequenceOnEveryPath) {
         ASSERT_TRUE(testing::writeFile(path, bytes));
 
         WaveData fromMemory;
-        ASSERT_EQ(checkWaveHeader(testing::imageOf(bytes), fromMemory), WaveCheckResult::Ok);
+        ASSERT_EQ(checkWaveHeader(testing::spanOf(bytes), fromMemory), WaveCheckResult::Ok);
         const TempoEstimate expected = literalSequence(fromMemory);
         expectSame(estimateTempo(fromMemory), expected);
         expectSame(estimateTempoFromEnvelope(computeVolumeEnvelope(fromMemory), c.sampleRate), expected);
@@ -54,7 +54,7 @@ TEST(EstimateTempo, GivesTheLiteralSequenceOnEveryPath) {
         FileImage image;
         WaveData mapped;
         ASSERT_EQ(openFileImage(path.c_str(), image), WaveCheckResult::Ok);
-        ASSERT_EQ(checkWaveHeader(image, mapped), WaveCheckResult::Ok);
+        ASSERT_EQ(checkWaveHeader(bytesOf(image), mapped), WaveCheckResult::Ok);
         expectSame(estimateTempo(image, mapped), expected);
         EXPECT_FALSE(fileImageLostBytes(image));
         EXPECT_EQ(std::memcmp(image.bytes, bytes.data(), bytes.size()), 0);
@@ -80,7 +80,7 @@ TEST(EstimateTempo, GivesOneReadingPerMethodOnEveryPath) {
     const fs::path path = dir.path() / "clicks.wav";
     ASSERT_TRUE(testing::writeFile(path, bytes));
     WaveData fromMemory;
-    ASSERT_EQ(checkWaveHeader(testing::imageOf(bytes), fromMemory), WaveCheckResult::Ok);
+    ASSERT_EQ(checkWaveHeader(testing::spanOf(bytes), fromMemory), WaveCheckResult::Ok);
     const std::size_t dataOffset = static_cast<std::size_t>(fromMemory.samples - bytes.data());
 
     for (Method method : {Method::Classic, Method::Accurate}) {
@@ -88,7 +88,7 @@ TEST(EstimateTempo, GivesOneReadingPerMethodOnEveryPath) {
         FileImage image;
         WaveData mapped;
         ASSERT_EQ(openFileImage(path.c_str(), image), WaveCheckResult::Ok);
-        ASSERT_EQ(checkWaveHeader(image, mapped), WaveCheckResult::Ok);
+        ASSERT_EQ(checkWaveHeader(bytesOf(image), mapped), WaveCheckResult::Ok);
         const TempoReading whole = estimateTempo(image, mapped, method);
         closeFileImage(image);
 
