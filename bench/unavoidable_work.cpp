@@ -36,7 +36,7 @@ int main(int argc, char* argv[]) {
     std::int64_t previous = 0;
     for (std::uint32_t f = 0; f < frames; ++f) {
         std::int64_t energy = 0;
-        const unsigned char* frame = wave.samples + static_cast<std::uint64_t>(f) * tempo::kFrameLength * 4;
+        const unsigned char* frame = wave.samples + static_cast<std::uint64_t>(f) * tempo::kFrameBytes;
         for (std::uint32_t i = 0; i < tempo::kFrameLength; ++i) {
             const std::int32_t sample = tempo::sampleAt(frame + i * 4);
             energy += sample * sample;

@@ -21,6 +21,7 @@ namespace {
 // bytes with metadata left out.
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 constexpr std::size_t kMaxErrorText = 8192;
+constexpr const char* kNotAWaveStream = "decoder wrote no 16-bit stereo WAVE stream";
 // The largest data chunk a WAVE file can declare, less its header.
 constexpr std::uint64_t kMaxWaveData = 0xFFFFFFFFULL - 44;
 
@@ -58,7 +59,7 @@ struct StreamReader {
         const WaveCheckResult result = checkWaveStreamHeader({header.data(), header.size()}, wave);
         if (result == WaveCheckResult::DataChunkCheck && header.size() < kMaxHeaderBytes) return true;
         if (result != WaveCheckResult::Ok) {
-            error = "decoder wrote no 16-bit stereo WAVE stream";
+            error = kNotAWaveStream;
             return false;
         }
         headerDone = true;
@@ -127,7 +128,7 @@ DecodedTempo decodeTempo(const std::string& path, const DecodeSettings& settings
         decoded.error = !complaint.empty() ? what + " (" + name + ": " + complaint + ")"
                                            : settings.program + " failed with status " + std::to_string(status.detail);
     } else if (!reader.headerDone) {
-        decoded.error = "decoder wrote no 16-bit stereo WAVE stream";
+        decoded.error = kNotAWaveStream;
     } else if (tempoStreamBytes(reader.analysis) > kMaxWaveData) {
         decoded.error = "audio longer than a WAVE file can hold (4 GiB)";
     } else {

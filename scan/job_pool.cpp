@@ -3,7 +3,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -36,7 +35,9 @@ private:
 std::size_t runJobs(std::size_t count, unsigned jobs, const JobPoolCalls& calls, const std::atomic<bool>& stop) {
     std::mutex mutex;
     std::condition_variable finishedOne;
-    std::vector<std::optional<ScanRecord>> records(count);
+    // Per job: not yet done, done, or cut short (withheld).
+    enum class State : unsigned char { Pending, Done, CutShort };
+    std::vector<State> states(count, State::Pending);
     std::size_t finished = 0;
     std::atomic<std::size_t> next{0};
 
@@ -47,9 +48,9 @@ std::size_t runJobs(std::size_t count, unsigned jobs, const JobPoolCalls& calls,
             if (stop.load()) return;
             const std::size_t index = next.fetch_add(1);
             if (index >= count) return;
-            ScanRecord record = calls.analyse(index);
+            const bool whole = calls.run(index);
             const std::lock_guard<std::mutex> lock(mutex);
-            records[index] = std::move(record);
+            states[index] = whole ? State::Done : State::CutShort;
             ++finished;
             finishedOne.notify_one();
         }
@@ -57,12 +58,10 @@ std::size_t runJobs(std::size_t count, unsigned jobs, const JobPoolCalls& calls,
 
     std::size_t delivered = 0;
     const auto deliverReady = [&](std::unique_lock<std::mutex>& lock) {
-        while (delivered < count && records[delivered] && !records[delivered]->interrupted) {
-            const ScanRecord record = std::move(*records[delivered]);
-            records[delivered].reset();
-            ++delivered;
+        while (delivered < count && states[delivered] == State::Done) {
+            const std::size_t index = delivered++;
             lock.unlock();
-            calls.deliver(record);
+            calls.deliver(index);
             lock.lock();
         }
     };
@@ -70,7 +69,7 @@ std::size_t runJobs(std::size_t count, unsigned jobs, const JobPoolCalls& calls,
         std::unique_lock<std::mutex> lock(mutex);
         while (delivered < count && !stop.load()) {
             finishedOne.wait_for(lock, std::chrono::milliseconds(200),
-                                 [&] { return records[delivered].has_value() || stop.load(); });
+                                 [&] { return states[delivered] != State::Pending || stop.load(); });
             deliverReady(lock);
             if (calls.tick) {
                 const std::size_t done = finished;

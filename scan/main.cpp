@@ -129,14 +129,18 @@ int main(int argc, char* argv[]) {
     bool anyError = false;
     bool writeFailed = std::fputs(reportHeader(options.format, options.writeTags).c_str(), out) < 0;
     int writeError = writeFailed ? errno : 0;
+    std::vector<ScanRecord> records(files.size());
     JobPoolCalls calls;
-    calls.analyse = [&](std::size_t index) {
-        ScanRecord record = analyseFile(files[index], settings, range);
+    calls.run = [&](std::size_t index) {
+        ScanRecord& record = records[index];
+        record = analyseFile(files[index], settings, range);
         if (!record.interrupted) applyTempoTag(record, tagSettings);
-        return record;
+        return !record.interrupted;
     };
-    calls.deliver = [&](const ScanRecord& record) {
-        anyError = anyError || record.status == ScanStatus::Error || record.tag.rfind("error:", 0) == 0;
+    calls.deliver = [&](std::size_t index) {
+        const ScanRecord record = std::move(records[index]);
+        records[index] = ScanRecord{};
+        anyError = anyError || record.status == ScanStatus::Error || record.tag.action == TagAction::Failed;
         const std::string line = formatRecord(options.format, record, options.writeTags);
         if (sharedTerminal) clearProgress(progress);
         // Each record is out as soon as it is known, so an interrupted

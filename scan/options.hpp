@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "scan/report.hpp"
 #include "tempo/estimate.hpp"
 
 namespace tempo::scan {
 
-enum class ReportFormat { Tsv, Csv, Jsonl };
 enum class ProgressMode { Auto, On, Off };
 
 constexpr unsigned kMaxJobs = 256;

@@ -137,10 +137,10 @@ std::string formatRecord(ReportFormat format, const ScanRecord& record, bool wit
     switch (format) {
         case ReportFormat::Tsv:
             return bpmText(record) + "\t" + tsvField(statusText(record)) + "\t" +
-                   (withTag ? tsvField(record.tag) + "\t" : "") + tsvField(record.path) + "\n";
+                   (withTag ? tsvField(tagOutcomeText(record.tag)) + "\t" : "") + tsvField(record.path) + "\n";
         case ReportFormat::Csv:
             return bpmText(record) + "," + csvField(statusText(record)) + "," +
-                   (withTag ? csvField(record.tag) + "," : "") + csvField(record.path) + "\r\n";
+                   (withTag ? csvField(tagOutcomeText(record.tag)) + "," : "") + csvField(record.path) + "\r\n";
         case ReportFormat::Jsonl:
             break;
     }
@@ -149,7 +149,10 @@ std::string formatRecord(ReportFormat format, const ScanRecord& record, bool wit
                        jsonString(statusText(record)) + ", \"confidence\": " + confidenceText(record) +
                        ", \"method\": " + (record.method == Method::Accurate ? "\"accurate\"" : "\"classic\"");
     if (record.status == ScanStatus::Ok && record.endsEarly) line += ", \"warning\": \"file ends early\"";
-    if (withTag) line += ", \"tag\": " + (record.tag.empty() ? std::string("null") : jsonString(record.tag));
+    if (withTag) {
+        line += ", \"tag\": " +
+                (record.tag.action == TagAction::None ? std::string("null") : jsonString(tagOutcomeText(record.tag)));
+    }
     return line + "}\n";
 }
 

@@ -5,10 +5,11 @@
 
 #include <string>
 
-#include "scan/options.hpp"
 #include "scan/scan_record.hpp"
 
 namespace tempo::scan {
+
+enum class ReportFormat { Tsv, Csv, Jsonl };
 
 // The line that opens a report ("" for TSV and JSON Lines). With
 // `withTag`, every record carries the tag outcome too: a field before the

@@ -5,24 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "scan/file_identity.hpp"
+#include "scan/tag_outcome.hpp"
 #include "tempo/estimate.hpp"
 
 namespace tempo::scan {
 
 enum class ScanStatus { Ok, NoTempo, Error };
-
-// What a file was when it was analysed; a file whose identity changed
-// since is not tagged.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = -1;
-    std::int64_t modifiedNs = 0;
-    bool operator==(const FileIdentity& o) const {
-        return device == o.device && inode == o.inode && size == o.size && modifiedNs == o.modifiedNs;
-    }
-    bool operator!=(const FileIdentity& o) const { return !(*this == o); }
-};
 
 // Tempos reported only in [min, max] BPM, doubled or halved to get there;
 // min 0: any tempo.
@@ -46,7 +35,7 @@ struct ScanRecord {
     bool endsEarly = false;
     bool interrupted = false;  // stopped by Ctrl-C: never reported
     FileIdentity identity;     // as stat saw it before the analysis
-    std::string tag;           // the tag outcome; empty: none considered
+    TagOutcome tag;            // what --write-tags did
 };
 
 }  // namespace tempo::scan

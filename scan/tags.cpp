@@ -66,7 +66,11 @@ bool tempoIn(const std::string& text, double& value) {
     return *end == '\0';
 }
 
-std::string systemError(int error) { return "error: " + systemReason(error); }
+TagOutcome failed(TagFailure failure, std::string detail = std::string()) {
+    return {TagAction::Failed, failure, std::move(detail)};
+}
+
+TagOutcome systemError(int error) { return failed(TagFailure::System, systemReason(error)); }
 
 // The real path of `path` (links resolved), or empty with errno set.
 std::string realPath(const std::string& path) {
@@ -178,8 +182,8 @@ public:
     }
     const std::string& path() const { return path_; }
     // Copies `original` (open on `source`, `size` bytes) to a new file in
-    // its folder and reserves room to grow; "" or the error outcome.
-    std::string make(const std::string& original, int source, off_t size) {
+    // its folder and reserves room to grow; no action, or the failure.
+    TagOutcome make(const std::string& original, int source, off_t size) {
         const std::size_t slash = original.rfind('/');
         std::string name = original.substr(0, slash + 1) + "." + original.substr(slash + 1) + ".tempo-XXXXXX";
         std::vector<char> buffer(name.begin(), name.end());
@@ -207,11 +211,11 @@ public:
             return systemError(errno);
         }
         if (::fsync(copy.get()) != 0 || !copy.close()) return systemError(errno);
-        return std::string();
+        return TagOutcome{};
     }
     // Gives the copy the original's mode, owner (where permitted) and
     // extended attributes, flushes it and renames it over `original`.
-    std::string replace(const std::string& original, int source, const struct stat& status) {
+    TagOutcome replace(const std::string& original, int source, const struct stat& status) {
         Descriptor copy(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
         if (copy.get() < 0) return systemError(errno);
         if (::fchown(copy.get(), status.st_uid, status.st_gid) != 0 && errno != EPERM) return systemError(errno);
@@ -223,7 +227,7 @@ public:
         const std::size_t slash = original.rfind('/');
         Descriptor folder(::open(original.substr(0, slash + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (folder.get() >= 0) ::fsync(folder.get());
-        return std::string();
+        return TagOutcome{};
     }
 
 private:
@@ -248,22 +252,22 @@ private:
     std::string path_;
 };
 
-// Tags a copy of `path` (its real path) and puts it in place; "written" or
-// the error outcome.
-std::string writeThroughCopy(const std::string& path, int bpm, const AudioShape& shape) {
+// Tags a copy of `path` (its real path) and puts it in place; no action, or
+// the failure.
+TagOutcome writeThroughCopy(const std::string& path, int bpm, const AudioShape& shape) {
     Descriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat status {};
     if (source.get() < 0 || ::fstat(source.get(), &status) != 0) return systemError(errno);
-    if (status.st_nlink > 1) return "error: file has several hard links";
+    if (status.st_nlink > 1) return failed(TagFailure::SeveralHardLinks);
     SideCopy copy;
-    std::string failure = copy.make(path, source.get(), status.st_size);
-    if (!failure.empty()) return failure;
+    const TagOutcome made = copy.make(path, source.get(), status.st_size);
+    if (made.action != TagAction::None) return made;
     {
         TagLib::FileRef ref(copy.path().c_str(), false);
-        if (ref.isNull()) return "error: TagLib cannot tag this format";
+        if (ref.isNull()) return failed(TagFailure::FormatNotTaggable);
         const TagTarget target = targetOf(ref.file());
-        if (!setBpm(target, bpm)) return "error: this format has no tempo tag";
-        if (!save(target)) return "error: TagLib could not save the file";
+        if (!setBpm(target, bpm)) return failed(TagFailure::NoTempoField);
+        if (!save(target)) return failed(TagFailure::SaveFailed);
     }
     {
         Descriptor written(::open(copy.path().c_str(), O_RDONLY | O_CLOEXEC));
@@ -272,14 +276,14 @@ std::string writeThroughCopy(const std::string& path, int bpm, const AudioShape&
         std::string text;
         if (back.isNull() || heldTempo(propertiesOf(targetOf(back.file())), text) != static_cast<double>(bpm) ||
             !(shapeOf(back) == shape)) {
-            return "error: the tag did not read back; file left as it was";
+            return failed(TagFailure::DidNotReadBack);
         }
     }
     return copy.replace(path, source.get(), status);
 }
 
 // The outcome for one file; called with tagMutex held.
-std::string tagOutcome(const ScanRecord& record, const TagSettings& settings) {
+TagOutcome tagOutcome(const ScanRecord& record, const TagSettings& settings) {
     FileIdentity now;
     if (!readIdentity(record.path, now)) return systemError(errno);
     const std::string path = realPath(record.path);
@@ -287,28 +291,52 @@ std::string tagOutcome(const ScanRecord& record, const TagSettings& settings) {
     const auto written = writtenFiles.find(path);
     const bool ourOwnWrite =
         written != writtenFiles.end() && written->second.first == record.identity && written->second.second == now;
-    if (now != record.identity && !ourOwnWrite) return "error: changed during scan";
-    if (!within(path, settings.roots)) return "error: link leads outside the scanned paths";
-    if (isWideWave(path)) return "error: TagLib cannot tag this format";
+    if (now != record.identity && !ourOwnWrite) return failed(TagFailure::ChangedDuringScan);
+    if (!within(path, settings.roots)) return failed(TagFailure::LinkOutsideScan);
+    if (isWideWave(path)) return failed(TagFailure::FormatNotTaggable);
 
     const TagLib::FileRef ref(path.c_str(), true);
-    if (ref.isNull()) return "error: TagLib cannot tag this format";
+    if (ref.isNull()) return failed(TagFailure::FormatNotTaggable);
     std::string held;
     const double tempo = heldTempo(propertiesOf(targetOf(ref.file())), held);
-    if (tempo == static_cast<double>(record.bpm)) return "unchanged";
-    if (tempo != 0.0 && !settings.overwrite) return "kept " + held;
-    if (settings.dryRun) return "would write";
-    if (ref.file()->readOnly() || ::access(path.c_str(), W_OK) != 0) return "error: file cannot be written";
-    const std::string outcome = writeThroughCopy(path, record.bpm, shapeOf(ref));
-    if (!outcome.empty()) return outcome;
+    if (tempo == static_cast<double>(record.bpm)) return {TagAction::Unchanged, TagFailure::System, std::string()};
+    if (tempo != 0.0 && !settings.overwrite) return {TagAction::Kept, TagFailure::System, held};
+    if (settings.dryRun) return {TagAction::WouldWrite, TagFailure::System, std::string()};
+    if (ref.file()->readOnly() || ::access(path.c_str(), W_OK) != 0) return failed(TagFailure::NotWritable);
+    const TagOutcome outcome = writeThroughCopy(path, record.bpm, shapeOf(ref));
+    if (outcome.action != TagAction::None) return outcome;
     FileIdentity after;
     if (readIdentity(path, after)) writtenFiles[path] = {ourOwnWrite ? written->second.first : now, after};
-    return "written";
+    return {TagAction::Written, TagFailure::System, std::string()};
 }
 
 #endif
 
 }  // namespace
+
+std::string tagOutcomeText(const TagOutcome& outcome) {
+    switch (outcome.action) {
+        case TagAction::None: return std::string();
+        case TagAction::Written: return "written";
+        case TagAction::Unchanged: return "unchanged";
+        case TagAction::Kept: return "kept " + outcome.detail;
+        case TagAction::WouldWrite: return "would write";
+        case TagAction::Failed: break;
+    }
+    switch (outcome.failure) {
+        case TagFailure::System: return "error: " + outcome.detail;
+        case TagFailure::ChangedDuringScan: return "error: changed during scan";
+        case TagFailure::LinkOutsideScan: return "error: link leads outside the scanned paths";
+        case TagFailure::FormatNotTaggable: return "error: TagLib cannot tag this format";
+        case TagFailure::NoTempoField: return "error: this format has no tempo tag";
+        case TagFailure::SaveFailed: return "error: TagLib could not save the file";
+        case TagFailure::NotWritable: return "error: file cannot be written";
+        case TagFailure::SeveralHardLinks: return "error: file has several hard links";
+        case TagFailure::DidNotReadBack: return "error: the tag did not read back; file left as it was";
+        case TagFailure::NoTagLib: return "error: built without TagLib";
+    }
+    return "error";
+}
 
 bool tagWritingAvailable() {
 #ifdef TEMPO_HAVE_TAGLIB
@@ -324,7 +352,7 @@ void applyTempoTag(ScanRecord& record, const TagSettings& settings) {
     const std::lock_guard<std::mutex> lock(tagMutex);
     record.tag = tagOutcome(record, settings);
 #else
-    record.tag = "error: built without TagLib";
+    record.tag = {TagAction::Failed, TagFailure::NoTagLib, std::string()};
 #endif
 }
 

@@ -24,9 +24,9 @@ struct TagSettings {
 bool tagWritingAvailable();
 
 // Decides and, unless dry-running, writes the tempo tag of an analysed
-// file whose status is Ok: sets record.tag to "written", "unchanged",
-// "kept N" (the different value already there, kept; an empty tempo or 0
-// counts as none), "would write" or "error: <reason>". A file whose size
+// file whose status is Ok, and sets record.tag: Written, Unchanged, Kept
+// (the different value already there; an empty tempo or 0 counts as
+// none), WouldWrite or Failed with the reason. A file whose size
 // or modification time differs from `record.identity` is not touched
 // ("error: changed during scan"), nor one reached through a link that
 // leads outside the scanned paths, nor one with several hard links; one

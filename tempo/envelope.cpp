@@ -22,7 +22,6 @@ namespace tempo {
 namespace {
 
 constexpr std::uint32_t kBytesPerPair = 4;
-constexpr double kInverseFrameLength = 0.001953125;  // 1/512, exactly
 
 // The level of the whole frame of kFrameBytes bytes at `frame`.
 double frameLevel(const unsigned char* frame) {

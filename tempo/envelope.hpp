@@ -15,6 +15,11 @@ namespace tempo {
 // Left-channel samples per frame; a frame is 512 stereo pairs, 2048 bytes.
 constexpr std::uint32_t kFrameLength = 512;
 constexpr std::uint32_t kFrameBytes = kFrameLength * 4;
+// 1 / kFrameLength, exact in binary: multiplying by it rounds as the
+// formulas' division by 512 does.
+constexpr double kInverseFrameLength = 1.0 / kFrameLength;
+static_assert(kInverseFrameLength * kFrameLength == 1.0 && (kFrameLength & (kFrameLength - 1)) == 0,
+              "the frame length is a power of two");
 
 // One root-mean-square level per frame, in sample units (0 to 32768).
 using VolumeEnvelope = std::vector<double>;
@@ -23,7 +28,7 @@ using OnsetSignal = std::vector<double>;
 
 // Number of whole frames in a data chunk of `dataSize` bytes; the bytes
 // after the last whole frame are never read.
-constexpr std::uint32_t frameCount(std::uint32_t dataSize) { return dataSize >> 11U; }
+constexpr std::uint32_t frameCount(std::uint32_t dataSize) { return dataSize / kFrameBytes; }
 
 // The RMS level of the left channel of every whole frame. Empty when the
 // data chunk is shorter than one frame.

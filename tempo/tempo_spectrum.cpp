@@ -29,7 +29,6 @@ namespace tempo {
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
-constexpr double kInverseFrameLength = 0.001953125;  // 1/512, exactly
 
 }  // namespace
 

@@ -11,24 +11,24 @@
 namespace tempo::scan {
 namespace {
 
-// Later files finish first; records still come out in list order, with
-// any number of jobs, and every file is analysed once.
+// Later jobs finish first; results still come out in list order, with any
+// number of jobs, and every job runs once.
 TEST(RunJobs, DeliversInListOrderWhateverFinishesFirst) {
     for (unsigned jobs : {1U, 2U, 7U, 64U}) {
         SCOPED_TRACE(jobs);
         constexpr std::size_t kFiles = 40;
         std::atomic<int> analysed{0};
+        std::vector<std::string> results(kFiles);
         std::vector<std::string> delivered;
         std::size_t lastTick = 0;
         JobPoolCalls calls;
-        calls.analyse = [&](std::size_t index) {
+        calls.run = [&](std::size_t index) {
             std::this_thread::sleep_for(std::chrono::microseconds((kFiles - index) * 200));
             ++analysed;
-            ScanRecord record;
-            record.path = std::to_string(index);
-            return record;
+            results[index] = std::to_string(index);
+            return true;
         };
-        calls.deliver = [&](const ScanRecord& record) { delivered.push_back(record.path); };
+        calls.deliver = [&](std::size_t index) { delivered.push_back(results[index]); };
         calls.tick = [&](std::size_t finished) { lastTick = finished; };
         const std::atomic<bool> stop{false};
         EXPECT_EQ(runJobs(kFiles, jobs, calls, stop), kFiles);
@@ -39,22 +39,17 @@ TEST(RunJobs, DeliversInListOrderWhateverFinishesFirst) {
     }
 }
 
-// A stop while files are in flight: no new file starts, and delivery ends
-// before the first interrupted record even when later ones finished.
+// A stop while jobs are in flight: no new job starts, and delivery ends
+// before the first job cut short even when later ones finished.
 TEST(RunJobs, StopsAndKeepsTheFinishedPrefix) {
     std::atomic<bool> stop{false};
     std::vector<std::string> delivered;
     JobPoolCalls calls;
-    calls.analyse = [&](std::size_t index) {
-        ScanRecord record;
-        record.path = std::to_string(index);
-        if (index == 3) {
-            stop = true;
-            record.interrupted = true;
-        }
-        return record;
+    calls.run = [&](std::size_t index) {
+        if (index == 3) stop = true;
+        return index != 3;
     };
-    calls.deliver = [&](const ScanRecord& record) { delivered.push_back(record.path); };
+    calls.deliver = [&](std::size_t index) { delivered.push_back(std::to_string(index)); };
     EXPECT_EQ(runJobs(1000, 1, calls, stop), 3U);
     EXPECT_EQ(delivered, (std::vector<std::string>{"0", "1", "2"}));
     const std::atomic<bool> none{false};

@@ -50,7 +50,7 @@ TEST(FormatRecord, WritesEachFormatExactly) {
 // null where no tag was considered.
 TEST(FormatRecord, CarriesTheTagOutcomeWhenAsked) {
     ScanRecord kept = record("a.mp3", ScanStatus::Ok, 128);
-    kept.tag = "kept 99.5";
+    kept.tag = {TagAction::Kept, TagFailure::System, "99.5"};
     const ScanRecord none = record("b,c.wav", ScanStatus::NoTempo);
     const struct {
         ReportFormat format;
