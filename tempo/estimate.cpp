@@ -15,6 +15,16 @@ namespace {
 // than many small ones; the slice is the only part of the file resident.
 constexpr std::uint64_t kSliceBytes = 2048 * kFrameBytes;
 
+// The accurate reading of the samples of `wave`, fed to `stream` a slice
+// at a time; the onset curve stays in the stream.
+TempoReading streamThrough(FileImage& image, const WaveData& wave, TempoStream& stream) {
+    startTempoStream(stream, Method::Accurate, wave.sampleRate);
+    // Every whole stereo pair of the data chunk.
+    readInSlices(image, wave.samples, wave.dataSize & ~std::uint32_t{3}, kSliceBytes,
+                 [&stream](const unsigned char* bytes, std::size_t count) { feedTempoStream(stream, bytes, count); });
+    return finishTempoStream(stream);
+}
+
 }  // namespace
 
 TempoEstimate estimateTempoFromEnvelope(VolumeEnvelope&& volume, std::uint32_t sampleRate) {
@@ -70,7 +80,6 @@ TempoReading finishTempoStream(TempoStream& stream) {
     }
     pulse::finishOnsetStream(stream.onsets);
     const pulse::PulseEstimate pulse = pulse::estimatePulse(stream.onsets.onset, stream.onsets.frameRate);
-    stream.onsets = pulse::OnsetStream{};
     TempoReading reading;
     reading.found = pulse.found;
     reading.bpm = pulse.bpm;
@@ -81,11 +90,7 @@ TempoReading finishTempoStream(TempoStream& stream) {
 TempoReading estimateTempo(FileImage& image, const WaveData& wave, Method method) {
     if (method == Method::Classic) return classicReading(estimateTempo(image, wave));
     TempoStream stream;
-    startTempoStream(stream, method, wave.sampleRate);
-    // Every whole stereo pair of the data chunk.
-    readInSlices(image, wave.samples, wave.dataSize & ~std::uint32_t{3}, kSliceBytes,
-                 [&stream](const unsigned char* bytes, std::size_t count) { feedTempoStream(stream, bytes, count); });
-    return finishTempoStream(stream);
+    return streamThrough(image, wave, stream);
 }
 
 TempoEstimate estimateTempo(FileImage& image, const WaveData& wave) {
@@ -97,7 +102,7 @@ TempoEstimate estimateTempo(FileImage& image, const WaveData& wave) {
     return estimateTempoFromEnvelope(finishVolumeEnvelope(stream), wave.sampleRate);
 }
 
-WaveFileReading analyseWaveFile(const PathChar* path, Method method) {
+WaveFileReading analyseWaveFile(const PathChar* path, Method method, OnsetCurve keep) {
     WaveFileReading file;
     FileImage image;
     WaveData wave;
@@ -109,7 +114,12 @@ WaveFileReading analyseWaveFile(const PathChar* path, Method method) {
             file.classic = estimateTempo(image, wave);
             file.reading = classicReading(file.classic);
         } else {
-            file.reading = estimateTempo(image, wave, method);
+            TempoStream stream;
+            file.reading = streamThrough(image, wave, stream);
+            if (keep == OnsetCurve::Keep) {
+                file.onsets = std::move(stream.onsets.onset);
+                file.onsetRate = stream.onsets.frameRate;
+            }
         }
     }
     // A file cut short by another process while it was read: its data

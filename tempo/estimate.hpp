@@ -7,6 +7,7 @@
 // through here, so they all print the same number.
 
 #include <cstdint>
+#include <vector>
 
 #include "input/file_image.hpp"
 #include "input/wave_header.hpp"
@@ -67,7 +68,8 @@ void startTempoStream(TempoStream& stream, Method method, std::uint32_t sampleRa
 void feedTempoStream(TempoStream& stream, const unsigned char* bytes, std::size_t count);
 // Every byte fed so far.
 std::uint64_t tempoStreamBytes(const TempoStream& stream);
-// The reading; leaves the stream empty.
+// The reading. Working buffers are released; the accurate method's onset
+// curve stays in stream.onsets.onset.
 TempoReading finishTempoStream(TempoStream& stream);
 
 // Everything one file gives: the whole sequence of open, header check,
@@ -80,10 +82,16 @@ struct WaveFileReading {
     int systemError = 0;    // why it could not be opened or mapped, where the system said
     TempoReading reading;   // when result is Ok
     TempoEstimate classic;  // the classic method's whole estimate, when that method ran
+    // The accurate method's onset curve and its frames per second, when
+    // asked for (for plotting); empty otherwise.
+    std::vector<float> onsets;
+    double onsetRate = 0.0;
 };
 
+enum class OnsetCurve { Drop, Keep };
+
 // The one call per file: `path` as the command line gave it.
-WaveFileReading analyseWaveFile(const PathChar* path, Method method);
+WaveFileReading analyseWaveFile(const PathChar* path, Method method, OnsetCurve keep = OnsetCurve::Drop);
 
 // The analysis from a finished envelope on (for samples that arrived in
 // pieces, through an EnvelopeStream); takes the envelope's storage over.

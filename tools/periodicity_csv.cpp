@@ -7,36 +7,27 @@
 #include <cmath>
 #include <cstdio>
 
-#include "input/file_image.hpp"
-#include "input/wave_header.hpp"
-#include "pulse/onset_curve.hpp"
 #include "pulse/periodicity.hpp"
+#include "tempo/estimate.hpp"
 
 int main(int argc, char* argv[]) {
     if (argc < 2) {
         std::fputs("usage: periodicity_csv FILE.wav\n", stderr);
         return 2;
     }
-    tempo::FileImage image;
-    tempo::WaveData wave;
-    tempo::WaveCheckResult result = tempo::openFileImage(argv[1], image);
-    if (result == tempo::WaveCheckResult::Ok) result = tempo::checkWaveHeader(tempo::bytesOf(image), wave);
-    if (result != tempo::WaveCheckResult::Ok) {
-        std::fputs(tempo::waveCheckMessage(result), stderr);
+    tempo::WaveFileReading file =
+        tempo::analyseWaveFile(argv[1], tempo::Method::Accurate, tempo::OnsetCurve::Keep);
+    if (file.result != tempo::WaveCheckResult::Ok) {
+        std::fputs(tempo::waveCheckMessage(file.result), stderr);
         return 1;
     }
-    tempo::pulse::OnsetStream stream;
-    tempo::pulse::startOnsetStream(stream, wave.sampleRate);
-    tempo::pulse::feedOnsetStream(stream, wave.samples, wave.dataSize & ~3U);
-    tempo::pulse::finishOnsetStream(stream);
-    tempo::closeFileImage(image);
-    const std::vector<double> curve = tempo::pulse::periodicityOf(stream.onset, stream.frameRate);
-    const tempo::pulse::PulseEstimate estimate = tempo::pulse::estimatePulse(stream.onset, stream.frameRate);
-    const double chosenLag = estimate.found ? 60.0 * stream.frameRate / estimate.bpm : -1.0;
+    const std::vector<double> curve = tempo::pulse::periodicityOf(file.onsets, file.onsetRate);
+    const tempo::TempoReading& estimate = file.reading;
+    const double chosenLag = estimate.found ? 60.0 * file.onsetRate / estimate.bpm : -1.0;
 
     std::puts("bpm,periodicity,role");
     for (std::size_t lag = 1; lag < curve.size(); ++lag) {
-        const double bpm = 60.0 * stream.frameRate / static_cast<double>(lag);
+        const double bpm = 60.0 * file.onsetRate / static_cast<double>(lag);
         if (bpm < 40.0 || bpm > 250.0) continue;
         const bool chosen = std::fabs(static_cast<double>(lag) - chosenLag) < 0.5;
         std::printf("%.3f,%.6f,%s\n", bpm, curve[lag], chosen ? "chosen" : "");
