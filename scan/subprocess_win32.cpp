@@ -1,0 +1,190 @@
+// The child on Windows: started with CreateProcessW, its standard output
+// and error on two anonymous pipes, its standard input on NUL, and placed in
+// a Job Object that kills every process in it when the job's handle closes,
+// so a crash of this program, or its end by Ctrl-C, leaves no child behind.
+// Anonymous pipes cannot be waited on, so both are peeked in turn, with a
+// short sleep when neither has anything, often enough to honour the time
+// limit and a stop request.
+
+#include "scan/subprocess.hpp"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <thread>
+
+namespace tempo::scan {
+namespace {
+
+constexpr DWORD kReadBuffer = 256 * 1024;
+constexpr int kIdleMilliseconds = 5;
+// A process that ended by an exception (an access violation, say) has an
+// NTSTATUS error code as its exit code: those are reported as signals.
+constexpr DWORD kExceptionCodes = 0xC0000000;
+
+class Handle {
+public:
+    Handle() = default;
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { reset(); }
+    HANDLE get() const { return handle_; }
+    void reset(HANDLE handle = nullptr) {
+        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+        handle_ = handle;
+    }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+std::wstring wide(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
+    return out;
+}
+
+// One argument quoted by the rules the C runtime uses to split a command
+// line: a path with spaces, quotes, & or % reaches the child intact
+// (CreateProcessW runs no shell, so & and % mean nothing here).
+std::wstring quoted(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote escaped.
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');  // before the closing quote
+    return out + L"\"";
+}
+
+ExitStatus notStarted() { return {ExitStatus::Kind::NotStarted, GetLastError() == ERROR_FILE_NOT_FOUND ? ENOENT : EIO}; }
+
+// Reads what is waiting on `pipe` into `take`; false once the pipe is
+// closed at the other end.
+template <typename Take>
+bool drain(HANDLE pipe, std::vector<unsigned char>& buffer, Take take) {
+    DWORD waiting = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) return false;
+    while (waiting > 0) {
+        DWORD got = 0;
+        if (!ReadFile(pipe, buffer.data(), std::min<DWORD>(waiting, kReadBuffer), &got, nullptr) || got == 0) {
+            return false;
+        }
+        take(buffer.data(), static_cast<std::size_t>(got));
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string signalText(int signal) {
+    char text[32];
+    std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(static_cast<DWORD>(signal)));
+    return text;
+}
+
+ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
+    errorText.clear();
+    if (run.args.empty()) return {ExitStatus::Kind::NotStarted, ENOENT};
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, static_cast<DWORD>(run.pipeBytes))) return notStarted();
+    Handle outReadEnd(outRead), outWriteEnd(outWrite);
+    if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) return notStarted();
+    Handle errReadEnd(errRead), errWriteEnd(errWrite);
+    // Only the child's ends are inherited.
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    Handle nul(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                           nullptr));
+
+    Handle job(CreateJobObjectW(nullptr, nullptr));
+    if (job.get() == nullptr) return notStarted();
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+
+    std::wstring commandLine;
+    for (const std::string& arg : run.args) commandLine += (commandLine.empty() ? L"" : L" ") + quoted(wide(arg));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul.get();
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION process{};
+    // Started suspended, so it is in the job before it can start anything.
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &process)) {
+        return notStarted();
+    }
+    Handle child(process.hProcess), thread(process.hThread);
+    AssignProcessToJobObject(job.get(), child.get());
+    ResumeThread(thread.get());
+    outWriteEnd.reset();
+    errWriteEnd.reset();
+    nul.reset();
+
+    const auto stopAsked = [&run] { return run.stop != nullptr && run.stop->load(); };
+    const auto deadline = std::chrono::steady_clock::now() + run.timeLimit;
+    const auto end = [&job](ExitStatus::Kind kind) {
+        TerminateJobObject(job.get(), 1);
+        return ExitStatus{kind, 0};
+    };
+    std::vector<unsigned char> buffer(kReadBuffer);
+    bool outOpen = true;
+    bool errOpen = true;
+    bool wanted = true;
+    for (;;) {
+        if (stopAsked()) return end(ExitStatus::Kind::Interrupted);
+        if (std::chrono::steady_clock::now() >= deadline) return end(ExitStatus::Kind::TimedOut);
+        if (outOpen) {
+            outOpen = drain(outRead, buffer, [&](const unsigned char* bytes, std::size_t count) {
+                if (wanted && run.output && !run.output(bytes, count)) {
+                    wanted = false;
+                    TerminateJobObject(job.get(), 1);
+                }
+            });
+        }
+        if (errOpen) {
+            errOpen = drain(errRead, buffer, [&](const unsigned char* bytes, std::size_t count) {
+                const std::size_t room = run.errorLimit - std::min(run.errorLimit, errorText.size());
+                errorText.append(reinterpret_cast<const char*>(bytes), std::min(room, count));
+            });
+        }
+        // Done once the child has ended and its pipes are empty and closed;
+        // a child that closed them and lingers is still waited for.
+        const bool ended = WaitForSingleObject(child.get(), outOpen || errOpen ? 0 : kIdleMilliseconds) == WAIT_OBJECT_0;
+        if (ended && !outOpen && !errOpen) break;
+        if (ended) {
+            // Whatever is left in the pipes is read on the next turn, and
+            // then they report closed.
+            continue;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kIdleMilliseconds));
+    }
+    if (stopAsked()) return {ExitStatus::Kind::Interrupted, 0};
+    DWORD code = 0;
+    GetExitCodeProcess(child.get(), &code);
+    if (code >= kExceptionCodes) return {ExitStatus::Kind::Signalled, static_cast<int>(code)};
+    return {ExitStatus::Kind::Exited, static_cast<int>(code)};
+}
+
+}  // namespace tempo::scan
