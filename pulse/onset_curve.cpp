@@ -127,7 +127,9 @@ std::size_t addPairs(OnsetStream& s, const unsigned char* bytes, std::size_t cou
 void startOnsetStream(OnsetStream& s, std::uint32_t sampleRate) {
     s = OnsetStream{};
     if (sampleRate < kLowestRate) return;
-    s.decimation = std::max<std::uint32_t>(1, (sampleRate + kAnalysisRate / 2) / kAnalysisRate);
+    // In 64 bits: a header may claim a rate near 2^32.
+    s.decimation = static_cast<std::uint32_t>(
+        std::max<std::uint64_t>(1, (std::uint64_t{sampleRate} + kAnalysisRate / 2) / kAnalysisRate));
     const double rate = static_cast<double>(sampleRate) / static_cast<double>(s.decimation);
     s.frameRate = rate / static_cast<double>(kHopLength);
 
@@ -160,6 +162,11 @@ void startOnsetStream(OnsetStream& s, std::uint32_t sampleRate) {
         }
         s.bandOfBin[k] = bandIndex;
         ++binsInBand.back();
+    }
+    if (binsInBand.empty()) {
+        // No bin falls in the analysis band: nothing to analyse.
+        s = OnsetStream{};
+        return;
     }
     for (std::size_t count : binsInBand) s.bandScale.push_back(fullScale / static_cast<double>(count));
     s.bandPower.assign(binsInBand.size(), 0.0);

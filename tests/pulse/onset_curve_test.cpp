@@ -92,11 +92,13 @@ TEST(OnsetStream, RisesOnTheBeatAtAnyRateAndLevel) {
     }
 }
 
-// Silence makes no onsets; a rate below 4 kHz makes no curve at all.
-TEST(OnsetStream, IsFlatForSilenceAndEmptyForTooLowARate) {
+// Silence makes no onsets; a rate below 4 kHz, or one so high (as a
+// hostile header may claim, up to 2^32 - 1) that no bin of the transform
+// falls in the analysis band, makes no curve at all.
+TEST(OnsetStream, IsFlatForSilenceAndEmptyForARateOutOfReach) {
     const Bytes zeros(44100 * 4 * 2, 0);
     for (float value : curveOf(zeros, 44100, {})) EXPECT_EQ(value, 0.0F);
-    for (std::uint32_t rate : {0U, 1U, 3999U}) {
+    for (std::uint32_t rate : {0U, 1U, 3999U, 4294967108U, 4294967295U}) {
         SCOPED_TRACE(std::to_string(rate));
         EXPECT_TRUE(curveOf(zeros, rate, {}).empty());
     }
