@@ -1,12 +1,8 @@
 #include "scan/library_walk.hpp"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <memory>
+
+#include "scan/library_walk_platform.hpp"
 
 namespace tempo::scan {
 namespace {
@@ -14,50 +10,20 @@ namespace {
 constexpr const char* kAudioExtensions[] = {"wav", "wave", "flac", "mp3", "ogg", "oga", "opus", "m4a", "mp4",
                                             "aac", "aif", "aiff", "aifc", "wma", "wv",   "ape", "mka", "webm"};
 
-std::string joinPath(const std::string& directory, const char* name) {
-    if (!directory.empty() && directory.back() == '/') return directory + name;
-    return directory + "/" + name;
-}
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
-// Adds the audio entries of `directory` to `files` and its subdirectories
-// to `pending`.
-void readDirectory(const std::string& directory, std::vector<std::string>& files, std::vector<std::string>& pending,
-                   const std::function<void(const std::string&)>& warn) {
-    const std::unique_ptr<DIR, DirCloser> dir(::opendir(directory.c_str()));
-    if (!dir) {
-        warn("cannot read directory " + directory + ": " + std::strerror(errno));
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-        std::string path = joinPath(directory, entry->d_name);
-        bool isDirectory = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN) {
-            struct stat status {};
-            isDirectory = ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-        }
-        if (isDirectory) {
-            pending.push_back(std::move(path));
-            continue;
-        }
-        if (!hasAudioExtension(path)) continue;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            // A link to a directory is left alone, so no walk can loop.
-            struct stat target {};
-            if (::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) continue;
-        }
-        files.push_back(std::move(path));
-    }
+// Byte order, with the separator counted as '/': the same tree gives the
+// same order on every platform.
+bool pathLess(const std::string& a, const std::string& b) {
+    const auto key = [](char c) {
+        return static_cast<unsigned char>(c == kPathSeparator ? '/' : c);
+    };
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [&key](char x, char y) { return key(x) < key(y); });
 }
 
 }  // namespace
 
 bool hasAudioExtension(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(kPathSeparator == '/' ? "/" : "/\\");
     const std::size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
     std::string extension = path.substr(dot + 1);
@@ -72,8 +38,7 @@ std::vector<std::string> listLibrary(const std::vector<std::string>& roots,
                                      const std::function<void(const std::string&)>& warn) {
     std::vector<std::string> files;
     for (const std::string& root : roots) {
-        struct stat status {};
-        if (::stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        if (!isFolder(root)) {
             files.push_back(root);
             continue;
         }
@@ -83,11 +48,10 @@ std::vector<std::string> listLibrary(const std::vector<std::string>& roots,
         while (!pending.empty()) {
             const std::string directory = std::move(pending.back());
             pending.pop_back();
-            readDirectory(directory, files, pending, warn);
+            readFolder(directory, files, pending, warn);
         }
     }
-    // std::string compares as unsigned bytes.
-    std::sort(files.begin(), files.end());
+    std::sort(files.begin(), files.end(), pathLess);
     files.erase(std::unique(files.begin(), files.end()), files.end());
     return files;
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -10,6 +12,13 @@
 
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/wave_bytes.hpp"
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
 
 namespace tempo::scan {
 namespace {
@@ -29,6 +38,7 @@ TEST(HasAudioExtension, KnowsTheAudioExtensionsInAnyCase) {
     for (const auto& c : cases) EXPECT_EQ(hasAudioExtension(c.path), c.audio) << c.path;
 }
 
+#ifndef _WIN32
 // A tree with nested folders, links to files and to folders, a loop, a
 // FIFO, names with newlines and bytes that are not UTF-8: audio entries
 // come out once each, sorted by bytes, and no link to a folder is walked.
@@ -58,6 +68,45 @@ TEST(ListLibrary, WalksTheTreeInByteOrder) {
     EXPECT_EQ(files, expected);
     EXPECT_TRUE(warnings.empty());
 }
+
+#else
+// The same walk on Windows: nested folders, a Unicode name, a name with
+// spaces and &, a hidden file, and a path deeper than 260 characters come
+// out as Windows writes them (backslashes, UTF-8 from UTF-16), in the
+// order the same tree has elsewhere (the separator counts as '/', so
+// "a\x" comes before "a0").
+TEST(ListLibrary, WalksTheTreeInTheSameOrderAsElsewhere) {
+    testing::TempDir dir;
+    const fs::path root = dir.path() / "lib";
+    std::wstring deep = L"deep";
+    while (deep.size() < 300) deep += L"\\" + std::wstring(40, L'd');
+    const std::wstring longPrefix = L"\\\\?\\";
+    fs::create_directories(root / L"a");
+    fs::create_directories(root / L"B");
+    fs::create_directories(fs::path(longPrefix + (root / deep).wstring()));
+    const std::wstring names[] = {L"a\\x.flac", L"a0.wav", L"B\\z.mp3", L"caf\u00e9 & co.mp3",
+                                  L"m\u00fasica \u30c6.ogg", L"hidden.wav", L"notes.txt"};
+    for (const std::wstring& name : names) ASSERT_TRUE(testing::writeFile(root / name, {1}));
+    ASSERT_TRUE(testing::writeFile(fs::path(longPrefix + (root / deep / L"far.wav").wstring()), {1}));
+    SetFileAttributesW((root / L"hidden.wav").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    std::vector<std::string> warnings;
+    const std::string r = root.u8string();
+    const std::string deepText = fs::path(deep).u8string();
+    const std::vector<std::string> files =
+        listLibrary({r}, [&warnings](const std::string& warning) { warnings.push_back(warning); });
+    const std::vector<std::string> expected = {
+        r + "\\B\\z.mp3",
+        r + "\\a\\x.flac",
+        r + "\\a0.wav",
+        r + "\\caf\xc3\xa9 & co.mp3",
+        r + "\\" + deepText + "\\far.wav",
+        r + "\\hidden.wav",
+        r + "\\m\xc3\xbasica \xe3\x83\x86.ogg",
+    };
+    EXPECT_EQ(files, expected);
+    EXPECT_TRUE(warnings.empty());
+}
+#endif
 
 TEST(KeepShard, SplitsTheListWithoutOverlap) {
     const std::vector<std::string> files = {"a", "b", "c", "d", "e", "f", "g"};

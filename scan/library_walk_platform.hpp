@@ -1,0 +1,31 @@
+#pragma once
+
+// What the walk asks of the platform (library_walk_posix.cpp,
+// library_walk_win32.cpp): paths are UTF-8 text on Windows (names that are
+// not valid UTF-16 carried as their surrogates' three-byte forms) and bytes
+// elsewhere.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tempo::scan {
+
+// The separator written between a folder and a name.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// True when `path` names a folder (links followed).
+bool isFolder(const std::string& path);
+
+// Adds the entries of `folder` that are not folders (links to files
+// included, links to folders left out) to `files`, with an audio
+// extension, and its subfolders to `pending`; a folder that cannot be read
+// goes to `warn`.
+void readFolder(const std::string& folder, std::vector<std::string>& files, std::vector<std::string>& pending,
+                const std::function<void(const std::string&)>& warn);
+
+}  // namespace tempo::scan
