@@ -10,6 +10,16 @@
 
 namespace tempo::scan {
 
+// Tempos reported only in [min, max] BPM, doubled or halved to get there;
+// min 0: any tempo.
+struct TempoRange {
+    unsigned min = 0;
+    unsigned max = 0;
+};
+
+// `bpm` doubled or halved into `range`, then rounded to a whole number.
+int reportedBpm(double bpm, const TempoRange& range);
+
 // The record of one file; its identity is taken before it is read.
 // The method is the settings'; the tempo is reported within `range`.
 ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, const TempoRange& range);

@@ -120,10 +120,8 @@ int main(int argc, char* argv[]) {
     tagSettings.overwrite = options.overwriteTags;
     tagSettings.dryRun = options.dryRun;
     for (const std::string& path : options.paths) {
-        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-            tagSettings.roots.emplace_back(resolved);
-            std::free(resolved);
-        }
+        std::string root = realPath(path);
+        if (!root.empty()) tagSettings.roots.push_back(std::move(root));
     }
 
     bool anyError = false;
@@ -139,7 +137,6 @@ int main(int argc, char* argv[]) {
     };
     calls.deliver = [&](std::size_t index) {
         const ScanRecord record = std::move(records[index]);
-        records[index] = ScanRecord{};
         anyError = anyError || record.status == ScanStatus::Error || record.tag.action == TagAction::Failed;
         const std::string line = formatRecord(options.format, record, options.writeTags);
         if (sharedTerminal) clearProgress(progress);

@@ -13,16 +13,6 @@ namespace tempo::scan {
 
 enum class ScanStatus { Ok, NoTempo, Error };
 
-// Tempos reported only in [min, max] BPM, doubled or halved to get there;
-// min 0: any tempo.
-struct TempoRange {
-    unsigned min = 0;
-    unsigned max = 0;
-};
-
-// `bpm` doubled or halved into `range`, then rounded to a whole number.
-int reportedBpm(double bpm, const TempoRange& range);
-
 struct ScanRecord {
     std::string path;
     ScanStatus status = ScanStatus::Error;

@@ -72,14 +72,6 @@ TagOutcome failed(TagFailure failure, std::string detail = std::string()) {
 
 TagOutcome systemError(int error) { return failed(TagFailure::System, systemReason(error)); }
 
-// The real path of `path` (links resolved), or empty with errno set.
-std::string realPath(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return std::string();
-    std::string result = resolved;
-    std::free(resolved);
-    return result;
-}
 
 bool within(const std::string& path, const std::vector<std::string>& roots) {
     for (const std::string& root : roots) {
@@ -336,6 +328,14 @@ std::string tagOutcomeText(const TagOutcome& outcome) {
         case TagFailure::NoTagLib: return "error: built without TagLib";
     }
     return "error";
+}
+
+std::string realPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return std::string();
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
 }
 
 bool tagWritingAvailable() {

@@ -20,6 +20,9 @@ struct TagSettings {
     std::vector<std::string> roots;
 };
 
+// The real path of `path` (links resolved), or empty with errno set.
+std::string realPath(const std::string& path);
+
 // False when this build has no TagLib.
 bool tagWritingAvailable();
 

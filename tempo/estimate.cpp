@@ -15,6 +15,13 @@ namespace {
 // than many small ones; the slice is the only part of the file resident.
 constexpr std::uint64_t kSliceBytes = 2048 * kFrameBytes;
 
+TempoReading classicReading(const TempoEstimate& estimate) {
+    TempoReading reading;
+    reading.found = estimate.tempoIndex != kNoPeak;
+    reading.bpm = static_cast<double>(printedBpm(estimate));
+    return reading;
+}
+
 // The accurate reading of the samples of `wave`, fed to `stream` a slice
 // at a time; the onset curve stays in the stream.
 TempoReading streamThrough(FileImage& image, const WaveData& wave, TempoStream& stream) {
@@ -39,17 +46,6 @@ TempoEstimate estimateTempoFromEnvelope(VolumeEnvelope&& volume, std::uint32_t s
 TempoEstimate estimateTempo(const WaveData& wave) {
     return estimateTempoFromEnvelope(computeVolumeEnvelope(wave), wave.sampleRate);
 }
-
-namespace {
-
-TempoReading classicReading(const TempoEstimate& estimate) {
-    TempoReading reading;
-    reading.found = estimate.tempoIndex != kNoPeak;
-    reading.bpm = static_cast<double>(printedBpm(estimate));
-    return reading;
-}
-
-}  // namespace
 
 void startTempoStream(TempoStream& stream, Method method, std::uint32_t sampleRate) {
     stream.method = method;
@@ -85,12 +81,6 @@ TempoReading finishTempoStream(TempoStream& stream) {
     reading.bpm = pulse.bpm;
     reading.confidence = pulse.confidence;
     return reading;
-}
-
-TempoReading estimateTempo(FileImage& image, const WaveData& wave, Method method) {
-    if (method == Method::Classic) return classicReading(estimateTempo(image, wave));
-    TempoStream stream;
-    return streamThrough(image, wave, stream);
 }
 
 TempoEstimate estimateTempo(FileImage& image, const WaveData& wave) {

@@ -50,13 +50,9 @@ struct TempoReading {
     double confidence = -1.0;
 };
 
-// The reading of `method` for a `wave` inside `image`, read a slice at a
-// time with each finished slice handed back to the system, as above.
-TempoReading estimateTempo(FileImage& image, const WaveData& wave, Method method);
-
 // Either analysis over 16-bit stereo sample bytes that arrive in pieces of
 // any size (a decoder's pipe): the reading is the same however the bytes
-// are cut, and the same as estimateTempo's over the bytes joined.
+// are cut, and the same as analyseWaveFile's over the bytes joined.
 struct TempoStream {
     Method method = Method::Classic;
     std::uint32_t sampleRate = 0;

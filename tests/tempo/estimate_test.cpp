@@ -69,7 +69,7 @@ TEST(PrintedBpm, AddsTheLowestTempo) {
     EXPECT_EQ(printedBpm(estimate), 120);
 }
 
-// Either method through a mapped file and through a stream cut in pieces
+// Either method through the one call per file and through a stream cut in pieces
 // (as a decoder's pipe delivers them): the same reading, bit for bit. The
 // classic reading is tempo's number; the accurate one finds the clicks
 // (every 43 frames of 512 samples) and is sure of them.
@@ -85,12 +85,9 @@ TEST(EstimateTempo, GivesOneReadingPerMethodOnEveryPath) {
 
     for (Method method : {Method::Classic, Method::Accurate}) {
         SCOPED_TRACE(method == Method::Classic ? "classic" : "accurate");
-        FileImage image;
-        WaveData mapped;
-        ASSERT_EQ(openFileImage(path.c_str(), image), WaveCheckResult::Ok);
-        ASSERT_EQ(checkWaveHeader(bytesOf(image), mapped), WaveCheckResult::Ok);
-        const TempoReading whole = estimateTempo(image, mapped, method);
-        closeFileImage(image);
+        const WaveFileReading file = analyseWaveFile(path.c_str(), method);
+        ASSERT_EQ(file.result, WaveCheckResult::Ok);
+        const TempoReading& whole = file.reading;
 
         for (std::size_t piece : {std::size_t{1} << 16, std::size_t{4099}, std::size_t{6}}) {
             TempoStream stream;

@@ -1,0 +1,28 @@
+#include "scan/analyse_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tempo::scan {
+namespace {
+
+// --range: doubled or halved until the whole number lies in the range.
+TEST(ReportedBpm, FoldsIntoTheRange) {
+    const struct {
+        double bpm;
+        TempoRange range;
+        int expected;
+    } cases[] = {
+        {120.02, {}, 120},       {119.5, {}, 120},         {120.02, {60, 120}, 120}, {121.0, {60, 120}, 61},
+        {240.0, {60, 120}, 120}, {45.0, {60, 120}, 90},    {29.9, {60, 120}, 60},   {240.0, {70, 140}, 120},
+        {100.0, {90, 180}, 100}, {59.7, {60, 120}, 60},    {59.4, {60, 120}, 119},   {400.0, {50, 100}, 100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bpm) + " in " + std::to_string(c.range.min) + "-" + std::to_string(c.range.max));
+        EXPECT_EQ(reportedBpm(c.bpm, c.range), c.expected);
+    }
+}
+
+}  // namespace
+}  // namespace tempo::scan
