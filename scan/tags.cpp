@@ -137,9 +137,8 @@ bool save(const TagTarget& target) {
 double heldTempo(const TagLib::PropertyMap& properties, std::string& text) {
     if (!properties.contains("BPM") || properties["BPM"].isEmpty()) return 0.0;
     text = properties["BPM"].front().to8Bit(true);
-    double value = 0.0;
     if (text.find_first_not_of(' ') == std::string::npos) return 0.0;
-    if (tempoIn(text, value) && value == 0.0) return 0.0;
+    double value = 0.0;
     return tempoIn(text, value) ? value : -1.0;  // -1: something not a number, kept as set by hand
 }
 
