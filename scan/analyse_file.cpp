@@ -1,12 +1,10 @@
 #include "scan/analyse_file.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 
+#include "scan/platform.hpp"
 #include "tempo/estimate.hpp"
 
 namespace tempo::scan {
@@ -49,15 +47,6 @@ void decodeInto(ScanRecord& record, const std::string& path, const DecodeSetting
     }
 }
 
-FileIdentity identityOf(const struct stat& status) {
-    FileIdentity identity;
-    identity.device = static_cast<std::uint64_t>(status.st_dev);
-    identity.inode = static_cast<std::uint64_t>(status.st_ino);
-    identity.size = static_cast<std::int64_t>(status.st_size);
-    identity.modifiedNs = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
-    return identity;
-}
-
 }  // namespace
 
 std::string systemReason(int error) {
@@ -77,35 +66,29 @@ int reportedBpm(double bpm, const TempoRange& range) {
     return static_cast<int>(std::lround(bpm));
 }
 
-bool readIdentity(const std::string& path, FileIdentity& identity) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) return false;
-    identity = identityOf(status);
-    return true;
-}
-
 ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, const TempoRange& range) {
     ScanRecord record;
     record.path = path;
     record.method = settings.method;
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
-        fail(record, systemReason(errno));
+    FileStatus status;
+    int error = 0;
+    if (!readFileStatus(path, status, error)) {
+        fail(record, systemReason(error));
         return record;
     }
-    record.identity = identityOf(status);
-    if (!S_ISREG(status.st_mode)) {
+    record.identity = status.identity;
+    if (!status.regular) {
         fail(record, "not a regular file");
         return record;
     }
-    const WaveFileReading file = analyseWaveFile(path.c_str(), settings.method);
+    const WaveFileReading file = analyseWaveFile(nativePath(path).c_str(), settings.method);
     if (file.shrank) {
         fail(record, "file shrank while it was read");
     } else if (file.result == WaveCheckResult::Ok) {
         takeReading(record, file.reading, range);
     } else if (file.result == WaveCheckResult::OpenFailed && file.systemError != 0) {
         // No permission, or gone since it was listed: say why.
-        fail(record, systemReason(file.systemError));
+        fail(record, systemReason(errnoOfSystemError(file.systemError)));
     } else {
         // Any other file: not a WAVE that tempo reads, so the decoder's.
         decodeInto(record, path, settings, range, file.result);

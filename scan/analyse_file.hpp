@@ -27,8 +27,4 @@ ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, 
 // strerror's text with a lower-case first letter, to read as plain words.
 std::string systemReason(int error);
 
-// The identity of the file `path` names (links followed), or false with
-// errno set.
-bool readIdentity(const std::string& path, FileIdentity& identity);
-
 }  // namespace tempo::scan

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "input/wave_header.hpp"
+#include "scan/platform.hpp"
 #include "scan/subprocess.hpp"
 
 namespace tempo::scan {
@@ -95,7 +96,7 @@ DecodedTempo decodeTempo(const std::string& path, const DecodeSettings& settings
     const ExitStatus status = runSubprocess(run, errorText);
 
     const std::string complaint = firstLine(errorText, "file:" + path + ": ");
-    const std::size_t slash = settings.program.rfind('/');
+    const std::size_t slash = settings.program.find_last_of(kPathSeparators);
     const std::string name = settings.program.substr(slash == std::string::npos ? 0 : slash + 1);
     switch (status.kind) {
         case ExitStatus::Kind::Interrupted:

@@ -23,7 +23,7 @@ bool pathLess(const std::string& a, const std::string& b) {
 }  // namespace
 
 bool hasAudioExtension(const std::string& path) {
-    const std::size_t slash = path.find_last_of(kPathSeparator == '/' ? "/" : "/\\");
+    const std::size_t slash = path.find_last_of(kPathSeparators);
     const std::size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
     std::string extension = path.substr(dot + 1);

@@ -9,14 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace tempo::scan {
+#include "scan/platform.hpp"
 
-// The separator written between a folder and a name.
-#ifdef _WIN32
-constexpr char kPathSeparator = '\\';
-#else
-constexpr char kPathSeparator = '/';
-#endif
+namespace tempo::scan {
 
 // True when `path` names a folder (links followed).
 bool isFolder(const std::string& path);

@@ -1,9 +1,6 @@
 // tempo-scan: the tempo of every audio file under the given paths, one
 // record per file in byte order of the paths, analysed N at a time.
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -17,9 +14,11 @@
 #include "scan/job_pool.hpp"
 #include "scan/library_walk.hpp"
 #include "scan/options.hpp"
+#include "scan/platform.hpp"
 #include "scan/progress.hpp"
 #include "scan/report.hpp"
 #include "scan/tags.hpp"
+#include "scan/wide_text.hpp"
 
 #ifndef TEMPO_VERSION
 #define TEMPO_VERSION "unknown"
@@ -32,30 +31,10 @@ constexpr int kExitSomeFailed = 1;
 constexpr int kExitUsage = 2;
 
 std::atomic<bool> stopRequested{false};
-volatile sig_atomic_t stopSignal = 0;
 
-void onStopSignal(int signal) {
-    stopSignal = signal;
-    stopRequested.store(true);
-}
-
-void installSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    // A second Ctrl-C ends the process at once.
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGHUP, &action, nullptr);
-    // A closed output pipe shows as a failed write.
-    ::signal(SIGPIPE, SIG_IGN);
-}
-
-}  // namespace
-
-int main(int argc, char* argv[]) {
+int runScan(int argc, char* argv[]) {
     using namespace tempo::scan;
+    prepareConsole();
     ScanOptions options;
     std::string error;
     if (!parseOptions(argc, argv, options, error)) {
@@ -74,12 +53,12 @@ int main(int argc, char* argv[]) {
         std::fputs("tempo-scan: --write-tags needs a tempo-scan built with TagLib\n", stderr);
         return kExitUsage;
     }
-    installSignalHandlers();
+    installStopHandlers(&stopRequested);
     tempo::installFileImageGuard();
 
     std::FILE* out = stdout;
     if (!options.output.empty()) {
-        out = std::fopen(options.output.c_str(), "w");
+        out = openReportFile(options.output);
         if (out == nullptr) {
             std::fprintf(stderr, "tempo-scan: cannot write %s: %s\n", options.output.c_str(), std::strerror(errno));
             return kExitSomeFailed;
@@ -98,9 +77,7 @@ int main(int argc, char* argv[]) {
                                                      options.shardIndex, options.shardCount);
 
     DecodeSettings settings;
-    if (const char* program = std::getenv("TEMPO_FFMPEG"); program != nullptr && *program != '\0') {
-        settings.program = program;
-    }
+    if (std::string program = environmentText("TEMPO_FFMPEG"); !program.empty()) settings.program = program;
     settings.timeoutSeconds = options.timeoutSeconds;
     settings.method = options.method;
     const TempoRange range{options.rangeMin, options.rangeMax};
@@ -108,21 +85,18 @@ int main(int argc, char* argv[]) {
 
     ProgressLine progress;
     const bool showProgress =
-        options.progress == ProgressMode::On || (options.progress == ProgressMode::Auto && ::isatty(2));
+        options.progress == ProgressMode::On || (options.progress == ProgressMode::Auto && isTerminal(stderr));
     if (showProgress) progress.out = stderr;
     // Records and the progress line on one terminal: the line is cleared
     // before each record and drawn again after it.
-    const bool sharedTerminal = showProgress && out == stdout && ::isatty(1) && ::isatty(2);
+    const bool sharedTerminal = showProgress && out == stdout && isTerminal(stdout) && isTerminal(stderr);
     progress.total = files.size();
 
     TagSettings tagSettings;
     tagSettings.write = options.writeTags;
     tagSettings.overwrite = options.overwriteTags;
     tagSettings.dryRun = options.dryRun;
-    for (const std::string& path : options.paths) {
-        std::string root = realPath(path);
-        if (!root.empty()) tagSettings.roots.push_back(std::move(root));
-    }
+    if (options.writeTags) tagSettings.roots = tagRoots(options.paths);
 
     bool anyError = false;
     bool writeFailed = std::fputs(reportHeader(options.format, options.writeTags).c_str(), out) < 0;
@@ -170,6 +144,23 @@ int main(int argc, char* argv[]) {
         }
         return kExitSomeFailed;
     }
-    if (stopRequested.load()) return 128 + static_cast<int>(stopSignal);
+    if (stopRequested.load()) return stopExitStatus();
     return anyError || walkFailed ? kExitSomeFailed : kExitAllKnown;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands the arguments over as UTF-16; the scan takes them as UTF-8,
+// as it writes every path.
+int wmain(int argc, wchar_t* argv[]) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < argc; ++i) texts.push_back(tempo::scan::utf8FromWide(argv[i]));
+    std::vector<char*> args;
+    for (std::string& text : texts) args.push_back(text.data());
+    args.push_back(nullptr);
+    return runScan(argc, args.data());
+}
+#else
+int main(int argc, char* argv[]) { return runScan(argc, argv); }
+#endif

@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "scan/wide_text.hpp"
+
 namespace tempo::scan {
 namespace {
 
@@ -43,14 +45,6 @@ public:
 private:
     HANDLE handle_ = nullptr;
 };
-
-std::wstring wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
-    return out;
-}
 
 // One argument quoted by the rules the C runtime uses to split a command
 // line: a path with spaces, quotes, & or % reaches the child intact
@@ -122,7 +116,7 @@ ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
     SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
 
     std::wstring commandLine;
-    for (const std::string& arg : run.args) commandLine += (commandLine.empty() ? L"" : L" ") + quoted(wide(arg));
+    for (const std::string& arg : run.args) commandLine += (commandLine.empty() ? L"" : L" ") + quoted(wideFromUtf8(arg));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -173,11 +167,8 @@ ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
         // a child that closed them and lingers is still waited for.
         const bool ended = WaitForSingleObject(child.get(), outOpen || errOpen ? 0 : kIdleMilliseconds) == WAIT_OBJECT_0;
         if (ended && !outOpen && !errOpen) break;
-        if (ended) {
-            // Whatever is left in the pipes is read on the next turn, and
-            // then they report closed.
-            continue;
-        }
+        // Whatever is left in the pipes is read on the next turn, and then
+        // they report closed.
         std::this_thread::sleep_for(std::chrono::milliseconds(kIdleMilliseconds));
     }
     if (stopAsked()) return {ExitStatus::Kind::Interrupted, 0};

@@ -20,11 +20,11 @@ struct TagSettings {
     std::vector<std::string> roots;
 };
 
-// The real path of `path` (links resolved), or empty with errno set.
-std::string realPath(const std::string& path);
-
-// False when this build has no TagLib.
+// False when this build cannot write tags (no TagLib, or Windows).
 bool tagWritingAvailable();
+
+// The real paths of the paths given, for TagSettings::roots.
+std::vector<std::string> tagRoots(const std::vector<std::string>& paths);
 
 // Decides and, unless dry-running, writes the tempo tag of an analysed
 // file whose status is Ok, and sets record.tag: Written, Unchanged, Kept

@@ -33,15 +33,14 @@
 
 #include "scan/analyse_file.hpp"
 #include "scan/descriptor.hpp"
+#include "scan/platform.hpp"
 
-#ifdef TEMPO_HAVE_TAGLIB
 #include <taglib/aifffile.h>
 #include <taglib/fileref.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/wavfile.h>
-#endif
 
 namespace tempo::scan {
 namespace {
@@ -55,6 +54,15 @@ std::mutex tagMutex;
 // after, so a second path to the same file is not taken for a file changed
 // by someone else.
 std::map<std::string, std::pair<FileIdentity, FileIdentity>> writtenFiles;
+
+// The real path of `path` (links resolved), or empty with errno set.
+std::string realPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return std::string();
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
+}
 
 // The number in `text` ("128", " 128.0"), or false.
 bool tempoIn(const std::string& text, double& value) {
@@ -91,7 +99,6 @@ bool isWideWave(const std::string& path) {
     return std::memcmp(id, "RF64", 4) == 0 || std::memcmp(id, "BW64", 4) == 0;
 }
 
-#ifdef TEMPO_HAVE_TAGLIB
 
 // The tag that holds the BPM property of `file`, and how to save it.
 struct TagTarget {
@@ -275,8 +282,10 @@ TagOutcome writeThroughCopy(const std::string& path, int bpm, const AudioShape& 
 
 // The outcome for one file; called with tagMutex held.
 TagOutcome tagOutcome(const ScanRecord& record, const TagSettings& settings) {
-    FileIdentity now;
-    if (!readIdentity(record.path, now)) return systemError(errno);
+    FileStatus status;
+    int error = 0;
+    if (!readFileStatus(record.path, status, error)) return systemError(error);
+    const FileIdentity now = status.identity;
     const std::string path = realPath(record.path);
     if (path.empty()) return systemError(errno);
     const auto written = writtenFiles.find(path);
@@ -296,63 +305,28 @@ TagOutcome tagOutcome(const ScanRecord& record, const TagSettings& settings) {
     if (ref.file()->readOnly() || ::access(path.c_str(), W_OK) != 0) return failed(TagFailure::NotWritable);
     const TagOutcome outcome = writeThroughCopy(path, record.bpm, shapeOf(ref));
     if (outcome.action != TagAction::None) return outcome;
-    FileIdentity after;
-    if (readIdentity(path, after)) writtenFiles[path] = {ourOwnWrite ? written->second.first : now, after};
+    FileStatus after;
+    if (readFileStatus(path, after, error)) writtenFiles[path] = {ourOwnWrite ? written->second.first : now, after.identity};
     return {TagAction::Written, TagFailure::System, std::string()};
 }
 
-#endif
-
 }  // namespace
 
-std::string tagOutcomeText(const TagOutcome& outcome) {
-    switch (outcome.action) {
-        case TagAction::None: return std::string();
-        case TagAction::Written: return "written";
-        case TagAction::Unchanged: return "unchanged";
-        case TagAction::Kept: return "kept " + outcome.detail;
-        case TagAction::WouldWrite: return "would write";
-        case TagAction::Failed: break;
-    }
-    switch (outcome.failure) {
-        case TagFailure::System: return "error: " + outcome.detail;
-        case TagFailure::ChangedDuringScan: return "error: changed during scan";
-        case TagFailure::LinkOutsideScan: return "error: link leads outside the scanned paths";
-        case TagFailure::FormatNotTaggable: return "error: TagLib cannot tag this format";
-        case TagFailure::NoTempoField: return "error: this format has no tempo tag";
-        case TagFailure::SaveFailed: return "error: TagLib could not save the file";
-        case TagFailure::NotWritable: return "error: file cannot be written";
-        case TagFailure::SeveralHardLinks: return "error: file has several hard links";
-        case TagFailure::DidNotReadBack: return "error: the tag did not read back; file left as it was";
-        case TagFailure::NoTagLib: return "error: built without TagLib";
-    }
-    return "error";
-}
+bool tagWritingAvailable() { return true; }
 
-std::string realPath(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return std::string();
-    std::string result = resolved;
-    std::free(resolved);
-    return result;
-}
-
-bool tagWritingAvailable() {
-#ifdef TEMPO_HAVE_TAGLIB
-    return true;
-#else
-    return false;
-#endif
+std::vector<std::string> tagRoots(const std::vector<std::string>& paths) {
+    std::vector<std::string> roots;
+    for (const std::string& path : paths) {
+        std::string root = realPath(path);
+        if (!root.empty()) roots.push_back(std::move(root));
+    }
+    return roots;
 }
 
 void applyTempoTag(ScanRecord& record, const TagSettings& settings) {
     if (!settings.write || record.status != ScanStatus::Ok) return;
-#ifdef TEMPO_HAVE_TAGLIB
     const std::lock_guard<std::mutex> lock(tagMutex);
     record.tag = tagOutcome(record, settings);
-#else
-    record.tag = {TagAction::Failed, TagFailure::NoTagLib, std::string()};
-#endif
 }
 
 }  // namespace tempo::scan
