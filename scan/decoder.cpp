@@ -40,6 +40,21 @@ std::string firstLine(std::string text, const std::string& namePrefix) {
     return line;
 }
 
+// The name a message gives the decoder: "ffmpeg" for /usr/bin/ffmpeg and
+// for C:\ffmpeg\bin\FFMPEG.EXE alike.
+std::string programName(const std::string& program) {
+    const std::size_t slash = program.find_last_of(kPathSeparators);
+    std::string name = program.substr(slash == std::string::npos ? 0 : slash + 1);
+    const std::size_t suffix = std::strlen(kProgramSuffix);
+    if (suffix > 0 && name.size() > suffix) {
+        std::string end = name.substr(name.size() - suffix);
+        std::transform(end.begin(), end.end(), end.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+        if (end == kProgramSuffix) name.resize(name.size() - suffix);
+    }
+    return name;
+}
+
 // Collects the WAVE stream: header first, then samples into the analysis.
 struct StreamReader {
     explicit StreamReader(Method chosen) : method(chosen) {}
@@ -96,8 +111,7 @@ DecodedTempo decodeTempo(const std::string& path, const DecodeSettings& settings
     const ExitStatus status = runSubprocess(run, errorText);
 
     const std::string complaint = firstLine(errorText, "file:" + path + ": ");
-    const std::size_t slash = settings.program.find_last_of(kPathSeparators);
-    const std::string name = settings.program.substr(slash == std::string::npos ? 0 : slash + 1);
+    const std::string name = programName(settings.program);
     switch (status.kind) {
         case ExitStatus::Kind::Interrupted:
             // However the child ended, the decode was cut short by the stop.

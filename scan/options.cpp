@@ -1,12 +1,11 @@
 #include "scan/options.hpp"
 
-#include <sched.h>
+#include "scan/platform.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 namespace tempo::scan {
 namespace {
@@ -44,17 +43,6 @@ const char* usageText() {
            "      --dry-run         with --write-tags: report what would be written, touch nothing\n"
            "  -h, --help            show this text\n"
            "      --version         show the version\n";
-}
-
-unsigned availableCpus() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
-        const int count = CPU_COUNT(&set);
-        if (count > 0) return static_cast<unsigned>(count);
-    }
-    const unsigned hardware = std::thread::hardware_concurrency();
-    return hardware > 0 ? hardware : 1;
 }
 
 bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std::string& error) {

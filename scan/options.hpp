@@ -42,7 +42,4 @@ bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std:
 // The usage text printed by --help.
 const char* usageText();
 
-// The CPUs this process may run on (what nproc prints), at least 1.
-unsigned availableCpus();
-
 }  // namespace tempo::scan

@@ -19,9 +19,12 @@ namespace tempo::scan {
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
 constexpr const char* kPathSeparators = "\\/";
+// What a program's file name ends in, left out where a program is named.
+constexpr const char* kProgramSuffix = ".exe";
 #else
 constexpr char kPathSeparator = '/';
 constexpr const char* kPathSeparators = "/";
+constexpr const char* kProgramSuffix = "";
 #endif
 
 // `path` as the file services take it: on Windows wide, absolute and
@@ -61,6 +64,9 @@ void prepareConsole();
 // The report file `path`, opened for writing in binary; nullptr with
 // errno set when it cannot be.
 std::FILE* openReportFile(const std::string& path);
+
+// The CPUs this process may run on (what nproc prints), at least 1.
+unsigned availableCpus();
 
 // The value of the environment variable `name` as UTF-8, or empty.
 std::string environmentText(const char* name);

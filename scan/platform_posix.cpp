@@ -1,11 +1,13 @@
 // tempo-scan's system services on POSIX systems.
 
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <thread>
 
 #include "scan/platform.hpp"
 
@@ -60,6 +62,17 @@ bool isTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 void prepareConsole() {}
 
 std::FILE* openReportFile(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
+
+unsigned availableCpus() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0) return static_cast<unsigned>(count);
+    }
+    const unsigned hardware = std::thread::hardware_concurrency();
+    return hardware > 0 ? hardware : 1;
+}
 
 std::string environmentText(const char* name) {
     const char* value = std::getenv(name);

@@ -146,6 +146,16 @@ void prepareConsole() {
 
 std::FILE* openReportFile(const std::string& path) { return _wfopen(nativePath(path).c_str(), L"wb"); }
 
+unsigned availableCpus() {
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    unsigned count = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+        for (; process != 0; process &= process - 1) ++count;
+    }
+    return count > 0 ? count : 1;
+}
+
 std::string environmentText(const char* name) {
     const wchar_t* value = _wgetenv(wideFromUtf8(name).c_str());
     return value != nullptr ? utf8FromWide(value) : std::string();

@@ -1,5 +1,8 @@
 // Paths are bytes and may hold anything but NUL. TSV escapes the four
-// bytes that would break its lines and columns; CSV quotes; JSON writes
+// bytes that would break its lines and columns (on Windows, where the
+// backslash separates folders and no name holds a control character, the
+// path is written as Windows writes it, backslashes as they are); CSV
+// quotes; JSON writes
 // valid UTF-8 as it is and each byte that is not part of valid UTF-8 as
 // the lone surrogate \udcXX (XX the byte), the convention by which Python's
 // os.fsencode gives back the original bytes.
@@ -7,6 +10,8 @@
 #include "scan/report.hpp"
 
 #include <cstdio>
+
+#include "scan/platform.hpp"
 
 namespace tempo::scan {
 namespace {
@@ -41,7 +46,7 @@ std::string tsvField(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
+            case '\\': out += kPathSeparator == '\\' ? "\\" : "\\\\"; break;
             case '\t': out += "\\t"; break;
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;

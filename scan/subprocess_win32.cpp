@@ -124,6 +124,10 @@ ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
     startup.hStdOutput = outWrite;
     startup.hStdError = errWrite;
     PROCESS_INFORMATION process{};
+    // A child inherits the error mode: one that crashes ends at once with
+    // its exception code, instead of waiting on a crash dialog nobody sees
+    // (or, under wine, having a debugger write its report into our pipe).
+    SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     // Started suspended, so it is in the job before it can start anything.
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
                         nullptr, nullptr, &startup, &process)) {

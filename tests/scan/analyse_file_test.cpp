@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include "scan/platform.hpp"
+#include "tests/support/temp_dir.hpp"
+
 namespace tempo::scan {
 namespace {
 
@@ -21,6 +24,30 @@ TEST(ReportedBpm, FoldsIntoTheRange) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.bpm) + " in " + std::to_string(c.range.min) + "-" + std::to_string(c.range.max));
         EXPECT_EQ(reportedBpm(c.bpm, c.range), c.expected);
+    }
+}
+
+// A path that names nothing, or no file, is an error record in the
+// system's plain words, the same on every platform; the decoder is never
+// asked.
+TEST(AnalyseFile, NamesWhatIsNotThere) {
+    const testing::TempDir dir;
+    const std::string folder = dir.path().string();
+    DecodeSettings settings;
+    settings.program = "no-such-decoder-program";
+    const struct {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {folder + kPathSeparator + "missing.flac", "no such file or directory"},
+        {folder + kPathSeparator + "missing" + kPathSeparator + "x.flac", "no such file or directory"},
+        {folder, "not a regular file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const ScanRecord record = analyseFile(c.path, settings, TempoRange{});
+        EXPECT_EQ(record.status, ScanStatus::Error);
+        EXPECT_EQ(record.reason, c.reason);
     }
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "scan/platform.hpp"
+
 namespace tempo::scan {
 namespace {
 

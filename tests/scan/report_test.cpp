@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "scan/platform.hpp"
+
 namespace tempo::scan {
 namespace {
 
@@ -28,7 +30,10 @@ TEST(FormatRecord, WritesEachFormatExactly) {
     } cases[] = {
         {ReportFormat::Tsv, &ok, "128\tok\tmusic/a b.flac\n"},
         {ReportFormat::Tsv, &none, "\tno tempo\tx.wav\n"},
-        {ReportFormat::Tsv, &odd, "\terror: ffmpeg not found\td\\\\i\\tr\\n\"q\",\\r.wav\n"},
+        // Where the backslash separates folders, it is written as it is.
+        {ReportFormat::Tsv, &odd,
+         kPathSeparator == '\\' ? "\terror: ffmpeg not found\td\\i\\tr\\n\"q\",\\r.wav\n"
+                                 : "\terror: ffmpeg not found\td\\\\i\\tr\\n\"q\",\\r.wav\n"},
         {ReportFormat::Csv, &ok, "128,ok,music/a b.flac\r\n"},
         {ReportFormat::Csv, &none, ",no tempo,x.wav\r\n"},
         {ReportFormat::Csv, &odd, ",error: ffmpeg not found,\"d\\i\tr\n\"\"q\"\",\r.wav\"\r\n"},

@@ -9,6 +9,23 @@
 //   stand_in close-and-hang  closes its pipes, then waits forever
 //   stand_in crash           ends by a crash (an access violation on Windows,
 //                            SIGABRT elsewhere)
+//
+// Called as tempo-scan calls its decoder ("-nostdin ... -i file:PATH ..."),
+// it stands in for ffmpeg, as chosen by PATH's name: "hang", "linger"
+// (closes its pipes, then waits), "crash", "garbage" (a complaint on
+// standard error and status 1); any other file is a WAVE disguised by four
+// bytes in front (so tempo's own reading refuses it), written to standard
+// output without them.
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -24,10 +41,57 @@ namespace {
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
+[[noreturn]] void crash() {
+#ifdef _WIN32
+    // An access violation, as a crashing decoder would end. Windows gives
+    // a child its parent's error mode, which tempo-scan sets so a crash
+    // ends at once; wine ignores the error mode and starts its debugger,
+    // which would write its report into the output pipe. A filter that
+    // ends the process with the exception's code keeps it out.
+    SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+    volatile int* nowhere = nullptr;
+    std::exit(*nowhere);
+#else
+    // A signal no sanitizer turns into an exit status.
+    std::abort();
+#endif
+}
+
+int decode(int argc, char* argv[]) {
+    std::string path;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "-i") == 0 && std::strncmp(argv[i + 1], "file:", 5) == 0) path = argv[i + 1] + 5;
+    }
+    const std::string name = path.substr(path.find_last_of("/\\") + 1);
+    if (name.find("hang") != std::string::npos) waitForever();
+    if (name.find("linger") != std::string::npos) {
+        std::fclose(stdout);
+        std::fclose(stderr);
+        waitForever();
+    }
+    if (name.find("crash") != std::string::npos) crash();
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr || name.find("garbage") != std::string::npos) {
+        std::fprintf(stderr, "file:%s: Invalid data found when processing input\n", path.c_str());
+        return 1;
+    }
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    std::vector<char> block(65536);
+    if (std::fread(block.data(), 1, 4, in) != 4) return 1;
+    for (std::size_t got = 0; (got = std::fread(block.data(), 1, block.size(), in)) > 0;) {
+        if (std::fwrite(block.data(), 1, got, stdout) != got) return 1;
+    }
+    std::fclose(in);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     const std::string what = argc > 1 ? argv[1] : "";
+    if (what == "-nostdin") return decode(argc, argv);
     if (what == "exit" && argc > 2) return std::atoi(argv[2]);
     if (what == "out" && argc > 2) {
         std::fputs(argv[2], stdout);
@@ -52,15 +116,6 @@ int main(int argc, char* argv[]) {
         std::fclose(stderr);
         waitForever();
     }
-    if (what == "crash") {
-#ifdef _WIN32
-        // An access violation, as a crashing decoder would end.
-        volatile int* nowhere = nullptr;
-        return *nowhere;
-#else
-        // A signal no sanitizer turns into an exit status.
-        std::abort();
-#endif
-    }
+    if (what == "crash") crash();
     return 2;
 }

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# tempo-scan.exe under wine against the Linux tempo-scan on the same
+# folder: byte-identical records in every format and method (the path
+# separator aside), then the decoder's crash, time limit and complaint, and
+# a stop by Ctrl-C and by the end of tempo-scan itself, after which no
+# decoder may be left. The decoder is the stand-in child, built for both
+# platforms, as ffmpeg would be called.
+#   windows_e2e.sh WINE HOST_BUILD TEMPO_SCAN_EXE STAND_IN_EXE WORK_DIR
+set -uo pipefail
+wine=$1 host=$2 scan_exe=$3 stand_in_exe=$4 work=$5
+source "$(dirname "$0")/e2e_helpers.sh"
+export WINEDEBUG=-all
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+# Copies under this test's own folder, so the process list shows only ours.
+cp "$stand_in_exe" decoder.exe && cp "$host/tests/stand_in" decoder || exit 1
+
+# A library with a Unicode name, a name with spaces and &, a file deeper
+# than 260 characters, one only the decoder reads, and one it refuses.
+deep=lib
+for part in 1 2 3 4 5; do deep="$deep/folder-$part-$(printf 'x%.0s' {1..60})"; done
+mkdir -p "lib/sub dir" "lib/ünï テ" "$deep"
+"$host/beatgen" 120 44100 20 lib/a.wav > /dev/null
+"$host/beatgen" 97 22050 20 "lib/sub dir/b & c.wav" > /dev/null
+"$host/beatgen" 140 48000 20 "lib/ünï テ/テンポ.wav" > /dev/null
+"$host/beatgen" 88 44100 20 "$deep/deep.wav" > /dev/null
+{ printf FAKE; cat lib/a.wav; } > "lib/sub dir/disguised.flac"
+echo "not audio" > lib/garbage.mp3
+[ ${#deep} -gt 260 ] || fail "the deep folder is only ${#deep} characters"
+
+for method in classic accurate; do
+  for format in tsv csv jsonl; do
+    TEMPO_FFMPEG=$work/decoder "$host/tempo-scan" --method $method --format $format lib > linux.out
+    linux_status=$?
+    TEMPO_FFMPEG=$work/decoder.exe "$wine" "$scan_exe" --method $method --format $format lib > windows.out
+    windows_status=$?
+    expect_eq "$windows_status" "$linux_status" "$method $format status"
+    # The separator aside: JSON writes the backslash escaped.
+    if [ $format = jsonl ]; then sed 's#\\\\#/#g' windows.out > windows.norm; else tr '\\' '/' < windows.out > windows.norm; fi
+    cmp -s windows.norm linux.out || fail "$method $format records differ: $(diff linux.out windows.norm | head -5)"
+  done
+done
+# The records name the files as Windows does.
+TEMPO_FFMPEG=$work/decoder.exe "$wine" "$scan_exe" --method classic lib > windows.tsv
+expect_eq "$(grep -c 'lib\\sub dir\\b & c.wav$' windows.tsv)" 1 "a path with backslashes"
+expect_eq "$(wc -l < windows.tsv)" 6 "records"
+
+# The decoder crashes, hangs, closes its pipes and lingers, or complains.
+mkdir bad
+for name in crash hang linger garbage; do echo x > bad/$name.mp3; done
+TEMPO_FFMPEG=$work/decoder.exe "$wine" "$scan_exe" --timeout 2 -j 2 bad > bad.out
+expect_eq "$?" 1 "bad files status"
+expect_eq "$(cat bad.out)" "$(printf '\terror: %s ended by exception 0xC0000005\tbad\\crash.mp3
+\terror: not readable as audio (decoder: Invalid data found when processing input)\tbad\\garbage.mp3
+\terror: decoding took longer than 2 s\tbad\\hang.mp3
+\terror: decoding took longer than 2 s\tbad\\linger.mp3' "$work/decoder.exe")" "bad files records"
+
+decoders_left() { ps -eo pid=,args= | grep -F "$work/decoder.exe" | grep -v grep | awk '{print $1}'; }
+# Waits up to 20 s for a decoder of this test to be running.
+await_decoder() {
+  for _ in $(seq 1 100); do [ -n "$(decoders_left)" ] && return 0; sleep 0.2; done
+  fail "no decoder started"
+}
+expect_no_decoder() {
+  for _ in $(seq 1 50); do [ -z "$(decoders_left)" ] && return 0; sleep 0.2; done
+  fail "$1: decoders left: $(decoders_left)"
+  for pid in $(decoders_left); do kill -KILL "$pid" 2> /dev/null; done
+}
+expect_no_decoder "after the bad files"
+
+# Ctrl-C (wine turns SIGINT into the console's Ctrl-C event): status 130,
+# the finished records kept, no decoder left. Then tempo-scan itself
+# killed: its Job Object takes the decoder with it.
+mkdir stop && cp lib/a.wav stop/1.wav && for i in 2 3 4; do echo x > stop/$i-hang.mp3; done
+for how in INT KILL; do
+  TEMPO_FFMPEG=$work/decoder.exe "$wine" "$scan_exe" -j 1 --timeout 600 stop > stop.out &
+  pid=$!
+  await_decoder
+  kill -$how $pid
+  wait $pid
+  status=$?
+  if [ $how = INT ]; then
+    expect_eq "$status" 130 "Ctrl-C status"
+    expect_eq "$(cat stop.out)" "$(printf '120\tok\tstop\\1.wav')" "Ctrl-C keeps the finished records"
+  fi
+  expect_no_decoder "after SIG$how"
+done
+finish
