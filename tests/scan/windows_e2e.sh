@@ -43,6 +43,15 @@ done
 TEMPO_FFMPEG=$work/decoder.exe "$wine" "$scan_exe" --method classic lib > windows.tsv
 expect_eq "$(grep -c 'lib\\sub dir\\b & c.wav$' windows.tsv)" 1 "a path with backslashes"
 expect_eq "$(wc -l < windows.tsv)" 6 "records"
+# A report file with a Unicode name holds the same bytes.
+TEMPO_FFMPEG=$work/decoder.exe "$wine" "$scan_exe" --method classic -o "réport テ.tsv" lib
+cmp -s "réport テ.tsv" windows.tsv || fail "the report file differs from standard output"
+# No TagLib in this build: tags are refused before any file is read.
+"$wine" "$scan_exe" --write-tags lib > tags.out 2> tags.err
+expect_eq "$?" 2 "--write-tags status"
+# (Standard error is a text stream on Windows: its lines end in CR LF.)
+tr -d '\r' < tags.err | grep -qFx "tempo-scan: --write-tags needs a tempo-scan built with TagLib" || fail "--write-tags message: $(cat tags.err)"
+expect_eq "$(cat tags.out)" "" "--write-tags output"
 
 # The decoder crashes, hangs, closes its pipes and lingers, or complains.
 mkdir bad
