@@ -18,6 +18,8 @@
 #include <cmath>
 #include <type_traits>
 
+#include "pulse/exact_math.hpp"
+
 namespace tempo::pulse {
 
 struct FftPlan {
@@ -29,7 +31,6 @@ void FftPlanDeleter::operator()(FftPlan* plan) const { delete plan; }
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 // The band edges: half-octave steps from 30 Hz (below the lowest kick
 // drum's fundamental) up to 5 kHz (above which most of what changes is
 // cymbal noise, already seen lower down).
@@ -62,7 +63,7 @@ void analyseFrame(OnsetStream& s) {
     double rise = 0.0;
     const std::size_t bands = s.bandPower.size();
     for (std::size_t b = 0; b < bands; ++b) {
-        const double level = std::log(1.0 + kCompression * s.bandPower[b] * s.bandScale[b]);
+        const double level = exactLog(1.0 + kCompression * s.bandPower[b] * s.bandScale[b]);
         if (s.havePrevious && level > s.previousLevel[b]) {
             rise += level - s.previousLevel[b];
         }
@@ -140,7 +141,7 @@ void startOnsetStream(OnsetStream& s, std::uint32_t sampleRate) {
     s.window.resize(n);
     double windowSum = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-        s.window[i] = 0.5 - 0.5 * std::cos(2.0 * kPi * static_cast<double>(i) / static_cast<double>(n));
+        s.window[i] = 0.5 - 0.5 * unitCircle(i, n).cos;
         windowSum += s.window[i];
     }
     s.fft.reset(new FftPlan(n / 2));
@@ -154,7 +155,7 @@ void startOnsetStream(OnsetStream& s, std::uint32_t sampleRate) {
     for (std::size_t k = 1; k < n / 2; ++k) {
         const double hz = static_cast<double>(k) * rate / static_cast<double>(n);
         if (hz < kLowestHz || hz >= kHighestHz) continue;
-        const int band = static_cast<int>(std::floor(kBandsPerOctave * std::log2(hz / kLowestHz)));
+        const int band = static_cast<int>(std::floor(kBandsPerOctave * exactLog2(hz / kLowestHz)));
         if (band != lastBand) {
             lastBand = band;
             ++bandIndex;

@@ -22,6 +22,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "pulse/exact_math.hpp"
+
 namespace tempo::pulse {
 namespace {
 
@@ -168,8 +170,8 @@ PulseEstimate estimatePulse(const std::vector<float>& onset, double frameRate) {
         if (curve[l] < curve[l - 1] || curve[l] < curve[l + 1]) continue;
         const Peak peak = peakNear(curve, static_cast<double>(l));
         const double bpm = 60.0 * frameRate / peak.lag;
-        const double octaves = std::log2(bpm / kPriorBpm) / kPriorOctaves;
-        const double prior = std::exp(-0.5 * octaves * octaves);
+        const double octaves = exactLog2(bpm / kPriorBpm) / kPriorOctaves;
+        const double prior = exactExp(-0.5 * octaves * octaves);
         const double score = (peak.height + kDoubleWeight * peakNear(curve, 2.0 * peak.lag).height +
                               kQuadrupleWeight * peakNear(curve, 4.0 * peak.lag).height) *
                              prior;

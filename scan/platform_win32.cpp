@@ -31,6 +31,7 @@ constexpr DWORD kCloseGraceMilliseconds = 3000;
 
 std::atomic<bool>* stopFlag = nullptr;
 std::atomic<int> stopSignal{0};
+UINT consoleCodePage = 0;
 
 BOOL WINAPI onConsoleEvent(DWORD event) {
     switch (event) {
@@ -137,6 +138,15 @@ bool isTerminal(std::FILE* stream) {
 
 void prepareConsole() {
     _setmode(_fileno(stdout), _O_BINARY);
+    // Records shown in a console are UTF-8 like any other: the console is
+    // told so for as long as the scan runs, and given its own code page
+    // back at the end.
+    if (isTerminal(stdout) || isTerminal(stderr)) {
+        consoleCodePage = GetConsoleOutputCP();
+        if (consoleCodePage != 0 && consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+            std::atexit([] { SetConsoleOutputCP(consoleCodePage); });
+        }
+    }
     const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
     DWORD mode = 0;
     if (error != INVALID_HANDLE_VALUE && GetConsoleMode(error, &mode)) {
