@@ -47,6 +47,12 @@ pipeline() {
       printf "%s\t%s\n" "$("$TEMPO" "$tmp")" "$1"
     rm -f "$tmp"' _
 }
+# The floor under any scan through ffmpeg: each file decoded and converted
+# as tempo-scan asks, into nothing.
+decode_only() {
+  find "$work/lib" -type f -print0 | xargs -0 -P "$jobs" -I{} ffmpeg -nostdin -loglevel error -i {} \
+    -map 0:a:0 -acodec pcm_s16le -ac 2 -f null -
+}
 # scan JOBS [METHOD]
 scan() { "$build/tempo-scan" --no-progress -j "$1" --method "${2:-classic}" "$work/lib"; }
 source "$(dirname "$0")/timing.sh"
@@ -61,25 +67,28 @@ if ! cmp -s "$work/pipeline.txt" "$work/scan.txt"; then
   exit 1
 fi
 
-ours=(); theirs=(); single=(); accurate=()
+ours=(); theirs=(); single=(); accurate=(); floor=()
 for ((i = 0; i < runs; i++)); do
   ours+=("$(wall_us scan "$jobs")")
   accurate+=("$(wall_us scan "$jobs" accurate)")
   theirs+=("$(wall_us pipeline)")
   single+=("$(wall_us scan 1)")
+  floor+=("$(wall_us decode_only)")
 done
 ours_us=$(printf '%s\n' "${ours[@]}" | median)
 accurate_us=$(printf '%s\n' "${accurate[@]}" | median)
 theirs_us=$(printf '%s\n' "${theirs[@]}" | median)
 single_us=$(printf '%s\n' "${single[@]}" | median)
+floor_us=$(printf '%s\n' "${floor[@]}" | median)
 echo "library $library: $files files, all $files tempos agree; medians of $runs alternating runs on $jobs CPUs"
 echo
 echo "| run | wall time (s) | files per second | ratio to the pipeline |"
 echo "|---|---|---|---|"
-awk -v f="$files" -v p="$theirs_us" -v s="$ours_us" -v one="$single_us" -v j="$jobs" -v a="$accurate_us" 'BEGIN {
+awk -v f="$files" -v p="$theirs_us" -v s="$ours_us" -v one="$single_us" -v j="$jobs" -v a="$accurate_us" -v d="$floor_us" 'BEGIN {
   printf "| find + xargs -P %d + ffmpeg to a temporary WAVE + tempo | %.2f | %.1f | 1.000 |\n", j, p / 1e6, f * 1e6 / p
   printf "| tempo-scan -j %d --method classic | %.2f | %.1f | %.3f |\n", j, s / 1e6, f * 1e6 / s, s / p
   printf "| tempo-scan -j %d --method accurate | %.2f | %.1f | %.3f |\n", j, a / 1e6, f * 1e6 / a, a / p
   printf "| tempo-scan -j 1 --method classic | %.2f | %.1f | %.3f |\n", one / 1e6, f * 1e6 / one, one / p
+  printf "| ffmpeg decoding alone, -P %d (the floor of any scan through it) | %.2f | %.1f | %.3f |\n", j, d / 1e6, f * 1e6 / d, d / p
   printf "\naccurate / classic at -j %d: %.3f\n", j, a / s
 }'
