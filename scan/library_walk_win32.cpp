@@ -11,6 +11,7 @@
 #endif
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "scan/library_walk.hpp"
@@ -42,7 +43,7 @@ void readFolder(const std::string& folder, std::vector<std::string>& files, std:
     if (search == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) return;  // an empty folder
-        warn("cannot read directory " + folder + ": error " + std::to_string(error));
+        warn("cannot read directory " + folder + ": " + std::strerror(errnoOfSystemError(static_cast<int>(error))));
         return;
     }
     do {
