@@ -69,9 +69,8 @@ double exactLog(double x) {
 }
 
 double exactLog2(double x) {
-    if (std::isnan(x) || x < 0.0) return std::numeric_limits<double>::quiet_NaN();
-    if (x == 0.0) return -std::numeric_limits<double>::infinity();
-    if (std::isinf(x)) return x;
+    // Outside the finite positives (NaN, -infinity, infinity) it is log's.
+    if (!(x > 0.0) || std::isinf(x)) return exactLog(x);
     double m = 0.0;
     int e = 0;
     split(x, m, e);

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <type_traits>
 
+#include "input/little_endian.hpp"
 #include "pulse/exact_math.hpp"
 
 namespace tempo::pulse {
@@ -82,10 +83,9 @@ void addAnalysisSample(OnsetStream& s, double value) {
     }
 }
 
+// Left plus right; the caller holds the pair's four bytes.
 std::int64_t pairSum(const unsigned char* pair) {
-    const auto left = static_cast<std::int16_t>(static_cast<std::uint16_t>(pair[0] | pair[1] << 8U));
-    const auto right = static_cast<std::int16_t>(static_cast<std::uint16_t>(pair[2] | pair[3] << 8U));
-    return static_cast<std::int64_t>(left) + right;
+    return static_cast<std::int64_t>(sampleAt(pair)) + sampleAt(pair + 2);
 }
 
 // Adds whole pairs; returns the bytes used (a multiple of 4).

@@ -1,6 +1,7 @@
 #include "scan/library_walk.hpp"
 
 #include <algorithm>
+#include <string_view>
 
 #include "scan/library_walk_platform.hpp"
 
@@ -21,6 +22,11 @@ bool pathLess(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && std::string_view(kPathSeparators).find(folder.back()) != std::string_view::npos) return folder + name;
+    return folder + kPathSeparator + name;
+}
 
 bool hasAudioExtension(const std::string& path) {
     const std::size_t slash = path.find_last_of(kPathSeparators);

@@ -13,6 +13,10 @@
 
 namespace tempo::scan {
 
+// `name` inside `folder`, with one separator between them (the same on
+// every platform, in library_walk.cpp).
+std::string joinPath(const std::string& folder, const std::string& name);
+
 // True when `path` names a folder (links followed).
 bool isFolder(const std::string& path);
 

@@ -14,11 +14,6 @@
 namespace tempo::scan {
 namespace {
 
-std::string joinPath(const std::string& directory, const char* name) {
-    if (!directory.empty() && directory.back() == '/') return directory + name;
-    return directory + "/" + name;
-}
-
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
 };

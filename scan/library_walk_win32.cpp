@@ -20,14 +20,6 @@
 #include "scan/wide_text.hpp"
 
 namespace tempo::scan {
-namespace {
-
-std::string joinPath(const std::string& folder, const std::string& name) {
-    if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) return folder + name;
-    return folder + kPathSeparator + name;
-}
-
-}  // namespace
 
 bool isFolder(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());

@@ -1,11 +1,11 @@
 #include "scan/options.hpp"
 
-#include "scan/platform.hpp"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "scan/platform.hpp"
 
 namespace tempo::scan {
 namespace {

@@ -2,10 +2,9 @@
 // bytes that would break its lines and columns (on Windows, where the
 // backslash separates folders and no name holds a control character, the
 // path is written as Windows writes it, backslashes as they are); CSV
-// quotes; JSON writes
-// valid UTF-8 as it is and each byte that is not part of valid UTF-8 as
-// the lone surrogate \udcXX (XX the byte), the convention by which Python's
-// os.fsencode gives back the original bytes.
+// quotes; JSON writes valid UTF-8 as it is and each byte that is not part
+// of valid UTF-8 as the lone surrogate \udcXX (XX the byte), the convention
+// by which Python's os.fsencode gives back the original bytes.
 
 #include "scan/report.hpp"
 
