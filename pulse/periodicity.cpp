@@ -9,9 +9,11 @@
 // 0, near 0 at lags where onsets do not recur.
 //
 // Every local maximum of that curve between 40 and 250 BPM is a candidate
-// beat period. A real beat also recurs at two and four times its period,
-// so each candidate's strength is reinforced by the curve there; the
-// strongest after weighting by a broad prior over tempos wins. Then, if
+// beat period. A real beat also recurs at the whole multiples of its
+// period that make up bars: two and four beats in a duple metre, three and
+// six in a ternary one. Each candidate's strength is reinforced by the
+// curve there, the k-th multiple weighted 1/k; the strongest after
+// weighting by a broad prior over tempos wins. Then, if
 // the curve at half the winning period is nearly as strong, the faster
 // pulse is taken: a drum pattern whose every beat is marked is counted at
 // its beat, not at its bar. The period is refined between frames by a
@@ -41,10 +43,15 @@ constexpr double kSlowestBpm = 40.0;
 constexpr double kFastestBpm = 250.0;
 // A curve shorter than this holds too few beats to tell a tempo.
 constexpr double kShortestSeconds = 4.0;
-// The reinforcement from two and four periods: a real beat recurs there,
-// less reliably the further away (bars vary, tempo drifts).
-constexpr double kDoubleWeight = 0.5;
-constexpr double kQuadrupleWeight = 0.25;
+// The multiples of a beat period where its bars recur, duple and ternary
+// alike, so that neither metre is favoured: a song in three whose
+// dotted-note figures recur every one and a half beats still has its bars
+// at three and six beats, where that figure's period has none. Each counts
+// 1/k: the further away, the less reliably a beat recurs there (bars vary,
+// tempo drifts). Five and seven are left out: bars of five or seven beats
+// are rare, and those multiples would reward periods that divide nothing.
+constexpr double kBarMultiples[] = {2.0, 3.0, 4.0, 6.0};
+constexpr double kLongestMultiple = 6.0;
 // The prior: a log-normal over tempos, one octave wide. Its centre sits
 // above the commonest tempos of music (about 120 BPM) because the
 // periodicity curve itself favours long periods: every multiple of a beat
@@ -152,7 +159,7 @@ std::vector<double> periodicityOf(const std::vector<float>& onset, double frameR
     const std::size_t n = onset.size();
     if (!(frameRate > 0.0) || static_cast<double>(n) < kShortestSeconds * frameRate) return {};
     const double longest = std::ceil(frameRate * 60.0 / kSlowestBpm);
-    const std::size_t lags = std::min(n / 2, static_cast<std::size_t>(4.0 * longest) + 4);
+    const std::size_t lags = std::min(n / 2, static_cast<std::size_t>(kLongestMultiple * longest) + 4);
     return periodicityCurve(salientOnsets(onset, frameRate), frameRate, lags);
 }
 
@@ -172,9 +179,9 @@ PulseEstimate estimatePulse(const std::vector<float>& onset, double frameRate) {
         const double bpm = 60.0 * frameRate / peak.lag;
         const double octaves = exactLog2(bpm / kPriorBpm) / kPriorOctaves;
         const double prior = exactExp(-0.5 * octaves * octaves);
-        const double score = (peak.height + kDoubleWeight * peakNear(curve, 2.0 * peak.lag).height +
-                              kQuadrupleWeight * peakNear(curve, 4.0 * peak.lag).height) *
-                             prior;
+        double strength = peak.height;
+        for (double k : kBarMultiples) strength += peakNear(curve, k * peak.lag).height / k;
+        const double score = strength * prior;
         if (score > bestScore) {
             bestScore = score;
             best = peak;

@@ -15,7 +15,7 @@ struct PulseEstimate {
 
 // The periodicity curve that estimatePulse chooses from: entry l is how
 // regularly onsets recur l frames apart (1 at lag 0, near 0 where they do
-// not recur), for lags 0 to 4 periods of the slowest tempo searched.
+// not recur), for lags 0 to 6 periods of the slowest tempo searched.
 // Empty where estimatePulse finds no tempo for want of length or rate.
 std::vector<double> periodicityOf(const std::vector<float>& onset, double frameRate);
 

@@ -37,10 +37,20 @@ struct PulseCase {
     void (*make)(std::vector<float>&, double);
 };
 
+// Beats under a louder figure of dotted quarter notes (an accent every one
+// and a half beats, three against two): the figure's own period shows more
+// strongly than the beat's, but only the beat has bars at three and six
+// beats as well as at two and four.
+void addDottedFigure(std::vector<float>& curve, double bpm, float beatStrength) {
+    addPulses(curve, bpm, 1, beatStrength);
+    addPulses(curve, bpm, 1.5, 1.0F);
+}
+
 // Plain beats; beats with weak off-beats (a hi-hat on the eighths); beats
 // in threes with weak triplets (a waltz or a shuffle); beats with every
-// second one accented (a backbeat); and beats at two tempos' worth of
-// speed, where the prior must not halve a clear fast pulse.
+// second one accented (a backbeat); beats under a dotted figure; and beats
+// at two tempos' worth of speed, where the prior must not halve a clear
+// fast pulse.
 const PulseCase kCases[] = {
     {"plain 60", 60, 60, [](std::vector<float>& c, double b) { addPulses(c, b, 1, 1.0F); }},
     {"plain 97", 97, 97, [](std::vector<float>& c, double b) { addPulses(c, b, 1, 1.0F); }},
@@ -68,6 +78,9 @@ const PulseCase kCases[] = {
          addPulses(c, b, 1, 1.0F);
          addPulses(c, b, 1, 0.3F, 2, 1);
      }},
+    {"dotted figure 120", 120, 120, [](std::vector<float>& c, double b) { addDottedFigure(c, b, 0.65F); }},
+    {"dotted figure 126", 126, 126, [](std::vector<float>& c, double b) { addDottedFigure(c, b, 0.7F); }},
+    {"dotted figure 132", 132, 132, [](std::vector<float>& c, double b) { addDottedFigure(c, b, 0.7F); }},
 };
 
 TEST(EstimatePulse, FindsTheBeatOfPulseTrains) {
