@@ -46,7 +46,7 @@ constexpr double kCompression = 1e6;
 constexpr std::uint32_t kLowestRate = 4000;
 
 void analyseFrame(OnsetStream& s) {
-    const std::size_t n = kWindowLength;
+    const std::size_t n = s.windowLength;
     // The ring holds the newest sample before ringPos; unroll it, oldest
     // first, in its two runs.
     const std::size_t tail = n - s.ringPos;
@@ -76,8 +76,8 @@ void analyseFrame(OnsetStream& s) {
 
 void addAnalysisSample(OnsetStream& s, double value) {
     s.ring[s.ringPos] = value;
-    s.ringPos = (s.ringPos + 1) % kWindowLength;
-    if (++s.sinceHop == kHopLength) {
+    s.ringPos = s.ringPos + 1 == s.windowLength ? 0 : s.ringPos + 1;
+    if (++s.sinceHop == s.hop) {
         s.sinceHop = 0;
         analyseFrame(s);
     }
@@ -123,6 +123,33 @@ std::size_t addPairs(OnsetStream& s, const unsigned char* bytes, std::size_t cou
     return pairs * 4;
 }
 
+// Whether n has no prime factor above 11: the transform is fast for those.
+bool hasSmallFactors(std::size_t n) {
+    for (std::size_t p : {2, 3, 5, 7, 11}) {
+        while (n % p == 0) n /= p;
+    }
+    return n == 1;
+}
+
+// The frame length at `rate` analysis samples per second: the even length
+// nearest to kWindowLength at kAnalysisRate whose half the transform takes
+// quickly, so that a frame lasts the same time and its bins fall on the
+// same frequencies at every rate (within 1 % from 16 kHz up, 2 % at
+// 8 kHz). Without it the bins of the lowest bands, a few each, would fall
+// on other frequencies of the kick and the bass in a 48 kHz copy of a
+// song than in its 44.1 kHz copy, and the two could get other tempos.
+std::size_t windowLengthAt(double rate) {
+    const double ideal = static_cast<double>(kWindowLength) * rate / kAnalysisRate;
+    std::size_t best = 0;
+    for (std::size_t n = 2; static_cast<double>(n) < 2.0 * ideal; n += 2) {
+        if (hasSmallFactors(n / 2) &&
+            (best == 0 || std::fabs(static_cast<double>(n) - ideal) < std::fabs(static_cast<double>(best) - ideal))) {
+            best = n;
+        }
+    }
+    return best;
+}
+
 }  // namespace
 
 void startOnsetStream(OnsetStream& s, std::uint32_t sampleRate) {
@@ -132,9 +159,11 @@ void startOnsetStream(OnsetStream& s, std::uint32_t sampleRate) {
     s.decimation = static_cast<std::uint32_t>(
         std::max<std::uint64_t>(1, (std::uint64_t{sampleRate} + kAnalysisRate / 2) / kAnalysisRate));
     const double rate = static_cast<double>(sampleRate) / static_cast<double>(s.decimation);
-    s.frameRate = rate / static_cast<double>(kHopLength);
+    s.windowLength = windowLengthAt(rate);
+    s.hop = static_cast<std::size_t>(std::lround(static_cast<double>(kHopLength) * rate / kAnalysisRate));
+    s.frameRate = rate / static_cast<double>(s.hop);
 
-    const std::size_t n = kWindowLength;
+    const std::size_t n = s.windowLength;
     s.ring.assign(n, 0.0);
     s.frame.assign(n, 0.0);
     s.spectrum.assign(n / 2, {});

@@ -20,7 +20,9 @@ constexpr std::uint32_t kAnalysisRate = 11025;
 // Analysis frames: 512 samples at the analysis rate (about 46 ms, long
 // enough to resolve a bass note, short enough to keep two drum hits apart)
 // taken every 128 samples (about 11.6 ms, so a beat falls within a few
-// percent of its place even at 240 BPM).
+// percent of its place even at 240 BPM). Where the analysis rate is not
+// kAnalysisRate (12 kHz for 48 kHz files), both are scaled to last the
+// same time.
 constexpr std::size_t kWindowLength = 512;
 constexpr std::size_t kHopLength = 128;
 
@@ -42,8 +44,10 @@ struct OnsetStream {
     // Working state.
     std::uint32_t groupFill = 0;   // input samples summed into groupSum so far
     std::int64_t groupSum = 0;
-    std::vector<double> ring;      // the last kWindowLength analysis samples
+    std::vector<double> ring;      // the last windowLength analysis samples
     std::size_t ringPos = 0;
+    std::size_t windowLength = 0;  // analysis samples per frame
+    std::size_t hop = 0;           // analysis samples from one frame to the next
     std::size_t sinceHop = 0;      // analysis samples since the last frame
     std::vector<double> window;    // Hann
     std::vector<double> frame;
