@@ -13,11 +13,11 @@
 // period that make up bars: two and four beats in a duple metre, three and
 // six in a ternary one. Each candidate's strength is reinforced by the
 // curve there, the k-th multiple weighted 1/k; the strongest after
-// weighting by a broad prior over tempos wins. Then, if
-// the curve at half the winning period is nearly as strong, the faster
-// pulse is taken: a drum pattern whose every beat is marked is counted at
-// its beat, not at its bar. The period is refined between frames by a
-// parabola through the peak.
+// weighting by a broad prior over tempos wins. Then, if the curve at half
+// the winning period is nearly as strong, the faster pulse is taken: a
+// drum pattern whose every beat is marked is counted at its beat, not at
+// its bar. The period is refined between frames by a parabola through the
+// peak.
 
 #include "pulse/periodicity.hpp"
 
