@@ -21,8 +21,8 @@ constexpr std::uint32_t kAnalysisRate = 11025;
 // enough to resolve a bass note, short enough to keep two drum hits apart)
 // taken every 128 samples (about 11.6 ms, so a beat falls within a few
 // percent of its place even at 240 BPM). Where the analysis rate is not
-// kAnalysisRate (12 kHz for 48 kHz files), both are scaled to last the
-// same time.
+// kAnalysisRate (12 kHz for 48 kHz files), both are scaled to last about
+// the same time.
 constexpr std::size_t kWindowLength = 512;
 constexpr std::size_t kHopLength = 128;
 

@@ -93,31 +93,26 @@ TEST(OnsetStream, RisesOnTheBeatAtAnyRateAndLevel) {
     }
 }
 
-// A frame lasts the same time, and its bins fall on the same frequencies,
-// whatever the file's rate: 512 samples at 11025 Hz, taken every 128, to
-// within 1 % from 16 kHz up (2 % at 8 kHz, where fewer lengths suit the
-// transform). The transform's half length has no prime factor above 11.
+// A frame lasts nearly the same time, and its bins fall near the same
+// frequencies, whatever the file's rate: 512 samples at 11025 Hz to within
+// 3.5 % (the nearest length the transform takes quickly), taken every 128
+// to within 1 % (the hop is a whole number of samples). The transform's
+// half length has no prime factor above 5.
 TEST(OnsetStream, FramesLastTheSameTimeAtEveryRate) {
     const double window = static_cast<double>(kWindowLength) / kAnalysisRate;
     const double hop = static_cast<double>(kHopLength) / kAnalysisRate;
-    const struct {
-        std::uint32_t rate;
-        double tolerance;
-    } cases[] = {{8000, 0.02},  {11025, 0.01}, {16000, 0.01}, {22050, 0.01},  {24000, 0.01},
-                 {32000, 0.01}, {44100, 0.01}, {48000, 0.01}, {88200, 0.01},  {96000, 0.01},
-                 {176400, 0.01}, {192000, 0.01}, {352800, 0.01}, {384000, 0.01}};
-    for (const auto& c : cases) {
-        const std::uint32_t rate = c.rate;
+    for (std::uint32_t rate : {4000U, 8000U, 11025U, 16000U, 22050U, 24000U, 32000U, 44100U, 48000U, 88200U, 96000U,
+                               176400U, 192000U, 352800U, 384000U}) {
         SCOPED_TRACE(std::to_string(rate));
         OnsetStream s;
         startOnsetStream(s, rate);
         const double analysisRate = static_cast<double>(rate) / s.decimation;
-        EXPECT_NEAR(static_cast<double>(s.windowLength) / analysisRate, window, c.tolerance * window);
-        EXPECT_NEAR(static_cast<double>(s.hop) / analysisRate, hop, c.tolerance * hop);
+        EXPECT_NEAR(static_cast<double>(s.windowLength) / analysisRate, window, 0.035 * window);
+        EXPECT_NEAR(static_cast<double>(s.hop) / analysisRate, hop, 0.01 * hop);
         EXPECT_DOUBLE_EQ(s.frameRate, analysisRate / static_cast<double>(s.hop));
         std::size_t half = s.windowLength / 2;
         EXPECT_EQ(half * 2, s.windowLength);
-        for (std::size_t p : {2, 3, 5, 7, 11}) {
+        for (std::size_t p : {2, 3, 5}) {
             while (half % p == 0) half /= p;
         }
         EXPECT_EQ(half, 1U);
