@@ -91,8 +91,8 @@ while read -r name source; do
 done <<'LIST'
 sine-440hz sine=f=440
 sine-1khz sine=f=1000
-white-noise anoisesrc=c=white:a=0.5
-pink-noise anoisesrc=c=pink:a=0.5
+white-noise anoisesrc=c=white:a=0.5:seed=1
+pink-noise anoisesrc=c=pink:a=0.5:seed=2
 held-chord aevalsrc=0.2*sin(2*PI*261.63*t)+0.2*sin(2*PI*329.63*t)+0.2*sin(2*PI*392*t)
 silence anullsrc=r=44100:cl=stereo
 LIST

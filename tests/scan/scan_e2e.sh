@@ -90,8 +90,8 @@ expect_eq "$("$scan" --no-progress lib/0-plain.wav)" "$("$scan" --no-progress --
 
 # Sounds without a beat: no tempo, with the confidence that says so.
 ff -f lavfi -i "sine=f=440:d=20" -ac 2 flat-sine.wav
-ff -f lavfi -i "anoisesrc=d=20:c=white:a=0.5" -ac 2 flat-white.flac
-ff -f lavfi -i "anoisesrc=d=20:c=pink:a=0.5" -ac 2 flat-pink.mp3
+ff -f lavfi -i "anoisesrc=d=20:c=white:a=0.5:seed=1" -ac 2 flat-white.flac
+ff -f lavfi -i "anoisesrc=d=20:c=pink:a=0.5:seed=2" -ac 2 flat-pink.mp3
 ff -f lavfi -i "anullsrc=r=44100:cl=stereo" -t 20 flat-silence.wav
 ff -f lavfi -i "aevalsrc=0.2*sin(2*PI*261.63*t)+0.2*sin(2*PI*329.63*t)+0.2*sin(2*PI*392*t):d=20" -ac 2 flat-chord.ogg
 out=$("$scan" --no-progress --format jsonl flat-*)
