@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "pulse/exact_math.hpp"
 
@@ -51,7 +52,8 @@ constexpr double kShortestSeconds = 4.0;
 // tempo drifts). Five and seven are left out: bars of five or seven beats
 // are rare, and those multiples would reward periods that divide nothing.
 constexpr double kBarMultiples[] = {2.0, 3.0, 4.0, 6.0};
-constexpr double kLongestMultiple = 6.0;
+// The curve reaches this many periods of the slowest tempo.
+constexpr double kLongestMultiple = *std::max_element(std::begin(kBarMultiples), std::end(kBarMultiples));
 // The prior: a log-normal over tempos, one octave wide. Its centre sits
 // above the commonest tempos of music (about 120 BPM) because the
 // periodicity curve itself favours long periods: every multiple of a beat

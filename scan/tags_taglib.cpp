@@ -80,7 +80,6 @@ TagOutcome failed(TagFailure failure, std::string detail = std::string()) {
 
 TagOutcome systemError(int error) { return failed(TagFailure::System, systemReason(error)); }
 
-
 bool within(const std::string& path, const std::vector<std::string>& roots) {
     for (const std::string& root : roots) {
         if (path == root) return true;
@@ -98,7 +97,6 @@ bool isWideWave(const std::string& path) {
     if (fd.get() < 0 || ::read(fd.get(), id, 4) != 4) return false;
     return std::memcmp(id, "RF64", 4) == 0 || std::memcmp(id, "BW64", 4) == 0;
 }
-
 
 // The tag that holds the BPM property of `file`, and how to save it.
 struct TagTarget {

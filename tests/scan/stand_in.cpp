@@ -41,6 +41,13 @@ namespace {
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
+// As a child that closes its pipes and lingers.
+[[noreturn]] void closePipesAndWait() {
+    std::fclose(stdout);
+    std::fclose(stderr);
+    waitForever();
+}
+
 [[noreturn]] void crash() {
 #ifdef _WIN32
     // An access violation, as a crashing decoder would end. Windows gives
@@ -64,11 +71,7 @@ int decode(int argc, char* argv[]) {
     }
     const std::string name = path.substr(path.find_last_of("/\\") + 1);
     if (name.find("hang") != std::string::npos) waitForever();
-    if (name.find("linger") != std::string::npos) {
-        std::fclose(stdout);
-        std::fclose(stderr);
-        waitForever();
-    }
+    if (name.find("linger") != std::string::npos) closePipesAndWait();
     if (name.find("crash") != std::string::npos) crash();
     std::FILE* in = std::fopen(path.c_str(), "rb");
     if (in == nullptr || name.find("garbage") != std::string::npos) {
@@ -111,11 +114,7 @@ int main(int argc, char* argv[]) {
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (what == "hang") waitForever();
-    if (what == "close-and-hang") {
-        std::fclose(stdout);
-        std::fclose(stderr);
-        waitForever();
-    }
+    if (what == "close-and-hang") closePipesAndWait();
     if (what == "crash") crash();
     return 2;
 }
