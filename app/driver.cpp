@@ -21,7 +21,7 @@ int failWith(std::FILE* out, const char* message) {
 int runTempo(int argc, const PathChar* const argv[], std::FILE* out) {
     if (argc < 2) return failWith(out, kUsageMessage);
 
-    const WaveFileReading file = analyseWaveFile(argv[1], Method::Classic);
+    const WaveFileReading file = analyseClassicWaveFile(argv[1]);
     if (file.result != WaveCheckResult::Ok) return failWith(out, waveCheckMessage(file.result));
 
     return finish(out, std::fprintf(out, "bpm:%d", printedBpm(file.classic)), kExitResult);

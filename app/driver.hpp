@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "input/file_image.hpp"
+#include "platform/file_image.hpp"
 
 namespace tempo {
 

@@ -4,13 +4,14 @@
 #include <cstdio>
 
 #include "app/driver.hpp"
+#include "platform/console.hpp"
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t* argv[]) {
 #else
 int main(int argc, char* argv[]) {
 #endif
-    tempo::prepareStandardOutput();
+    tempo::platform::prepareStandardOutput();
     tempo::installFileImageGuard();
     return tempo::runTempo(argc, argv, stdout);
 }

@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "input/file_image.hpp"
+#include "platform/file_image.hpp"
 #include "input/little_endian.hpp"
 #include "input/wave_header.hpp"
 #include "tempo/envelope.hpp"

@@ -57,8 +57,10 @@ set_target_properties(tempo_core PROPERTIES EXPORT_NAME core OUTPUT_NAME tempo)
 install(TARGETS tempo_core EXPORT tempoTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES
-    input/byte_span.hpp input/file_image.hpp input/wave_check_result.hpp input/wave_header.hpp
+    input/byte_span.hpp input/wave_check_result.hpp input/wave_header.hpp input/audio_container.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/input COMPONENT development)
+install(FILES platform/file_image.hpp platform/path.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/platform COMPONENT development)
 install(FILES
     tempo/envelope.hpp tempo/tempo_spectrum.hpp tempo/tempo_pick.hpp tempo/estimate.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/tempo COMPONENT development)

@@ -1,34 +1,35 @@
 # The accurate analysis transforms with KISS FFT's C++ class (BSD-3-Clause,
 # Debian's libkissfft-dev): one header, a template over the number type,
 # so the same double-precision code builds for Linux and, cross-compiled,
-# for Windows. The header is copied into the build tree so that a cross
-# compiler can take it without seeing the rest of the host's headers, and
-# in the copy its two twiddle computations take their sines and cosines
-# from pulse/exact_math instead of the C library, whose last bits differ
-# between platforms.
+# for Windows. Only pulse/onset_curve.cpp uses it, and only it sees the
+# header: a copy made in the build tree at build time (so a configure, and
+# a build of plain tempo, need no KISS FFT), whose twiddles are exact (see
+# exact_kissfft.cmake). A cross compiler takes the copy without seeing the
+# rest of the host's headers.
 find_file(TEMPO_KISSFFT_HEADER kissfft/kissfft.hh
   PATHS /usr/include /usr/local/include
   NO_CMAKE_FIND_ROOT_PATH)
-if(NOT TEMPO_KISSFFT_HEADER)
-  message(FATAL_ERROR "kissfft/kissfft.hh not found: apt-get install libkissfft-dev")
-endif()
 set(TEMPO_KISSFFT_INCLUDE_DIR ${PROJECT_BINARY_DIR}/kissfft-include)
-file(READ ${TEMPO_KISSFFT_HEADER} kissfft_text)
-# Each computation as Debian 12's header writes it, and its replacement.
-set(kissfft_twiddles
-  "std::exp( cpx_t(0,i*phinc) )" "tempoKissfftTwiddle<cpx_t>(i, _nfft, _inverse)"
-  "std::exp( cpx_t(0, half_phi_inc) )" "tempoKissfftTwiddle<cpx_t>(1, 2 * N, _inverse)")
-while(kissfft_twiddles)
-  list(POP_FRONT kissfft_twiddles from to)
-  string(FIND "${kissfft_text}" "${from}" at)
-  if(at EQUAL -1)
-    message(FATAL_ERROR "${TEMPO_KISSFFT_HEADER} no longer computes a twiddle as \"${from}\": "
-      "cmake/kissfft.cmake must learn its new form")
-  endif()
-  string(REPLACE "${from}" "${to}" kissfft_text "${kissfft_text}")
-endwhile()
-string(REPLACE "#include <complex>" "#include <complex>\n#include \"pulse/fft_twiddle.hpp\"" kissfft_text
-  "${kissfft_text}")
-# Written through configure_file, which leaves an unchanged copy alone.
-file(WRITE ${PROJECT_BINARY_DIR}/kissfft.hh.new "${kissfft_text}")
-configure_file(${PROJECT_BINARY_DIR}/kissfft.hh.new ${TEMPO_KISSFFT_INCLUDE_DIR}/kissfft/kissfft.hh COPYONLY)
+set(TEMPO_KISSFFT_COPY ${TEMPO_KISSFFT_INCLUDE_DIR}/kissfft/kissfft.hh)
+# Without the header the copy's step fails when it runs, with words that
+# say what to install, and only what needs the copy fails.
+set(kissfft_source "")
+if(TEMPO_KISSFFT_HEADER AND EXISTS "${TEMPO_KISSFFT_HEADER}")
+  set(kissfft_source ${TEMPO_KISSFFT_HEADER})
+endif()
+add_custom_command(OUTPUT ${TEMPO_KISSFFT_COPY}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${TEMPO_KISSFFT_INCLUDE_DIR}/kissfft
+  COMMAND ${CMAKE_COMMAND} -DSOURCE=${kissfft_source} -DOUTPUT=${TEMPO_KISSFFT_COPY}
+    -P ${PROJECT_SOURCE_DIR}/cmake/exact_kissfft.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/cmake/exact_kissfft.cmake ${kissfft_source}
+  COMMENT "KISS FFT's header with exact twiddles"
+  VERBATIM)
+# The include path of the one source that transforms, as a system folder
+# so the library's own code raises none of this project's warnings.
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  set(kissfft_include_option "-isystem;${TEMPO_KISSFFT_INCLUDE_DIR}")
+else()
+  set(kissfft_include_option "-I${TEMPO_KISSFFT_INCLUDE_DIR}")
+endif()
+set_property(SOURCE pulse/onset_curve.cpp APPEND PROPERTY COMPILE_OPTIONS ${kissfft_include_option})
+set_property(SOURCE pulse/onset_curve.cpp APPEND PROPERTY OBJECT_DEPENDS ${TEMPO_KISSFFT_COPY})

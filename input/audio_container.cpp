@@ -91,6 +91,9 @@ AudioContainer identifyContainer(ByteSpan file) {
     if (hasAt(file, 0, "MAC ")) return AudioContainer::Ape;
     if (hasAt(file, 0, "wvpk")) return AudioContainer::WavPack;
     const std::uint64_t audio = pastId3(file, 0);
+    // An ID3v2 tag is MP3's own; a file that ends inside one is an MP3 cut
+    // short.
+    if (audio > file.length) return AudioContainer::Mpeg;
     if (hasAt(file, audio, "fLaC")) return AudioContainer::Flac;
     return frameAt(file, audio);
 }

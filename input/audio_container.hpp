@@ -29,9 +29,9 @@ enum class AudioContainer {
     WavPack,
 };
 
-// The container `file` starts with. `file` is the whole file (or as much
-// of its start as is at hand): an ID3v2 tag in front is skipped by its
-// declared size, so a tag larger than the bytes given reads as Unknown.
+// The container `file` starts with. `file` is the whole file: an ID3v2 tag
+// in front is skipped by its declared size, and a file that ends inside
+// its tag counts as MP3 (the tag's own format), cut short.
 // Never reads outside file.bytes[0, file.length).
 AudioContainer identifyContainer(ByteSpan file);
 

@@ -33,7 +33,7 @@ constexpr std::uint64_t padded(std::uint32_t size) {
 
 enum class SizeCheck { AgainstFile, None };
 
-WaveCheckResult walkWaveHeader(ByteSpan image, WaveData& wave, SizeCheck sizeCheck) {
+WaveCheckResult walkWaveHeader(ByteSpan image, WaveData& wave, SizeCheck sizeCheck, std::uint64_t* needed) {
     const auto field = [&image](std::uint64_t offset, unsigned width) {
         return readLittleEndian(image.bytes, image.length, offset, width);
     };
@@ -47,6 +47,12 @@ WaveCheckResult walkWaveHeader(ByteSpan image, WaveData& wave, SizeCheck sizeChe
     unsigned skipped = 0;
     while (field(chunk, 4) != kDataId) {
         if (skipped == kMaxSkippedChunks) return WaveCheckResult::DataChunkCheck;
+        // A stream's next chunk header is not here yet: nothing can be
+        // decided before it is (zeros read in its place are no "data").
+        if (sizeCheck == SizeCheck::None && image.length < chunk + kChunkHeaderSize) {
+            if (needed != nullptr) *needed = chunk + kChunkHeaderSize;
+            return WaveCheckResult::DataChunkCheck;
+        }
         chunk += kChunkHeaderSize + padded(field(chunk + 4, 4));
         ++skipped;
     }
@@ -59,6 +65,7 @@ WaveCheckResult walkWaveHeader(ByteSpan image, WaveData& wave, SizeCheck sizeChe
         const auto size = static_cast<std::uint32_t>(image.length);
         if (size < dataEnd || image.length < dataEnd) return WaveCheckResult::DataSize;
     } else if (image.length < chunk + kChunkHeaderSize) {
+        if (needed != nullptr) *needed = chunk + kChunkHeaderSize;
         return WaveCheckResult::DataChunkCheck;
     }
 
@@ -74,11 +81,11 @@ WaveCheckResult walkWaveHeader(ByteSpan image, WaveData& wave, SizeCheck sizeChe
 }  // namespace
 
 WaveCheckResult checkWaveHeader(ByteSpan file, WaveData& wave) {
-    return walkWaveHeader(file, wave, SizeCheck::AgainstFile);
+    return walkWaveHeader(file, wave, SizeCheck::AgainstFile, nullptr);
 }
 
-WaveCheckResult checkWaveStreamHeader(ByteSpan start, WaveData& wave) {
-    return walkWaveHeader(start, wave, SizeCheck::None);
+WaveCheckResult checkWaveStreamHeader(ByteSpan start, WaveData& wave, std::uint64_t* needed) {
+    return walkWaveHeader(start, wave, SizeCheck::None, needed);
 }
 
 }  // namespace tempo

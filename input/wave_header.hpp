@@ -37,6 +37,9 @@ WaveCheckResult checkWaveHeader(ByteSpan file, WaveData& wave);
 // wholly inside the bytes given, so the caller can read more and retry.
 // `wave.samples` is then the first sample byte among them (possibly
 // start.bytes + start.length) and `wave.dataSize` what the header declares.
-WaveCheckResult checkWaveStreamHeader(ByteSpan start, WaveData& wave);
+// Where a chunk header is not wholly inside the bytes given, `*needed` (if
+// given) is set to the length they must reach before a retry can decide
+// more, so a reader checks again only then.
+WaveCheckResult checkWaveStreamHeader(ByteSpan start, WaveData& wave, std::uint64_t* needed = nullptr);
 
 }  // namespace tempo

@@ -1,22 +1,21 @@
 #include "scan/analyse_file.hpp"
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 
-#include "scan/platform.hpp"
+#include "platform/files.hpp"
+#include "platform/path.hpp"
 #include "tempo/estimate.hpp"
 
 namespace tempo::scan {
 namespace {
 
-void fail(ScanRecord& record, std::string reason) {
+void fail(ScanRecord& record, ScanFailure failure, int code = 0) {
     record.status = ScanStatus::Error;
-    record.reason = std::move(reason);
+    record.error = ScanError{failure, code, std::string(), std::string()};
 }
 
 void takeReading(ScanRecord& record, const TempoReading& reading, const TempoRange& range) {
-    record.confidence = reading.confidence;
+    if (record.method == Method::Accurate) record.confidence = reading.confidence;
     if (!reading.found) {
         record.status = ScanStatus::NoTempo;
     } else {
@@ -25,35 +24,29 @@ void takeReading(ScanRecord& record, const TempoReading& reading, const TempoRan
     }
 }
 
-// The record of a file that only the decoder can read; `waveResult` is
-// what tempo's own check said of it.
+// The record of a file that only the decoder can read: `file` is what
+// tempo's own reading of it found.
 void decodeInto(ScanRecord& record, const std::string& path, const DecodeSettings& settings, const TempoRange& range,
-                WaveCheckResult waveResult) {
-    const DecodedTempo decoded = decodeTempo(path, settings);
+                const WaveFileReading& file) {
+    DecodedTempo decoded = decodeTempo(path, file.container, settings);
     switch (decoded.outcome) {
         case DecodeOutcome::Decoded:
             takeReading(record, decoded.reading, range);
             // A WAVE whose data chunk claims more than the file holds is
             // read as far as it goes.
-            record.endsEarly = decoded.complained || waveResult == WaveCheckResult::DataSize;
+            record.endsEarly = decoded.complained || file.result == WaveCheckResult::DataSize;
             break;
         case DecodeOutcome::Failed:
-            fail(record, decoded.error);
+            record.status = ScanStatus::Error;
+            record.error = std::move(decoded.error);
             break;
         case DecodeOutcome::Interrupted:
-            fail(record, "interrupted");
-            record.interrupted = true;
+            record.status = ScanStatus::Interrupted;
             break;
     }
 }
 
 }  // namespace
-
-std::string systemReason(int error) {
-    std::string reason = std::strerror(error);
-    if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z') reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
-    return reason;
-}
 
 int reportedBpm(double bpm, const TempoRange& range) {
     // The whole number is what must lie in the range: 120.02 is 120 in
@@ -70,28 +63,28 @@ ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, 
     ScanRecord record;
     record.path = path;
     record.method = settings.method;
-    FileStatus status;
+    platform::FileStatus status;
     int error = 0;
-    if (!readFileStatus(path, status, error)) {
-        fail(record, systemReason(error));
+    if (!platform::readFileStatus(path, status, error)) {
+        fail(record, ScanFailure::System, error);
         return record;
     }
     record.identity = status.identity;
     if (!status.regular) {
-        fail(record, "not a regular file");
+        fail(record, ScanFailure::NotRegular);
         return record;
     }
-    const WaveFileReading file = analyseWaveFile(nativePath(path).c_str(), settings.method);
+    const WaveFileReading file = analyseWaveFile(platform::nativePath(path).c_str(), settings.method);
     if (file.shrank) {
-        fail(record, "file shrank while it was read");
+        fail(record, ScanFailure::Shrank);
     } else if (file.result == WaveCheckResult::Ok) {
         takeReading(record, file.reading, range);
     } else if (file.result == WaveCheckResult::OpenFailed && file.systemError != 0) {
         // No permission, or gone since it was listed: say why.
-        fail(record, systemReason(errnoOfSystemError(file.systemError)));
+        fail(record, ScanFailure::System, platform::errnoOfSystemError(file.systemError));
     } else {
         // Any other file: not a WAVE that tempo reads, so the decoder's.
-        decodeInto(record, path, settings, range, file.result);
+        decodeInto(record, path, settings, range, file);
     }
     return record;
 }

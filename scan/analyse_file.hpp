@@ -24,7 +24,4 @@ int reportedBpm(double bpm, const TempoRange& range);
 // The method is the settings'; the tempo is reported within `range`.
 ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, const TempoRange& range);
 
-// strerror's text with a lower-case first letter, to read as plain words.
-std::string systemReason(int error);
-
 }  // namespace tempo::scan

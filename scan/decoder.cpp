@@ -1,19 +1,16 @@
-// The decoder runs as a child process (scan/subprocess). Its output is a
-// WAVE stream: ffmpeg cannot go back to fill in the data size on a pipe, so
-// the header is read with the stream form of the header check and the
+// The decoder runs as a child process (platform/subprocess). Its output is
+// a WAVE stream: ffmpeg cannot go back to fill in the data size on a pipe,
+// so the header is read with the stream form of the header check and the
 // samples run to the end of the stream.
 
 #include "scan/decoder.hpp"
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "input/wave_header.hpp"
-#include "scan/platform.hpp"
-#include "scan/subprocess.hpp"
+#include "platform/subprocess.hpp"
 
 namespace tempo::scan {
 namespace {
@@ -22,7 +19,6 @@ namespace {
 // bytes with metadata left out.
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 constexpr std::size_t kMaxErrorText = 8192;
-constexpr const char* kNotAWaveStream = "decoder wrote no 16-bit stereo WAVE stream";
 // The largest data chunk a WAVE file can declare, less its header.
 constexpr std::uint64_t kMaxWaveData = 0xFFFFFFFFULL - 44;
 
@@ -40,28 +36,13 @@ std::string firstLine(std::string text, const std::string& namePrefix) {
     return line;
 }
 
-// The name a message gives the decoder: "ffmpeg" for /usr/bin/ffmpeg and
-// for C:\ffmpeg\bin\FFMPEG.EXE alike.
-std::string programName(const std::string& program) {
-    const std::size_t slash = program.find_last_of(kPathSeparators);
-    std::string name = program.substr(slash == std::string::npos ? 0 : slash + 1);
-    const std::size_t suffix = std::strlen(kProgramSuffix);
-    if (suffix > 0 && name.size() > suffix) {
-        std::string end = name.substr(name.size() - suffix);
-        std::transform(end.begin(), end.end(), end.begin(),
-                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-        if (end == kProgramSuffix) name.resize(name.size() - suffix);
-    }
-    return name;
-}
-
 // Collects the WAVE stream: header first, then samples into the analysis.
 struct StreamReader {
     explicit StreamReader(Method chosen) : method(chosen) {}
     Method method;
     std::vector<unsigned char> header;
+    std::uint64_t headerNeeds = 0;  // the header is checked again once this long
     bool headerDone = false;
-    std::string error;
     TempoStream analysis;
 
     // False once the stream cannot be a 16-bit stereo WAVE.
@@ -71,13 +52,11 @@ struct StreamReader {
             return true;
         }
         header.insert(header.end(), bytes, bytes + count);
+        if (header.size() < headerNeeds) return true;
         WaveData wave;
-        const WaveCheckResult result = checkWaveStreamHeader({header.data(), header.size()}, wave);
+        const WaveCheckResult result = checkWaveStreamHeader({header.data(), header.size()}, wave, &headerNeeds);
         if (result == WaveCheckResult::DataChunkCheck && header.size() < kMaxHeaderBytes) return true;
-        if (result != WaveCheckResult::Ok) {
-            error = kNotAWaveStream;
-            return false;
-        }
+        if (result != WaveCheckResult::Ok) return false;
         headerDone = true;
         startTempoStream(analysis, method, wave.sampleRate);
         const std::size_t offset = static_cast<std::size_t>(wave.samples - header.data());
@@ -87,13 +66,57 @@ struct StreamReader {
     }
 };
 
+// The failure a child's unusual end stands for, or nothing for an exit.
+ScanError endingError(const platform::ExitStatus& status, const DecodeSettings& settings) {
+    ScanError error{ScanFailure::DecoderStatus, status.detail, settings.program, std::string()};
+    switch (status.kind) {
+        case platform::ExitStatus::Kind::NotStarted:
+            error.failure = status.detail == ENOENT ? ScanFailure::DecoderMissing : ScanFailure::DecoderNotRun;
+            break;
+        case platform::ExitStatus::Kind::WatchFailed: error.failure = ScanFailure::DecoderUnwatched; break;
+        case platform::ExitStatus::Kind::TimedOut:
+            error.failure = ScanFailure::TimedOut;
+            error.code = static_cast<int>(settings.timeoutSeconds);
+            break;
+        case platform::ExitStatus::Kind::Signalled: error.failure = ScanFailure::DecoderKilled; break;
+        case platform::ExitStatus::Kind::Exited:
+        case platform::ExitStatus::Kind::Interrupted: break;
+    }
+    return error;
+}
+
+// What a run that exited on its own gave: a reading, or why not.
+DecodedTempo outcomeOfExit(int exitCode, StreamReader& reader, bool badStream, AudioContainer content,
+                           const DecodeSettings& settings, std::string complaint) {
+    DecodedTempo decoded;
+    decoded.error = {ScanFailure::NotWaveStream, exitCode, settings.program, std::string()};
+    if (badStream) return decoded;
+    if (exitCode != 0) {
+        // Once the decoder has begun its output, or where the file's own
+        // bytes are audio it knows, the input was audio that stopped
+        // short; else it was not readable as audio at all.
+        const bool audio = content != AudioContainer::Unknown && content != AudioContainer::Empty;
+        decoded.error.failure = reader.headerDone || audio ? ScanFailure::EndsEarly : ScanFailure::NotAudio;
+        decoded.error.decoderLine = std::move(complaint);
+        return decoded;
+    }
+    if (!reader.headerDone) return decoded;
+    if (tempoStreamBytes(reader.analysis) > kMaxWaveData) {
+        decoded.error.failure = ScanFailure::TooLong;
+        return decoded;
+    }
+    decoded.outcome = DecodeOutcome::Decoded;
+    decoded.complained = !complaint.empty();
+    decoded.reading = finishTempoStream(reader.analysis);
+    return decoded;
+}
+
 }  // namespace
 
-DecodedTempo decodeTempo(const std::string& path, const DecodeSettings& settings) {
-    DecodedTempo decoded;
+DecodedTempo decodeTempo(const std::string& path, AudioContainer content, const DecodeSettings& settings) {
     StreamReader reader(settings.method);
     bool badStream = false;
-    SubprocessRun run;
+    platform::SubprocessRun run;
     // "file:" keeps a name with a colon from reading as a protocol, and
     // metadata stays out of the header so it has a fixed small size;
     // "-flush_packets 0" lets the muxer fill its buffer before it writes.
@@ -108,48 +131,18 @@ DecodedTempo decodeTempo(const std::string& path, const DecodeSettings& settings
         return !badStream;
     };
     std::string errorText;
-    const ExitStatus status = runSubprocess(run, errorText);
-
-    const std::string complaint = firstLine(errorText, "file:" + path + ": ");
-    const std::string name = programName(settings.program);
-    switch (status.kind) {
-        case ExitStatus::Kind::Interrupted:
-            // However the child ended, the decode was cut short by the stop.
-            decoded.outcome = DecodeOutcome::Interrupted;
-            return decoded;
-        case ExitStatus::Kind::NotStarted:
-            decoded.error = status.detail == ENOENT
-                                ? settings.program + " not found"
-                                : "cannot run " + settings.program + ": " + std::strerror(status.detail);
-            return decoded;
-        case ExitStatus::Kind::TimedOut:
-            decoded.error = "decoding took longer than " + std::to_string(settings.timeoutSeconds) + " s";
-            return decoded;
-        case ExitStatus::Kind::Signalled:
-            decoded.error = badStream ? reader.error : settings.program + " ended by " + signalText(status.detail);
-            return decoded;
-        case ExitStatus::Kind::Exited:
-            break;
-    }
-    if (badStream) {
-        decoded.error = reader.error;
-    } else if (status.detail != 0) {
-        // Once the decoder has begun its output, or where it ran into the
-        // end of the file, the input was audio that stopped short; else it
-        // was not readable as audio at all.
-        const bool cutShort = reader.headerDone || complaint.find("End of file") != std::string::npos ||
-                              complaint.find("Input/output error") != std::string::npos;
-        const std::string what = cutShort ? "file ends early" : "not readable as audio";
-        decoded.error = !complaint.empty() ? what + " (" + name + ": " + complaint + ")"
-                                           : settings.program + " failed with status " + std::to_string(status.detail);
-    } else if (!reader.headerDone) {
-        decoded.error = kNotAWaveStream;
-    } else if (tempoStreamBytes(reader.analysis) > kMaxWaveData) {
-        decoded.error = "audio longer than a WAVE file can hold (4 GiB)";
+    const platform::ExitStatus status = platform::runSubprocess(run, errorText);
+    DecodedTempo decoded;
+    if (status.kind == platform::ExitStatus::Kind::Interrupted) {
+        // However the child ended, the decode was cut short by the stop.
+        decoded.outcome = DecodeOutcome::Interrupted;
+    } else if (status.kind == platform::ExitStatus::Kind::Signalled && badStream) {
+        decoded.error = {ScanFailure::NotWaveStream, 0, settings.program, std::string()};
+    } else if (status.kind != platform::ExitStatus::Kind::Exited) {
+        decoded.error = endingError(status, settings);
     } else {
-        decoded.outcome = DecodeOutcome::Decoded;
-        decoded.complained = !complaint.empty();
-        decoded.reading = finishTempoStream(reader.analysis);
+        decoded = outcomeOfExit(status.detail, reader, badStream, content, settings,
+                                firstLine(errorText, "file:" + path + ": "));
     }
     return decoded;
 }

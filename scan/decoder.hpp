@@ -5,9 +5,10 @@
 // as it arrives, with no temporary file and no whole-track buffer.
 
 #include <atomic>
-#include <cstdint>
 #include <string>
 
+#include "input/audio_container.hpp"
+#include "scan/scan_failure.hpp"
 #include "tempo/estimate.hpp"
 
 namespace tempo::scan {
@@ -21,13 +22,13 @@ struct DecodeSettings {
 
 enum class DecodeOutcome {
     Decoded,      // the reading is the tempo of the whole stream
-    Failed,       // `error` says why, in plain words
+    Failed,       // `error` says why
     Interrupted,  // `stop` was set: the decode was cut short, whatever the child did
 };
 
 struct DecodedTempo {
     DecodeOutcome outcome = DecodeOutcome::Failed;
-    std::string error;
+    ScanError error;  // when Failed
     // Decoded, but the decoder complained on the way (a damaged or cut
     // file, decoded as far as it goes).
     bool complained = false;
@@ -36,11 +37,11 @@ struct DecodedTempo {
 
 // The tempo of the first audio stream of `path`, as ffmpeg converts it
 // with "-map 0:a:0 -acodec pcm_s16le -ac 2": the same samples that tempo
-// would read from the WAVE file ffmpeg writes with those options. The
-// error is "ffmpeg not found", "not readable as audio (ffmpeg: ...)" when
-// the decoder gave up before any audio, "file ends early (ffmpeg: ...)"
-// when it gave up after some (the decoder's first line of complaint in the
-// brackets), how it ended, or the time limit.
-DecodedTempo decodeTempo(const std::string& path, const DecodeSettings& settings);
+// would read from the WAVE file ffmpeg writes with those options.
+// `content` is what the file's own bytes say it is: a decoder that gives
+// up before any audio on a file whose content is a known audio container
+// met the end of a file cut short (EndsEarly); on anything else it met no
+// audio at all (NotAudio).
+DecodedTempo decodeTempo(const std::string& path, AudioContainer content, const DecodeSettings& settings);
 
 }  // namespace tempo::scan

@@ -1,9 +1,14 @@
+// The walk: depth first over the folders named, with a stack of its own so
+// a deep tree cannot exhaust the call stack. The platform lists each
+// folder's entries; which of them count is decided here.
+
 #include "scan/library_walk.hpp"
 
 #include <algorithm>
-#include <string_view>
 
-#include "scan/library_walk_platform.hpp"
+#include "input/text.hpp"
+#include "platform/folder.hpp"
+#include "platform/path.hpp"
 
 namespace tempo::scan {
 namespace {
@@ -15,51 +20,58 @@ constexpr const char* kAudioExtensions[] = {"wav", "wave", "flac", "mp3", "ogg",
 // same order on every platform.
 bool pathLess(const std::string& a, const std::string& b) {
     const auto key = [](char c) {
-        return static_cast<unsigned char>(c == kPathSeparator ? '/' : c);
+        return static_cast<unsigned char>(c == platform::kPathSeparator ? '/' : c);
     };
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                         [&key](char x, char y) { return key(x) < key(y); });
 }
 
-}  // namespace
-
-std::string joinPath(const std::string& folder, const std::string& name) {
-    if (!folder.empty() && std::string_view(kPathSeparators).find(folder.back()) != std::string_view::npos) return folder + name;
-    return folder + kPathSeparator + name;
+// Adds the audio files of `folder` to the library and its subfolders to
+// `pending`; links to folders are left alone, so no walk can loop.
+void walkFolder(const std::string& folder, Library& library, std::vector<std::string>& pending) {
+    std::vector<platform::FolderEntry> entries;
+    int error = 0;
+    const bool whole = platform::readFolder(folder, entries, error);
+    for (platform::FolderEntry& entry : entries) {
+        std::string path = platform::joinPath(folder, entry.name);
+        if (entry.kind == platform::EntryKind::Folder) {
+            pending.push_back(std::move(path));
+        } else if (entry.kind == platform::EntryKind::Other && hasAudioExtension(path)) {
+            library.files.push_back(std::move(path));
+        }
+    }
+    if (!whole) library.unread.push_back({folder, error});
 }
 
+}  // namespace
+
 bool hasAudioExtension(const std::string& path) {
-    const std::size_t slash = path.find_last_of(kPathSeparators);
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-    std::string extension = path.substr(dot + 1);
-    for (char& c : extension) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    const std::string name = platform::nameOf(path);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return false;
+    const std::string extension = asciiLower(name.substr(dot + 1));
     return std::any_of(std::begin(kAudioExtensions), std::end(kAudioExtensions),
                        [&extension](const char* known) { return extension == known; });
 }
 
-std::vector<std::string> listLibrary(const std::vector<std::string>& roots,
-                                     const std::function<void(const std::string&)>& warn) {
-    std::vector<std::string> files;
+Library listLibrary(const std::vector<std::string>& roots) {
+    Library library;
+    std::vector<std::string>& files = library.files;
     for (const std::string& root : roots) {
-        if (!isFolder(root)) {
+        if (!platform::isFolder(root)) {
             files.push_back(root);
             continue;
         }
-        // Depth first with a stack of our own, so a deep tree cannot
-        // exhaust the call stack.
         std::vector<std::string> pending{root};
         while (!pending.empty()) {
-            const std::string directory = std::move(pending.back());
+            const std::string folder = std::move(pending.back());
             pending.pop_back();
-            readFolder(directory, files, pending, warn);
+            walkFolder(folder, library, pending);
         }
     }
     std::sort(files.begin(), files.end(), pathLess);
     files.erase(std::unique(files.begin(), files.end()), files.end());
-    return files;
+    return library;
 }
 
 std::vector<std::string> keepShard(const std::vector<std::string>& files, unsigned index, unsigned count) {

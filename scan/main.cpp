@@ -4,21 +4,23 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "input/file_image.hpp"
+#include "platform/console.hpp"
+#include "platform/file_image.hpp"
+#include "platform/files.hpp"
+#include "platform/machine.hpp"
+#include "platform/stop_signals.hpp"
+#include "platform/wide_text.hpp"
 #include "scan/analyse_file.hpp"
 #include "scan/job_pool.hpp"
 #include "scan/library_walk.hpp"
 #include "scan/options.hpp"
-#include "scan/platform.hpp"
 #include "scan/progress.hpp"
 #include "scan/report.hpp"
 #include "scan/tags.hpp"
-#include "scan/wide_text.hpp"
 
 #ifndef TEMPO_VERSION
 #define TEMPO_VERSION "unknown"
@@ -26,125 +28,174 @@
 
 namespace {
 
+using namespace tempo::scan;
+namespace platform = tempo::platform;
+
 constexpr int kExitAllKnown = 0;
 constexpr int kExitSomeFailed = 1;
 constexpr int kExitUsage = 2;
 
 std::atomic<bool> stopRequested{false};
 
-int runScan(int argc, char* argv[]) {
-    using namespace tempo::scan;
-    prepareConsole();
-    ScanOptions options;
-    std::string error;
-    if (!parseOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "tempo-scan: %s\nTry 'tempo-scan --help'.\n", error.c_str());
-        return kExitUsage;
-    }
-    if (options.help) {
-        std::fputs(usageText(), stdout);
-        return std::fflush(stdout) == 0 ? kExitAllKnown : kExitSomeFailed;
-    }
-    if (options.version) {
-        std::printf("tempo-scan %s\n", TEMPO_VERSION);
-        return std::fflush(stdout) == 0 ? kExitAllKnown : kExitSomeFailed;
-    }
-    if (options.writeTags && !tagWritingAvailable()) {
-        std::fputs("tempo-scan: --write-tags needs a tempo-scan built with TagLib\n", stderr);
-        return kExitUsage;
-    }
-    installStopHandlers(&stopRequested);
-    tempo::installFileImageGuard();
-
+// Where the records go, and whether they all got there. The first failed
+// write stops the scan: nobody can read the rest (a closed pipe, a full
+// disk).
+struct ReportOutput {
     std::FILE* out = stdout;
-    if (!options.output.empty()) {
-        out = openReportFile(options.output);
-        if (out == nullptr) {
-            std::fprintf(stderr, "tempo-scan: cannot write %s: %s\n", options.output.c_str(), std::strerror(errno));
-            return kExitSomeFailed;
-        }
+    bool failed = false;
+    int error = 0;
+
+    bool write(const std::string& text) {
+        if (failed) return false;
+        if (std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0) return true;
+        failed = true;
+        error = errno;
+        stopRequested.store(true);
+        return false;
     }
 
-    // A folder that cannot be read is named and skipped, and the scan ends
-    // with status 1: a cron job must not take it for a whole library.
-    bool walkFailed = false;
-    const std::vector<std::string> files = keepShard(listLibrary(options.paths,
-                                                                 [&walkFailed](const std::string& warning) {
-                                                                     walkFailed = true;
-                                                                     std::fprintf(stderr, "tempo-scan: %s\n",
-                                                                                  warning.c_str());
-                                                                 }),
-                                                     options.shardIndex, options.shardCount);
+    // Flushes and closes; true when every byte got out.
+    bool finish() {
+        if (!failed && (std::fflush(out) != 0 || std::ferror(out) != 0)) {
+            failed = true;
+            error = errno;
+        }
+        if (out != stdout && std::fclose(out) != 0 && !failed) {
+            failed = true;
+            error = errno;
+        }
+        return !failed;
+    }
+};
 
+// The files of the scan: the walk's, then this shard's. A folder that
+// cannot be read is named and the scan ends with status 1: a cron job must
+// not take it for a whole library.
+std::vector<std::string> filesToScan(const ScanOptions& options, bool& walkFailed) {
+    const Library library = listLibrary(options.paths);
+    for (const UnreadFolder& folder : library.unread) {
+        std::fprintf(stderr, "tempo-scan: cannot read directory %s: %s\n", folder.folder.c_str(),
+                     std::strerror(folder.error));
+    }
+    walkFailed = !library.unread.empty();
+    return keepShard(library.files, options.shardIndex, options.shardCount);
+}
+
+DecodeSettings decodeSettings(const ScanOptions& options) {
     DecodeSettings settings;
-    if (std::string program = environmentText("TEMPO_FFMPEG"); !program.empty()) settings.program = program;
+    if (std::string program = platform::environmentText("TEMPO_FFMPEG"); !program.empty()) settings.program = program;
     settings.timeoutSeconds = options.timeoutSeconds;
     settings.method = options.method;
-    const TempoRange range{options.rangeMin, options.rangeMax};
     settings.stop = &stopRequested;
+    return settings;
+}
 
+TagSettings tagSettings(const ScanOptions& options) {
+    TagSettings settings;
+    settings.write = options.writeTags;
+    settings.overwrite = options.overwriteTags;
+    settings.dryRun = options.dryRun;
+    if (options.writeTags) settings.roots = tagRoots(options.paths);
+    return settings;
+}
+
+// Analyses every file, `options.jobs` at a time, and writes each record
+// as soon as every earlier one is out, so an interrupted scan keeps what it
+// finished. True when any file had an error.
+bool scanFiles(const std::vector<std::string>& files, const ScanOptions& options, ReportOutput& report) {
+    const DecodeSettings settings = decodeSettings(options);
+    const TempoRange range{options.rangeMin, options.rangeMax};
+    const TagSettings tags = tagSettings(options);
     ProgressLine progress;
-    const bool showProgress =
-        options.progress == ProgressMode::On || (options.progress == ProgressMode::Auto && isTerminal(stderr));
+    const bool showProgress = options.progress == ProgressMode::On ||
+                              (options.progress == ProgressMode::Auto && platform::isTerminal(stderr));
     if (showProgress) progress.out = stderr;
     // Records and the progress line on one terminal: the line is cleared
     // before each record and drawn again after it.
-    const bool sharedTerminal = showProgress && out == stdout && isTerminal(stdout) && isTerminal(stderr);
+    const bool sharedTerminal =
+        showProgress && report.out == stdout && platform::isTerminal(stdout) && platform::isTerminal(stderr);
     progress.total = files.size();
 
-    TagSettings tagSettings;
-    tagSettings.write = options.writeTags;
-    tagSettings.overwrite = options.overwriteTags;
-    tagSettings.dryRun = options.dryRun;
-    if (options.writeTags) tagSettings.roots = tagRoots(options.paths);
-
     bool anyError = false;
-    bool writeFailed = std::fputs(reportHeader(options.format, options.writeTags).c_str(), out) < 0;
-    int writeError = writeFailed ? errno : 0;
     std::vector<ScanRecord> records(files.size());
     JobPoolCalls calls;
     calls.run = [&](std::size_t index) {
         ScanRecord& record = records[index];
         record = analyseFile(files[index], settings, range);
-        if (!record.interrupted) applyTempoTag(record, tagSettings);
-        return !record.interrupted;
+        if (record.status == ScanStatus::Interrupted) return false;
+        applyTempoTag(record, tags);
+        return true;
     };
     calls.deliver = [&](std::size_t index) {
         const ScanRecord record = std::move(records[index]);
         anyError = anyError || record.status == ScanStatus::Error || record.tag.action == TagAction::Failed;
-        const std::string line = formatRecord(options.format, record, options.writeTags);
         if (sharedTerminal) clearProgress(progress);
-        // Each record is out as soon as it is known, so an interrupted
-        // scan keeps what it finished.
-        if (!writeFailed && (std::fwrite(line.data(), 1, line.size(), out) != line.size() || std::fflush(out) != 0)) {
-            // Nobody can read the rest (a closed pipe, a full disk): stop.
-            writeFailed = true;
-            writeError = errno;
-            stopRequested.store(true);
-        }
+        report.write(formatRecord(options.format, record, options.writeTags));
     };
     calls.tick = [&](std::size_t finished) { drawProgress(progress, finished, sharedTerminal); };
     drawProgress(progress, 0, true);
     runJobs(files.size(), options.jobs, calls, stopRequested);
     clearProgress(progress);
+    return anyError;
+}
 
-    if (!writeFailed && (std::fflush(out) != 0 || std::ferror(out) != 0)) {
-        writeFailed = true;
-        writeError = errno;
+// The options, or the status to end with at once (usage, --help,
+// --version).
+bool readOptions(int argc, char* argv[], ScanOptions& options, int& status) {
+    std::string error;
+    if (!parseOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "tempo-scan: %s\nTry 'tempo-scan --help'.\n", error.c_str());
+        status = kExitUsage;
+        return false;
     }
-    if (out != stdout && std::fclose(out) != 0 && !writeFailed) {
-        writeFailed = true;
-        writeError = errno;
+    if (options.help || options.version) {
+        if (options.help) {
+            std::fputs(usageText(), stdout);
+        } else {
+            std::printf("tempo-scan %s\n", TEMPO_VERSION);
+        }
+        status = std::fflush(stdout) == 0 ? kExitAllKnown : kExitSomeFailed;
+        return false;
     }
-    if (writeFailed) {
+    if (options.writeTags && !tagWritingAvailable()) {
+        std::fputs("tempo-scan: --write-tags needs a tempo-scan built with TagLib\n", stderr);
+        status = kExitUsage;
+        return false;
+    }
+    return true;
+}
+
+int runScan(int argc, char* argv[]) {
+    platform::prepareConsole();
+    ScanOptions options;
+    int status = kExitAllKnown;
+    if (!readOptions(argc, argv, options, status)) return status;
+    platform::installStopHandlers(&stopRequested);
+    tempo::installFileImageGuard();
+
+    ReportOutput report;
+    if (!options.output.empty()) {
+        report.out = platform::openReportFile(options.output);
+        if (report.out == nullptr) {
+            std::fprintf(stderr, "tempo-scan: cannot write %s: %s\n", options.output.c_str(), std::strerror(errno));
+            return kExitSomeFailed;
+        }
+    }
+    bool walkFailed = false;
+    const std::vector<std::string> files = filesToScan(options, walkFailed);
+    // A header that cannot be written stops the scan as a record would:
+    // nothing is analysed, let alone tagged, for a report nobody reads.
+    const bool anyError =
+        report.write(reportHeader(options.format, options.writeTags)) && scanFiles(files, options, report);
+    if (!report.finish()) {
         // A reader that stopped early (head, a pager quit) is no error to
         // report; a full disk or a failing device is.
-        if (writeError != EPIPE) {
-            std::fprintf(stderr, "tempo-scan: cannot write the report: %s\n", std::strerror(writeError));
+        if (report.error != EPIPE) {
+            std::fprintf(stderr, "tempo-scan: cannot write the report: %s\n", std::strerror(report.error));
         }
         return kExitSomeFailed;
     }
-    if (stopRequested.load()) return stopExitStatus();
+    if (stopRequested.load()) return platform::stopExitStatus();
     return anyError || walkFailed ? kExitSomeFailed : kExitAllKnown;
 }
 
@@ -155,7 +206,7 @@ int runScan(int argc, char* argv[]) {
 // as it writes every path.
 int wmain(int argc, wchar_t* argv[]) {
     std::vector<std::string> texts;
-    for (int i = 0; i < argc; ++i) texts.push_back(tempo::scan::utf8FromWide(argv[i]));
+    for (int i = 0; i < argc; ++i) texts.push_back(platform::utf8FromWide(argv[i]));
     std::vector<char*> args;
     for (std::string& text : texts) args.push_back(text.data());
     args.push_back(nullptr);

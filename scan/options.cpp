@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "scan/platform.hpp"
+#include "platform/machine.hpp"
 
 namespace tempo::scan {
 namespace {
@@ -17,6 +17,168 @@ bool parseNumber(const std::string& text, unsigned long low, unsigned long high,
     const unsigned long parsed = std::strtoul(text.c_str(), nullptr, 10);
     if (errno != 0 || parsed < low || parsed > high) return false;
     value = static_cast<unsigned>(parsed);
+    return true;
+}
+
+// Each option's effect on the options, from its value ("" for an option
+// that takes none); false with `error` set for a value it cannot take.
+using OptionHandler = bool (*)(const std::string& value, ScanOptions& options, std::string& error);
+
+struct OptionSpec {
+    const char* shortName;  // "" where there is none
+    const char* longName;
+    bool takesValue;
+    OptionHandler apply;
+};
+
+bool readJobs(const std::string& value, ScanOptions& options, std::string& error) {
+    if (parseNumber(value, 1, kMaxJobs, options.jobs)) return true;
+    error = "--jobs needs a number from 1 to " + std::to_string(kMaxJobs) + ", not '" + value + "'";
+    return false;
+}
+
+bool readFormat(const std::string& value, ScanOptions& options, std::string& error) {
+    if (value == "tsv") {
+        options.format = ReportFormat::Tsv;
+    } else if (value == "csv") {
+        options.format = ReportFormat::Csv;
+    } else if (value == "jsonl") {
+        options.format = ReportFormat::Jsonl;
+    } else {
+        error = "--format is tsv, csv or jsonl, not '" + value + "'";
+        return false;
+    }
+    return true;
+}
+
+bool readMethod(const std::string& value, ScanOptions& options, std::string& error) {
+    if (value == "accurate") {
+        options.method = Method::Accurate;
+    } else if (value == "classic") {
+        options.method = Method::Classic;
+    } else {
+        error = "--method is accurate or classic, not '" + value + "'";
+        return false;
+    }
+    return true;
+}
+
+bool readRange(const std::string& value, ScanOptions& options, std::string& error) {
+    const std::size_t dash = value.find('-');
+    unsigned low = 0;
+    unsigned high = 0;
+    if (dash == std::string::npos || !parseNumber(value.substr(0, dash), 1, 100000, low) ||
+        !parseNumber(value.substr(dash + 1), 1, 1000000, high) || high < 2 * low) {
+        error = "--range needs MIN-MAX with MAX at least twice MIN, not '" + value + "'";
+        return false;
+    }
+    options.rangeMin = low;
+    options.rangeMax = high;
+    return true;
+}
+
+bool readOutput(const std::string& value, ScanOptions& options, std::string& error) {
+    if (value.empty()) {
+        error = "--output needs a file name";
+        return false;
+    }
+    options.output = value;
+    return true;
+}
+
+bool readShard(const std::string& value, ScanOptions& options, std::string& error) {
+    const std::size_t slash = value.find('/');
+    unsigned index = 0;
+    unsigned count = 0;
+    if (slash == std::string::npos || !parseNumber(value.substr(slash + 1), 1, 1000000, count) ||
+        !parseNumber(value.substr(0, slash), 0, count - 1, index)) {
+        error = "--shard needs I/N with 0 <= I < N, not '" + value + "'";
+        return false;
+    }
+    options.shardIndex = index;
+    options.shardCount = count;
+    return true;
+}
+
+bool readTimeout(const std::string& value, ScanOptions& options, std::string& error) {
+    if (parseNumber(value, 1, 1000000, options.timeoutSeconds)) return true;
+    error = "--timeout needs a number of seconds from 1 to 1000000, not '" + value + "'";
+    return false;
+}
+
+const OptionSpec kOptions[] = {
+    {"-h", "--help", false, [](const std::string&, ScanOptions& o, std::string&) { o.help = true; return true; }},
+    {"", "--version", false, [](const std::string&, ScanOptions& o, std::string&) { o.version = true; return true; }},
+    {"", "--progress", false,
+     [](const std::string&, ScanOptions& o, std::string&) { o.progress = ProgressMode::On; return true; }},
+    {"", "--no-progress", false,
+     [](const std::string&, ScanOptions& o, std::string&) { o.progress = ProgressMode::Off; return true; }},
+    {"", "--write-tags", false, [](const std::string&, ScanOptions& o, std::string&) { o.writeTags = true; return true; }},
+    {"", "--overwrite-tags", false,
+     [](const std::string&, ScanOptions& o, std::string&) { o.overwriteTags = true; return true; }},
+    {"", "--dry-run", false, [](const std::string&, ScanOptions& o, std::string&) { o.dryRun = true; return true; }},
+    {"-j", "--jobs", true, readJobs},
+    {"", "--format", true, readFormat},
+    {"", "--method", true, readMethod},
+    {"", "--range", true, readRange},
+    {"-o", "--output", true, readOutput},
+    {"", "--shard", true, readShard},
+    {"", "--timeout", true, readTimeout},
+};
+
+const OptionSpec* findOption(const std::string& name) {
+    for (const OptionSpec& spec : kOptions) {
+        if (name == spec.shortName || name == spec.longName) return &spec;
+    }
+    return nullptr;
+}
+
+// One argument that starts with '-': "--name=value", "-jN" and "-oFILE"
+// carry their value inline, else an option that takes one takes the next
+// argument. `at` moves past what was used.
+bool readOption(int argc, const char* const argv[], int& at, ScanOptions& options, std::string& error) {
+    const std::string arg = argv[at];
+    std::string name = arg;
+    std::string value;
+    bool hasValue = false;
+    if (arg.rfind("--", 0) == 0) {
+        const std::size_t equals = arg.find('=');
+        if (equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+            hasValue = true;
+        }
+    } else if (arg.size() > 2) {
+        name = arg.substr(0, 2);
+        value = arg.substr(2);
+        hasValue = true;
+    }
+    const OptionSpec* spec = findOption(name);
+    if (spec == nullptr || (!spec->takesValue && hasValue)) {
+        error = "unknown option " + arg;
+        return false;
+    }
+    if (spec->takesValue && !hasValue) {
+        if (at + 1 >= argc) {
+            error = "option " + name + " needs a value";
+            return false;
+        }
+        value = argv[++at];
+    }
+    return spec->apply(value, options, error);
+}
+
+// What no single option can check: how they go together.
+bool checkTogether(ScanOptions& options, std::string& error) {
+    if ((options.overwriteTags || options.dryRun) && !options.writeTags) {
+        error = std::string(options.dryRun ? "--dry-run" : "--overwrite-tags") + " needs --write-tags";
+        return false;
+    }
+    if (!options.help && !options.version && options.paths.empty()) {
+        error = "no PATH given";
+        return false;
+    }
+    if (options.jobs == 0) options.jobs = std::min(platform::availableCpus(), kMaxJobs);
     return true;
 }
 
@@ -49,132 +211,16 @@ bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std:
     options = ScanOptions{};
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
+        const std::string arg = argv[i];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
             options.paths.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
+        } else if (arg == "--") {
             optionsEnded = true;
-            continue;
-        }
-        // "--name=value", "-jN" and "-oFILE" carry their value inline.
-        std::string name = arg;
-        std::string value;
-        bool hasValue = false;
-        if (arg.rfind("--", 0) == 0) {
-            const std::size_t equals = arg.find('=');
-            if (equals != std::string::npos) {
-                name = arg.substr(0, equals);
-                value = arg.substr(equals + 1);
-                hasValue = true;
-            }
-        } else if (arg.size() > 2) {
-            name = arg.substr(0, 2);
-            value = arg.substr(2);
-            hasValue = true;
-        }
-        const bool takesValue = name == "-j" || name == "--jobs" || name == "--format" || name == "-o" ||
-                                name == "--output" || name == "--shard" || name == "--timeout" || name == "--method" ||
-                                name == "--range";
-        if (takesValue && !hasValue) {
-            if (i + 1 >= argc) {
-                error = "option " + name + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-        } else if (!takesValue && hasValue) {
-            error = "unknown option " + arg;
-            return false;
-        }
-
-        if (name == "-h" || name == "--help") {
-            options.help = true;
-        } else if (name == "--version") {
-            options.version = true;
-        } else if (name == "--progress") {
-            options.progress = ProgressMode::On;
-        } else if (name == "--no-progress") {
-            options.progress = ProgressMode::Off;
-        } else if (name == "--write-tags") {
-            options.writeTags = true;
-        } else if (name == "--overwrite-tags") {
-            options.overwriteTags = true;
-        } else if (name == "--dry-run") {
-            options.dryRun = true;
-        } else if (name == "-j" || name == "--jobs") {
-            if (!parseNumber(value, 1, kMaxJobs, options.jobs)) {
-                error = "--jobs needs a number from 1 to " + std::to_string(kMaxJobs) + ", not '" + value + "'";
-                return false;
-            }
-        } else if (name == "--format") {
-            if (value == "tsv") {
-                options.format = ReportFormat::Tsv;
-            } else if (value == "csv") {
-                options.format = ReportFormat::Csv;
-            } else if (value == "jsonl") {
-                options.format = ReportFormat::Jsonl;
-            } else {
-                error = "--format is tsv, csv or jsonl, not '" + value + "'";
-                return false;
-            }
-        } else if (name == "--method") {
-            if (value == "accurate") {
-                options.method = Method::Accurate;
-            } else if (value == "classic") {
-                options.method = Method::Classic;
-            } else {
-                error = "--method is accurate or classic, not '" + value + "'";
-                return false;
-            }
-        } else if (name == "--range") {
-            const std::size_t dash = value.find('-');
-            unsigned low = 0;
-            unsigned high = 0;
-            if (dash == std::string::npos || !parseNumber(value.substr(0, dash), 1, 100000, low) ||
-                !parseNumber(value.substr(dash + 1), 1, 1000000, high) || high < 2 * low) {
-                error = "--range needs MIN-MAX with MAX at least twice MIN, not '" + value + "'";
-                return false;
-            }
-            options.rangeMin = low;
-            options.rangeMax = high;
-        } else if (name == "-o" || name == "--output") {
-            if (value.empty()) {
-                error = "--output needs a file name";
-                return false;
-            }
-            options.output = value;
-        } else if (name == "--shard") {
-            const std::size_t slash = value.find('/');
-            unsigned index = 0;
-            unsigned count = 0;
-            if (slash == std::string::npos || !parseNumber(value.substr(slash + 1), 1, 1000000, count) ||
-                !parseNumber(value.substr(0, slash), 0, count - 1, index)) {
-                error = "--shard needs I/N with 0 <= I < N, not '" + value + "'";
-                return false;
-            }
-            options.shardIndex = index;
-            options.shardCount = count;
-        } else if (name == "--timeout") {
-            if (!parseNumber(value, 1, 1000000, options.timeoutSeconds)) {
-                error = "--timeout needs a number of seconds from 1 to 1000000, not '" + value + "'";
-                return false;
-            }
-        } else {
-            error = "unknown option " + arg;
+        } else if (!readOption(argc, argv, i, options, error)) {
             return false;
         }
     }
-    if ((options.overwriteTags || options.dryRun) && !options.writeTags) {
-        error = std::string(options.dryRun ? "--dry-run" : "--overwrite-tags") + " needs --write-tags";
-        return false;
-    }
-    if (!options.help && !options.version && options.paths.empty()) {
-        error = "no PATH given";
-        return false;
-    }
-    if (options.jobs == 0) options.jobs = std::min(availableCpus(), kMaxJobs);
-    return true;
+    return checkTogether(options, error);
 }
 
 }  // namespace tempo::scan

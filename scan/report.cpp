@@ -10,7 +10,8 @@
 
 #include <cstdio>
 
-#include "scan/platform.hpp"
+#include "input/text.hpp"
+#include "platform/path.hpp"
 
 namespace tempo::scan {
 namespace {
@@ -22,9 +23,10 @@ std::string statusText(const ScanRecord& record) {
         case ScanStatus::NoTempo:
             return "no tempo";
         case ScanStatus::Error:
+        case ScanStatus::Interrupted:
             break;
     }
-    return "error: " + record.reason;
+    return "error: " + scanFailureText(record.error);
 }
 
 std::string bpmText(const ScanRecord& record) {
@@ -33,11 +35,9 @@ std::string bpmText(const ScanRecord& record) {
 
 // Two decimals, or null where the method gives none or the file failed.
 std::string confidenceText(const ScanRecord& record) {
-    if (record.status == ScanStatus::Error || record.method != Method::Accurate || record.confidence < 0.0) {
-        return "null";
-    }
+    if (record.status == ScanStatus::Error || !record.confidence) return "null";
     char text[16];
-    std::snprintf(text, sizeof text, "%.2f", record.confidence);
+    std::snprintf(text, sizeof text, "%.2f", *record.confidence);
     return text;
 }
 
@@ -45,7 +45,7 @@ std::string tsvField(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '\\': out += kPathSeparator == '\\' ? "\\" : "\\\\"; break;
+            case '\\': out += platform::kPathSeparator == '\\' ? "\\" : "\\\\"; break;
             case '\t': out += "\\t"; break;
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
@@ -63,34 +63,6 @@ std::string csvField(const std::string& text) {
         out += c;
     }
     return out + "\"";
-}
-
-// The length of the valid UTF-8 sequence at text[i], or 0.
-std::size_t utf8Length(const std::string& text, std::size_t i) {
-    const auto byte = [&text](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = 0;
-    unsigned lowest = 0;  // the smallest code point of that length
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        lowest = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        lowest = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        lowest = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    unsigned code = lead & (0x7FU >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0U) != 0x80U) return 0;
-        code = code << 6U | (byte(i + k) & 0x3FU);
-    }
-    if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
 }
 
 std::string jsonString(const std::string& text) {
@@ -117,10 +89,10 @@ std::string jsonString(const std::string& text) {
             ++i;
             continue;
         }
-        const std::size_t length = utf8Length(text, i);
-        if (length > 0) {
-            out.append(text, i, length);
-            i += length;
+        const Utf8Char character = decodeUtf8(text, i);
+        if (character.kind == Utf8Kind::Valid) {
+            out.append(text, i, character.length);
+            i += character.length;
         } else {
             std::snprintf(escape, sizeof escape, "\\udc%02x", c);
             out += escape;

@@ -2,30 +2,35 @@
 
 // What tempo-scan reports for one file.
 
-#include <cstdint>
+#include <optional>
 #include <string>
 
-#include "scan/file_identity.hpp"
+#include "platform/files.hpp"
+#include "scan/scan_failure.hpp"
 #include "scan/tag_outcome.hpp"
 #include "tempo/estimate.hpp"
 
 namespace tempo::scan {
 
-enum class ScanStatus { Ok, NoTempo, Error };
+enum class ScanStatus {
+    Ok,
+    NoTempo,
+    Error,        // `error` says why
+    Interrupted,  // cut short by a stop request: never reported
+};
 
 struct ScanRecord {
     std::string path;
     ScanStatus status = ScanStatus::Error;
-    int bpm = 0;            // the tempo when status is Ok, rounded
+    int bpm = 0;  // the tempo when status is Ok, rounded
     Method method = Method::Classic;
-    double confidence = -1.0;  // 0 to 1 when the accurate method ran; else negative
-    std::string reason;     // plain words when status is Error
+    std::optional<double> confidence;  // 0 to 1, when the accurate method gave a reading
+    ScanError error;                   // when status is Error
     // Status Ok, but the file was damaged or cut short and was analysed as
     // far as it could be decoded.
     bool endsEarly = false;
-    bool interrupted = false;  // stopped by Ctrl-C: never reported
-    FileIdentity identity;     // as stat saw it before the analysis
-    TagOutcome tag;            // what --write-tags did
+    platform::FileIdentity identity;  // as stat saw it before the analysis
+    TagOutcome tag;                   // what --write-tags did
 };
 
 }  // namespace tempo::scan

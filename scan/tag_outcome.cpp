@@ -1,29 +1,59 @@
 #include "scan/tag_outcome.hpp"
 
+#include <utility>
+
+#include "platform/files.hpp"
+
 namespace tempo::scan {
+namespace {
+
+std::string failureText(TagFailure failure, int error) {
+    switch (failure) {
+        case TagFailure::System: return platform::systemReason(error);
+        case TagFailure::ChangedDuringScan: return "changed during scan";
+        case TagFailure::LinkOutsideScan: return "link leads outside the scanned paths";
+        case TagFailure::FormatNotTaggable: return "TagLib cannot tag this format";
+        case TagFailure::NoTempoField: return "this format has no tempo tag";
+        case TagFailure::SaveFailed: return "TagLib could not save the file";
+        case TagFailure::NotWritable: return "file cannot be written";
+        case TagFailure::SeveralHardLinks: return "file has several hard links";
+        case TagFailure::DidNotReadBack: return "the tag did not read back; file left as it was";
+        case TagFailure::NoTagLib: return "built without TagLib";
+    }
+    return "unknown failure";
+}
+
+}  // namespace
+
+TagOutcome tagDone(TagAction action) {
+    TagOutcome outcome;
+    outcome.action = action;
+    return outcome;
+}
+
+TagOutcome tagKept(std::string held) {
+    TagOutcome outcome = tagDone(TagAction::Kept);
+    outcome.held = std::move(held);
+    return outcome;
+}
+
+TagOutcome tagFailed(TagFailure failure, int error) {
+    TagOutcome outcome = tagDone(TagAction::Failed);
+    outcome.failure = failure;
+    outcome.error = error;
+    return outcome;
+}
 
 std::string tagOutcomeText(const TagOutcome& outcome) {
     switch (outcome.action) {
         case TagAction::None: return std::string();
         case TagAction::Written: return "written";
         case TagAction::Unchanged: return "unchanged";
-        case TagAction::Kept: return "kept " + outcome.detail;
+        case TagAction::Kept: return "kept " + outcome.held;
         case TagAction::WouldWrite: return "would write";
         case TagAction::Failed: break;
     }
-    switch (outcome.failure) {
-        case TagFailure::System: return "error: " + outcome.detail;
-        case TagFailure::ChangedDuringScan: return "error: changed during scan";
-        case TagFailure::LinkOutsideScan: return "error: link leads outside the scanned paths";
-        case TagFailure::FormatNotTaggable: return "error: TagLib cannot tag this format";
-        case TagFailure::NoTempoField: return "error: this format has no tempo tag";
-        case TagFailure::SaveFailed: return "error: TagLib could not save the file";
-        case TagFailure::NotWritable: return "error: file cannot be written";
-        case TagFailure::SeveralHardLinks: return "error: file has several hard links";
-        case TagFailure::DidNotReadBack: return "error: the tag did not read back; file left as it was";
-        case TagFailure::NoTagLib: return "error: built without TagLib";
-    }
-    return "error";
+    return "error: " + failureText(outcome.failure.value_or(TagFailure::System), outcome.error);
 }
 
 }  // namespace tempo::scan

@@ -2,6 +2,7 @@
 
 // What --write-tags did with one file, and the words the report gives it.
 
+#include <optional>
 #include <string>
 
 namespace tempo::scan {
@@ -10,7 +11,7 @@ enum class TagAction { None, Written, Unchanged, Kept, WouldWrite, Failed };
 
 // Why a tag was not written; each has one text, in tagOutcomeText.
 enum class TagFailure {
-    System,               // detail: the system's reason
+    System,  // `error`: the errno value
     ChangedDuringScan,
     LinkOutsideScan,
     FormatNotTaggable,
@@ -23,10 +24,15 @@ enum class TagFailure {
 };
 
 struct TagOutcome {
-    TagAction action = TagAction::None;  // None: no tag was considered
-    TagFailure failure = TagFailure::System;  // when Failed
-    std::string detail;  // Kept: the tempo the file holds; Failed/System: the reason
+    TagAction action = TagAction::None;    // None: no tag was considered
+    std::optional<TagFailure> failure;     // set exactly when the action is Failed
+    int error = 0;                         // System: the errno value
+    std::string held;                      // Kept: the tempo the file holds, as written there
 };
+
+TagOutcome tagDone(TagAction action);
+TagOutcome tagKept(std::string held);
+TagOutcome tagFailed(TagFailure failure, int error = 0);
 
 // "written", "unchanged", "kept N", "would write", "error: <reason>", or
 // "" for None.

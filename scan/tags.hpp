@@ -2,7 +2,7 @@
 
 // Writing the tempo into a file's own tag (ID3v2 TBPM in MP3, WAVE and
 // AIFF; the BPM Vorbis comment in FLAC, Ogg and Opus; the tmpo atom in
-// MP4), through TagLib, in place.
+// MP4), through TagLib, by replacing the file with a checked copy.
 
 #include <string>
 #include <vector>
@@ -34,8 +34,8 @@ std::vector<std::string> tagRoots(const std::vector<std::string>& paths);
 // ("error: changed during scan"), nor one reached through a link that
 // leads outside the scanned paths, nor one with several hard links; one
 // that cannot be saved, or whose tag does not read back, stays byte for
-// byte as it was. Safe to call from
-// several threads: tag writes happen one at a time.
+// byte as it was. Safe to call from several threads: tag writes happen
+// one at a time.
 void applyTempoTag(ScanRecord& record, const TagSettings& settings);
 
 }  // namespace tempo::scan

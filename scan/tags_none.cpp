@@ -12,7 +12,7 @@ std::vector<std::string> tagRoots(const std::vector<std::string>&) { return {}; 
 
 void applyTempoTag(ScanRecord& record, const TagSettings& settings) {
     if (!settings.write || record.status != ScanStatus::Ok) return;
-    record.tag = {TagAction::Failed, TagFailure::NoTagLib, std::string()};
+    record.tag = tagFailed(TagFailure::NoTagLib);
 }
 
 }  // namespace tempo::scan

@@ -1,45 +1,40 @@
 // Tags are written with TagLib one file at a time (two paths of one scan
-// may name the same file through a link). For MP3 and WAVE only the ID3v2
-// tag is rewritten, in the version it already had, so an ID3v1 tag, an APE
-// tag or a RIFF INFO list stays exactly as it was; every other format goes
+// may name the same file through a link). What a file is comes from its
+// content, never its name nor TagLib's own guess, and the TagLib class for
+// that content alone opens it. For MP3 and WAVE only the ID3v2 tag is
+// rewritten, in the version it already had, so an ID3v1 tag, an APE tag or
+// a RIFF INFO list stays exactly as it was; every other format goes
 // through TagLib's generic property interface, whose BPM property is the
 // format's own tempo field.
 //
-// A file is never written in place. TagLib does not notice a write that
+// A file is never written in place: TagLib does not notice a write that
 // fails for want of space, and a tag that grows shifts the audio behind
 // it, so a full disk could cut the end off a song. Instead the file is
-// copied beside itself, room for the tag to grow is reserved, the copy is
-// tagged, flushed and read back (the tempo and the audio's length, rate
-// and channels as before), given the original's mode, owner and extended
-// attributes, and only then renamed over the original. Any failure leaves
-// the original as it was and removes the copy. A file with several hard
-// links is refused: a rename would part it from its other names.
+// copied beside itself (platform/safe_replace), the copy is tagged and
+// read back, and only then renamed over the original.
 
 #include "scan/tags.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/xattr.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <utility>
-#include <vector>
 
-#include "scan/analyse_file.hpp"
-#include "scan/descriptor.hpp"
-#include "scan/platform.hpp"
+#include "input/audio_container.hpp"
+#include "platform/file_image.hpp"
+#include "platform/files.hpp"
+#include "platform/path.hpp"
+#include "platform/safe_replace.hpp"
 
 #include <taglib/aifffile.h>
-#include <taglib/fileref.h>
+#include <taglib/flacfile.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
+#include <taglib/opusfile.h>
 #include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
 
 namespace tempo::scan {
@@ -47,22 +42,13 @@ namespace {
 
 // Room reserved for a tag to grow by: a tempo frame is a few bytes, and a
 // rewritten tag or metadata block, with its padding, grows by far less.
-constexpr off_t kTagHeadroom = 1 << 20;
+constexpr std::uint64_t kTagHeadroom = 1 << 20;
 
 std::mutex tagMutex;
 // Files this scan has written, by their real path: the identity before and
 // after, so a second path to the same file is not taken for a file changed
 // by someone else.
-std::map<std::string, std::pair<FileIdentity, FileIdentity>> writtenFiles;
-
-// The real path of `path` (links resolved), or empty with errno set.
-std::string realPath(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return std::string();
-    std::string result = resolved;
-    std::free(resolved);
-    return result;
-}
+std::map<std::string, std::pair<platform::FileIdentity, platform::FileIdentity>> writtenFiles;
 
 // The number in `text` ("128", " 128.0"), or false.
 bool tempoIn(const std::string& text, double& value) {
@@ -74,12 +60,6 @@ bool tempoIn(const std::string& text, double& value) {
     return *end == '\0';
 }
 
-TagOutcome failed(TagFailure failure, std::string detail = std::string()) {
-    return {TagAction::Failed, failure, std::move(detail)};
-}
-
-TagOutcome systemError(int error) { return failed(TagFailure::System, systemReason(error)); }
-
 bool within(const std::string& path, const std::vector<std::string>& roots) {
     for (const std::string& root : roots) {
         if (path == root) return true;
@@ -89,13 +69,32 @@ bool within(const std::string& path, const std::vector<std::string>& roots) {
     return false;
 }
 
-// True for the 64-bit WAVE forms, whose sizes TagLib would rewrite as if
-// they were the 32-bit ones.
-bool isWideWave(const std::string& path) {
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    char id[4] = {};
-    if (fd.get() < 0 || ::read(fd.get(), id, 4) != 4) return false;
-    return std::memcmp(id, "RF64", 4) == 0 || std::memcmp(id, "BW64", 4) == 0;
+// What the file at `path` is, from its bytes.
+AudioContainer contentOf(const std::string& path) {
+    FileImage image;
+    if (openFileImage(platform::nativePath(path).c_str(), image) != WaveCheckResult::Ok) {
+        closeFileImage(image);
+        return AudioContainer::Unknown;
+    }
+    const AudioContainer container = identifyContainer(bytesOf(image));
+    closeFileImage(image);
+    return container;
+}
+
+// The TagLib class made for `container`, or nullptr for one whose tags
+// this tool does not write.
+std::unique_ptr<TagLib::File> openTagged(AudioContainer container, const std::string& path, bool readAudio) {
+    const char* name = path.c_str();
+    switch (container) {
+        case AudioContainer::Mpeg: return std::make_unique<TagLib::MPEG::File>(name, readAudio);
+        case AudioContainer::Flac: return std::make_unique<TagLib::FLAC::File>(name, readAudio);
+        case AudioContainer::OggVorbis: return std::make_unique<TagLib::Ogg::Vorbis::File>(name, readAudio);
+        case AudioContainer::OggOpus: return std::make_unique<TagLib::Ogg::Opus::File>(name, readAudio);
+        case AudioContainer::Mp4: return std::make_unique<TagLib::MP4::File>(name, readAudio);
+        case AudioContainer::Wave: return std::make_unique<TagLib::RIFF::WAV::File>(name, readAudio);
+        case AudioContainer::Aiff: return std::make_unique<TagLib::RIFF::AIFF::File>(name, readAudio);
+        default: return nullptr;
+    }
 }
 
 // The tag that holds the BPM property of `file`, and how to save it.
@@ -157,9 +156,9 @@ struct AudioShape {
     }
 };
 
-AudioShape shapeOf(const TagLib::FileRef& ref) {
+AudioShape shapeOf(const TagLib::File& file) {
     AudioShape shape;
-    if (const TagLib::AudioProperties* audio = ref.audioProperties()) {
+    if (const TagLib::AudioProperties* audio = file.audioProperties()) {
         shape.lengthMs = audio->lengthInMilliseconds();
         shape.sampleRate = audio->sampleRate();
         shape.channels = audio->channels();
@@ -167,145 +166,83 @@ AudioShape shapeOf(const TagLib::FileRef& ref) {
     return shape;
 }
 
-// A copy of a file beside it, removed unless it is renamed into place.
-class SideCopy {
-public:
-    SideCopy() = default;
-    SideCopy(const SideCopy&) = delete;
-    SideCopy& operator=(const SideCopy&) = delete;
-    ~SideCopy() {
-        if (!path_.empty()) ::unlink(path_.c_str());
+TagOutcome fromCheck(const platform::ReplaceCheck& check) {
+    switch (check.block) {
+        case platform::ReplaceBlock::None: return TagOutcome{};
+        case platform::ReplaceBlock::SeveralHardLinks: return tagFailed(TagFailure::SeveralHardLinks);
+        case platform::ReplaceBlock::NotWritable:
+        case platform::ReplaceBlock::FolderNotWritable:
+        case platform::ReplaceBlock::OwnerNotKept: return tagFailed(TagFailure::NotWritable);
+        case platform::ReplaceBlock::NoSpace:
+        case platform::ReplaceBlock::System: return tagFailed(TagFailure::System, check.error);
     }
-    const std::string& path() const { return path_; }
-    // Copies `original` (open on `source`, `size` bytes) to a new file in
-    // its folder and reserves room to grow; no action, or the failure.
-    TagOutcome make(const std::string& original, int source, off_t size) {
-        const std::size_t slash = original.rfind('/');
-        std::string name = original.substr(0, slash + 1) + "." + original.substr(slash + 1) + ".tempo-XXXXXX";
-        std::vector<char> buffer(name.begin(), name.end());
-        buffer.push_back('\0');
-        Descriptor copy(::mkostemp(buffer.data(), O_CLOEXEC));
-        if (copy.get() < 0) return systemError(errno);
-        path_ = buffer.data();
-        std::vector<char> block(1 << 16);
-        for (;;) {
-            const ssize_t got = ::read(source, block.data(), block.size());
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) return systemError(errno);
-            if (got == 0) break;
-            for (ssize_t put = 0; put < got;) {
-                const ssize_t wrote = ::write(copy.get(), block.data() + put, static_cast<std::size_t>(got - put));
-                if (wrote < 0 && errno == EINTR) continue;
-                if (wrote < 0) return systemError(errno);
-                put += wrote;
-            }
-        }
-        // The blocks the tag may grow into, taken now so that no write of
-        // TagLib's can run out of space.
-        if (::fallocate(copy.get(), FALLOC_FL_KEEP_SIZE, 0, size + kTagHeadroom) != 0 && errno != EOPNOTSUPP &&
-            errno != ENOSYS) {
-            return systemError(errno);
-        }
-        if (::fsync(copy.get()) != 0 || !copy.close()) return systemError(errno);
-        return TagOutcome{};
-    }
-    // Gives the copy the original's mode, owner (where permitted) and
-    // extended attributes, flushes it and renames it over `original`.
-    TagOutcome replace(const std::string& original, int source, const struct stat& status) {
-        Descriptor copy(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-        if (copy.get() < 0) return systemError(errno);
-        if (::fchown(copy.get(), status.st_uid, status.st_gid) != 0 && errno != EPERM) return systemError(errno);
-        if (::fchmod(copy.get(), status.st_mode & 07777) != 0) return systemError(errno);
-        copyAttributes(source, copy.get());
-        if (::fsync(copy.get()) != 0) return systemError(errno);
-        if (::rename(path_.c_str(), original.c_str()) != 0) return systemError(errno);
-        path_.clear();
-        const std::size_t slash = original.rfind('/');
-        Descriptor folder(::open(original.substr(0, slash + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (folder.get() >= 0) ::fsync(folder.get());
-        return TagOutcome{};
-    }
+    return tagFailed(TagFailure::System, check.error);
+}
 
-private:
-    // Extended attributes (ACLs, labels, user data) that can be copied;
-    // one the system will not set here is left behind.
-    static void copyAttributes(int from, int to) {
-        const ssize_t size = ::flistxattr(from, nullptr, 0);
-        if (size <= 0) return;
-        std::vector<char> names(static_cast<std::size_t>(size));
-        const ssize_t got = ::flistxattr(from, names.data(), names.size());
-        for (ssize_t at = 0; at < got;) {
-            const char* name = names.data() + at;
-            at += static_cast<ssize_t>(std::strlen(name)) + 1;
-            const ssize_t length = ::fgetxattr(from, name, nullptr, 0);
-            if (length < 0) continue;
-            std::vector<char> value(static_cast<std::size_t>(length) + 1);
-            const ssize_t read = ::fgetxattr(from, name, value.data(), value.size());
-            if (read >= 0) ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(read), 0);
-        }
-    }
-
-    std::string path_;
-};
-
-// Tags a copy of `path` (its real path) and puts it in place; no action, or
-// the failure.
-TagOutcome writeThroughCopy(const std::string& path, int bpm, const AudioShape& shape) {
-    Descriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat status {};
-    if (source.get() < 0 || ::fstat(source.get(), &status) != 0) return systemError(errno);
-    if (status.st_nlink > 1) return failed(TagFailure::SeveralHardLinks);
-    SideCopy copy;
-    const TagOutcome made = copy.make(path, source.get(), status.st_size);
-    if (made.action != TagAction::None) return made;
+// Tags a copy of `path` (its real path, holding `container`) and puts it
+// in place; no action, or the failure.
+TagOutcome writeThroughCopy(const std::string& path, AudioContainer container, int bpm, const AudioShape& shape) {
+    platform::SiblingCopy copy;
+    if (const int error = copy.make(path, kTagHeadroom)) return tagFailed(TagFailure::System, error);
     {
-        TagLib::FileRef ref(copy.path().c_str(), false);
-        if (ref.isNull()) return failed(TagFailure::FormatNotTaggable);
-        const TagTarget target = targetOf(ref.file());
-        if (!setBpm(target, bpm)) return failed(TagFailure::NoTempoField);
-        if (!save(target)) return failed(TagFailure::SaveFailed);
+        const std::unique_ptr<TagLib::File> file = openTagged(container, copy.path(), false);
+        if (!file || !file->isValid()) return tagFailed(TagFailure::FormatNotTaggable);
+        const TagTarget target = targetOf(file.get());
+        if (!setBpm(target, bpm)) return tagFailed(TagFailure::NoTempoField);
+        if (!save(target)) return tagFailed(TagFailure::SaveFailed);
     }
+    if (const int error = copy.settle()) return tagFailed(TagFailure::System, error);
     {
-        Descriptor written(::open(copy.path().c_str(), O_RDONLY | O_CLOEXEC));
-        if (written.get() < 0 || ::fsync(written.get()) != 0) return systemError(errno);
-        const TagLib::FileRef back(copy.path().c_str(), true);
+        const std::unique_ptr<TagLib::File> back = openTagged(container, copy.path(), true);
         std::string text;
-        if (back.isNull() || heldTempo(propertiesOf(targetOf(back.file())), text) != static_cast<double>(bpm) ||
-            !(shapeOf(back) == shape)) {
-            return failed(TagFailure::DidNotReadBack);
+        if (!back || !back->isValid() || heldTempo(propertiesOf(targetOf(back.get())), text) != bpm ||
+            !(shapeOf(*back) == shape)) {
+            return tagFailed(TagFailure::DidNotReadBack);
         }
     }
-    return copy.replace(path, source.get(), status);
+    if (const int error = copy.replaceOriginal()) return tagFailed(TagFailure::System, error);
+    return TagOutcome{};
+}
+
+// Whether the file may be touched at all: unchanged since its analysis
+// (or changed only by this scan's own write), and inside the scanned paths.
+TagOutcome checkIdentity(const ScanRecord& record, const std::string& path, const TagSettings& settings,
+                         bool& ourOwnWrite) {
+    platform::FileStatus status;
+    int error = 0;
+    if (!platform::readFileStatus(record.path, status, error)) return tagFailed(TagFailure::System, error);
+    const auto written = writtenFiles.find(path);
+    ourOwnWrite = written != writtenFiles.end() && written->second.first == record.identity &&
+                  written->second.second == status.identity;
+    if (status.identity != record.identity && !ourOwnWrite) return tagFailed(TagFailure::ChangedDuringScan);
+    if (!within(path, settings.roots)) return tagFailed(TagFailure::LinkOutsideScan);
+    return TagOutcome{};
 }
 
 // The outcome for one file; called with tagMutex held.
 TagOutcome tagOutcome(const ScanRecord& record, const TagSettings& settings) {
-    FileStatus status;
     int error = 0;
-    if (!readFileStatus(record.path, status, error)) return systemError(error);
-    const FileIdentity now = status.identity;
-    const std::string path = realPath(record.path);
-    if (path.empty()) return systemError(errno);
-    const auto written = writtenFiles.find(path);
-    const bool ourOwnWrite =
-        written != writtenFiles.end() && written->second.first == record.identity && written->second.second == now;
-    if (now != record.identity && !ourOwnWrite) return failed(TagFailure::ChangedDuringScan);
-    if (!within(path, settings.roots)) return failed(TagFailure::LinkOutsideScan);
-    if (isWideWave(path)) return failed(TagFailure::FormatNotTaggable);
-
-    const TagLib::FileRef ref(path.c_str(), true);
-    if (ref.isNull()) return failed(TagFailure::FormatNotTaggable);
+    const std::string path = platform::realPath(record.path, error);
+    if (path.empty()) return tagFailed(TagFailure::System, error);
+    bool ourOwnWrite = false;
+    if (TagOutcome refused = checkIdentity(record, path, settings, ourOwnWrite); refused.failure) return refused;
+    const AudioContainer container = contentOf(path);
+    const std::unique_ptr<TagLib::File> file = openTagged(container, path, true);
+    if (!file || !file->isValid()) return tagFailed(TagFailure::FormatNotTaggable);
     std::string held;
-    const double tempo = heldTempo(propertiesOf(targetOf(ref.file())), held);
-    if (tempo == static_cast<double>(record.bpm)) return {TagAction::Unchanged, TagFailure::System, std::string()};
-    if (tempo != 0.0 && !settings.overwrite) return {TagAction::Kept, TagFailure::System, held};
-    if (settings.dryRun) return {TagAction::WouldWrite, TagFailure::System, std::string()};
-    if (ref.file()->readOnly() || ::access(path.c_str(), W_OK) != 0) return failed(TagFailure::NotWritable);
-    const TagOutcome outcome = writeThroughCopy(path, record.bpm, shapeOf(ref));
-    if (outcome.action != TagAction::None) return outcome;
-    FileStatus after;
-    if (readFileStatus(path, after, error)) writtenFiles[path] = {ourOwnWrite ? written->second.first : now, after.identity};
-    return {TagAction::Written, TagFailure::System, std::string()};
+    const double tempo = heldTempo(propertiesOf(targetOf(file.get())), held);
+    if (tempo == static_cast<double>(record.bpm)) return tagDone(TagAction::Unchanged);
+    if (tempo != 0.0 && !settings.overwrite) return tagKept(held);
+    if (TagOutcome refused = fromCheck(platform::checkReplaceable(path, kTagHeadroom)); refused.failure) return refused;
+    if (settings.dryRun) return tagDone(TagAction::WouldWrite);
+    if (TagOutcome failed = writeThroughCopy(path, container, record.bpm, shapeOf(*file)); failed.failure) {
+        return failed;
+    }
+    platform::FileStatus after;
+    if (platform::readFileStatus(path, after, error)) {
+        writtenFiles[path] = {ourOwnWrite ? writtenFiles[path].first : record.identity, after.identity};
+    }
+    return tagDone(TagAction::Written);
 }
 
 }  // namespace
@@ -315,7 +252,8 @@ bool tagWritingAvailable() { return true; }
 std::vector<std::string> tagRoots(const std::vector<std::string>& paths) {
     std::vector<std::string> roots;
     for (const std::string& path : paths) {
-        std::string root = realPath(path);
+        int error = 0;
+        std::string root = platform::realPath(path, error);
         if (!root.empty()) roots.push_back(std::move(root));
     }
     return roots;

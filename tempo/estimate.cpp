@@ -1,26 +1,16 @@
-// The analysis sequence, written once. The envelope of a mapped file is
-// built through an EnvelopeStream a slice of frames at a time, which gives
-// the same values as the whole-file envelope, so that the pages behind
-// each slice can go as soon as it is summed.
+// The analysis sequence for either method, written once: samples that
+// arrive in pieces (TempoStream), and the one call per file. The classic
+// method's own steps are in estimate_classic.cpp.
 
 #include "tempo/estimate.hpp"
 
 #include <algorithm>
 #include <utility>
 
+#include "tempo/wave_file.hpp"
+
 namespace tempo {
 namespace {
-
-// Bytes per slice: 4 MiB of samples. Fewer, larger releases cost less
-// than many small ones; the slice is the only part of the file resident.
-constexpr std::uint64_t kSliceBytes = 2048 * kFrameBytes;
-
-TempoReading classicReading(const TempoEstimate& estimate) {
-    TempoReading reading;
-    reading.found = estimate.tempoIndex != kNoPeak;
-    reading.bpm = static_cast<double>(printedBpm(estimate));
-    return reading;
-}
 
 // The accurate reading of the samples of `wave`, fed to `stream` a slice
 // at a time; the onset curve stays in the stream.
@@ -33,19 +23,6 @@ TempoReading streamThrough(FileImage& image, const WaveData& wave, TempoStream& 
 }
 
 }  // namespace
-
-TempoEstimate estimateTempoFromEnvelope(VolumeEnvelope&& volume, std::uint32_t sampleRate) {
-    TempoEstimate estimate;
-    estimate.spectrum = computeTempoSpectrum(computeOnsetSignal(std::move(volume)), sampleRate);
-    estimate.peak = findStrongestPeak(estimate.spectrum);
-    estimate.tempoIndex = estimate.peak;
-    applyHalfTempoCheck(estimate.spectrum, estimate.tempoIndex);
-    return estimate;
-}
-
-TempoEstimate estimateTempo(const WaveData& wave) {
-    return estimateTempoFromEnvelope(computeVolumeEnvelope(wave), wave.sampleRate);
-}
 
 void startTempoStream(TempoStream& stream, Method method, std::uint32_t sampleRate) {
     stream.method = method;
@@ -83,43 +60,16 @@ TempoReading finishTempoStream(TempoStream& stream) {
     return reading;
 }
 
-TempoEstimate estimateTempo(FileImage& image, const WaveData& wave) {
-    EnvelopeStream stream;
-    stream.volume.reserve(frameCount(wave.dataSize));
-    // Only whole frames count.
-    readInSlices(image, wave.samples, static_cast<std::uint64_t>(frameCount(wave.dataSize)) * kFrameBytes, kSliceBytes,
-                 [&stream](const unsigned char* bytes, std::size_t count) { feedVolumeEnvelope(stream, bytes, count); });
-    return estimateTempoFromEnvelope(finishVolumeEnvelope(stream), wave.sampleRate);
-}
-
 WaveFileReading analyseWaveFile(const PathChar* path, Method method, OnsetCurve keep) {
-    WaveFileReading file;
-    FileImage image;
-    WaveData wave;
-    file.result = openFileImage(path, image);
-    file.systemError = image.systemError;
-    if (file.result == WaveCheckResult::Ok) file.result = checkWaveHeader(bytesOf(image), wave);
-    if (file.result == WaveCheckResult::Ok) {
-        if (method == Method::Classic) {
-            file.classic = estimateTempo(image, wave);
-            file.reading = classicReading(file.classic);
-        } else {
-            TempoStream stream;
-            file.reading = streamThrough(image, wave, stream);
-            if (keep == OnsetCurve::Keep) {
-                file.onsets = std::move(stream.onsets.onset);
-                file.onsetRate = stream.onsets.frameRate;
-            }
+    if (method == Method::Classic) return analyseClassicWaveFile(path);
+    return readWaveFile(path, [keep](FileImage& image, const WaveData& wave, WaveFileReading& file) {
+        TempoStream stream;
+        file.reading = streamThrough(image, wave, stream);
+        if (keep == OnsetCurve::Keep) {
+            file.onsets = std::move(stream.onsets.onset);
+            file.onsetRate = stream.onsets.frameRate;
         }
-    }
-    // A file cut short by another process while it was read: its data
-    // chunk no longer fits in it, whatever was computed from the zeros.
-    if (fileImageLostBytes(image)) {
-        file.shrank = true;
-        file.result = WaveCheckResult::DataSize;
-    }
-    closeFileImage(image);
-    return file;
+    });
 }
 
 }  // namespace tempo

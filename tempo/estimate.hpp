@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "input/file_image.hpp"
+#include "platform/file_image.hpp"
+#include "input/audio_container.hpp"
 #include "input/wave_header.hpp"
 #include "pulse/onset_curve.hpp"
 #include "pulse/periodicity.hpp"
@@ -76,6 +77,9 @@ struct WaveFileReading {
     WaveCheckResult result = WaveCheckResult::Ok;
     bool shrank = false;
     int systemError = 0;    // why it could not be opened or mapped, where the system said
+    // What the file's bytes are, when it could be mapped (a WAVE that is
+    // refused may be read by a decoder).
+    AudioContainer container = AudioContainer::Unknown;
     TempoReading reading;   // when result is Ok
     TempoEstimate classic;  // the classic method's whole estimate, when that method ran
     // The accurate method's onset curve and its frames per second, when
@@ -88,6 +92,10 @@ enum class OnsetCurve { Drop, Keep };
 
 // The one call per file: `path` as the command line gave it.
 WaveFileReading analyseWaveFile(const PathChar* path, Method method, OnsetCurve keep = OnsetCurve::Drop);
+
+// The same call for the classic method alone, which needs nothing of the
+// accurate analysis (what plain tempo links).
+WaveFileReading analyseClassicWaveFile(const PathChar* path);
 
 // The analysis from a finished envelope on (for samples that arrived in
 // pieces, through an EnvelopeStream); takes the envelope's storage over.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include "platform/console.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/wave_bytes.hpp"
 
@@ -83,7 +84,7 @@ std::FILE* unwritableStream(bool pipeClosed) {
 
 // A line that could not be written must not look like success.
 TEST(RunTempo, FailsWhenTheLineCannotBeWritten) {
-    prepareStandardOutput();  // a closed pipe then fails the write instead of killing the test
+    platform::prepareStandardOutput();  // a closed pipe then fails the write instead of killing the test
     testing::TempDir dir;
     const fs::path clip = dir.path() / "clip.wav";
     ASSERT_TRUE(testing::writeFile(clip, testing::validWave(400)));

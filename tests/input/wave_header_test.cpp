@@ -185,7 +185,17 @@ TEST(CheckWaveStreamHeader, AcceptsEveryPrefixThatHoldsTheHeader) {
         const Bytes prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
         WaveData wave;
         const WaveCheckResult expected = prefixResult(length, samplesAt, WaveCheckResult::Ok);
-        ASSERT_EQ(checkWaveStreamHeader(spanOf(prefix), wave), expected);
+        std::uint64_t needed = 0;
+        ASSERT_EQ(checkWaveStreamHeader(spanOf(prefix), wave, &needed), expected);
+        if (expected == WaveCheckResult::DataChunkCheck) {
+            // Asks for more each time; once the fmt chunk's size is in
+            // (20 bytes), for exactly the next chunk header: the LIST
+            // chunk's (36 + 8), then the data chunk's (36 + 12 + 8).
+            EXPECT_GT(needed, length);
+            if (length >= 20) {
+                EXPECT_EQ(needed, length < 44 ? 44U : samplesAt);
+            }
+        }
         if (expected != WaveCheckResult::Ok) continue;
         EXPECT_EQ(wave.samples, prefix.data() + samplesAt);
         EXPECT_EQ(wave.dataSize, 0xFFFFFFFFU);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "scan/platform.hpp"
+#include "platform/path.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace tempo::scan {
@@ -39,15 +39,15 @@ TEST(AnalyseFile, NamesWhatIsNotThere) {
         std::string path;
         std::string reason;
     } cases[] = {
-        {folder + kPathSeparator + "missing.flac", "no such file or directory"},
-        {folder + kPathSeparator + "missing" + kPathSeparator + "x.flac", "no such file or directory"},
+        {folder + platform::kPathSeparator + "missing.flac", "no such file or directory"},
+        {folder + platform::kPathSeparator + "missing" + platform::kPathSeparator + "x.flac", "no such file or directory"},
         {folder, "not a regular file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         const ScanRecord record = analyseFile(c.path, settings, TempoRange{});
         EXPECT_EQ(record.status, ScanStatus::Error);
-        EXPECT_EQ(record.reason, c.reason);
+        EXPECT_EQ(scanFailureText(record.error), c.reason);
     }
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/platform.hpp"
+#include "platform/machine.hpp"
 
 namespace tempo::scan {
 namespace {
@@ -38,7 +38,7 @@ TEST(ParseOptions, ReadsEachOptionInItsForms) {
         ScanOptions options;
         std::string error;
         ASSERT_TRUE(parse(c.args, options, error)) << error;
-        EXPECT_EQ(options.jobs, c.jobs == 0 ? std::min(availableCpus(), kMaxJobs) : c.jobs);
+        EXPECT_EQ(options.jobs, c.jobs == 0 ? std::min(platform::availableCpus(), kMaxJobs) : c.jobs);
         EXPECT_EQ(options.format, c.format);
         EXPECT_EQ(options.output, c.output);
         EXPECT_EQ(options.shardIndex, c.shardIndex);

@@ -4,25 +4,25 @@
 
 #include <string>
 
-#include "scan/platform.hpp"
+#include "platform/path.hpp"
 
 namespace tempo::scan {
 namespace {
 
-ScanRecord record(const std::string& path, ScanStatus status, int bpm = 0, const std::string& reason = "") {
+ScanRecord record(const std::string& path, ScanStatus status, int bpm = 0, const ScanError& error = {}) {
     ScanRecord r;
     r.path = path;
     r.status = status;
     r.bpm = bpm;
-    r.reason = reason;
+    r.error = error;
     return r;
 }
 
 TEST(FormatRecord, WritesEachFormatExactly) {
     const ScanRecord ok = record("music/a b.flac", ScanStatus::Ok, 128);
     const ScanRecord none = record("x.wav", ScanStatus::NoTempo);
-    const ScanRecord odd = record("d\\i\tr\n\"q\",\r.wav", ScanStatus::Error, 0, "ffmpeg not found");
-    const ScanRecord bytes = record("\xc3\xa9\xff\xe2\x82.wav\x01", ScanStatus::Error, 0, "not a regular file");
+    const ScanRecord odd = record("d\\i\tr\n\"q\",\r.wav", ScanStatus::Error, 0, {ScanFailure::DecoderMissing, 0, "ffmpeg", ""});
+    const ScanRecord bytes = record("\xc3\xa9\xff\xe2\x82.wav\x01", ScanStatus::Error, 0, {ScanFailure::NotRegular, 0, "", ""});
     const struct {
         ReportFormat format;
         const ScanRecord* record;
@@ -32,7 +32,7 @@ TEST(FormatRecord, WritesEachFormatExactly) {
         {ReportFormat::Tsv, &none, "\tno tempo\tx.wav\n"},
         // Where the backslash separates folders, it is written as it is.
         {ReportFormat::Tsv, &odd,
-         kPathSeparator == '\\' ? "\terror: ffmpeg not found\td\\i\\tr\\n\"q\",\\r.wav\n"
+         platform::kPathSeparator == '\\' ? "\terror: ffmpeg not found\td\\i\\tr\\n\"q\",\\r.wav\n"
                                  : "\terror: ffmpeg not found\td\\\\i\\tr\\n\"q\",\\r.wav\n"},
         {ReportFormat::Csv, &ok, "128,ok,music/a b.flac\r\n"},
         {ReportFormat::Csv, &none, ",no tempo,x.wav\r\n"},
@@ -55,7 +55,7 @@ TEST(FormatRecord, WritesEachFormatExactly) {
 // null where no tag was considered.
 TEST(FormatRecord, CarriesTheTagOutcomeWhenAsked) {
     ScanRecord kept = record("a.mp3", ScanStatus::Ok, 128);
-    kept.tag = {TagAction::Kept, TagFailure::System, "99.5"};
+    kept.tag = tagKept("99.5");
     const ScanRecord none = record("b,c.wav", ScanStatus::NoTempo);
     const struct {
         ReportFormat format;
@@ -82,7 +82,7 @@ TEST(FormatRecord, GivesTheAccurateMethodsConfidence) {
     ScanRecord none = record("b.wav", ScanStatus::NoTempo);
     none.method = Method::Accurate;
     none.confidence = 0.04;
-    ScanRecord failed = record("c.mp3", ScanStatus::Error, 0, "file ends early");
+    ScanRecord failed = record("c.mp3", ScanStatus::Error, 0, {ScanFailure::EndsEarly, 1, "/usr/bin/ffmpeg", "End of file"});
     failed.method = Method::Accurate;
     const struct {
         const ScanRecord* record;
@@ -93,7 +93,8 @@ TEST(FormatRecord, GivesTheAccurateMethodsConfidence) {
          "{\"path\": \"b.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": 0.04, \"method\": "
          "\"accurate\"}\n"},
         {&failed,
-         "{\"path\": \"c.mp3\", \"bpm\": null, \"status\": \"error: file ends early\", \"confidence\": null, "
+         "{\"path\": \"c.mp3\", \"bpm\": null, \"status\": \"error: file ends early (ffmpeg: End of file)\", "
+         "\"confidence\": null, "
          "\"method\": \"accurate\"}\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(formatRecord(ReportFormat::Jsonl, *c.record), c.line);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "input/file_image.hpp"
+#include "platform/file_image.hpp"
 
 namespace tempo::testing {
 

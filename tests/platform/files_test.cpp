@@ -1,4 +1,6 @@
-#include "scan/platform.hpp"
+#include "platform/files.hpp"
+#include "platform/machine.hpp"
+#include "platform/path.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +11,7 @@
 
 #include "tests/support/temp_dir.hpp"
 
-namespace tempo::scan {
+namespace tempo::platform {
 namespace {
 
 std::string utf8Of(const std::filesystem::path& path) {
@@ -88,4 +90,4 @@ TEST(Platform, KnowsItsMachine) {
 }
 
 }  // namespace
-}  // namespace tempo::scan
+}  // namespace tempo::platform

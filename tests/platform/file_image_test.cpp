@@ -1,4 +1,4 @@
-#include "input/file_image.hpp"
+#include "platform/file_image.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-namespace tempo::scan {
+namespace tempo::platform {
 
 class Descriptor {
 public:
@@ -30,4 +30,4 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace tempo::scan
+}  // namespace tempo::platform

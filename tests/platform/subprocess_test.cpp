@@ -1,4 +1,4 @@
-#include "scan/subprocess.hpp"
+#include "platform/subprocess.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,13 +12,13 @@
 #include <signal.h>
 #endif
 
-namespace tempo::scan {
+namespace tempo::platform {
 namespace {
 
 using Kind = ExitStatus::Kind;
 using std::chrono::milliseconds;
 
-// The stand-in child (tests/scan/stand_in.cpp), built beside this test,
+// The stand-in child (tests/platform/stand_in.cpp), built beside this test,
 // which runs in the same folder.
 #ifdef _WIN32
 const std::string kStandIn = "stand_in.exe";
@@ -139,4 +139,4 @@ TEST(RunSubprocess, TakesAStopSignalThatArrivesFirstForTheStop) {
 #endif
 
 }  // namespace
-}  // namespace tempo::scan
+}  // namespace tempo::platform

@@ -7,7 +7,7 @@
 #endif
 #include <windows.h>
 
-#include "input/file_image.hpp"
+#include "platform/file_image.hpp"
 
 namespace tempo {
 
@@ -68,9 +68,5 @@ void closeFileImage(FileImage& image) {
 }
 
 void installFileImageGuard() {}
-
-void prepareStandardOutput() {
-    // Nothing to do: a failed write already shows as an error on the stream.
-}
 
 }  // namespace tempo

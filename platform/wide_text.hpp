@@ -9,14 +9,16 @@
 
 #include <string>
 
-namespace tempo::scan {
+namespace tempo::platform {
 
 // UTF-16 code units as UTF-8; a surrogate pair becomes one four-byte
 // sequence, a lone surrogate a three-byte one.
 std::string utf8FromWide(const std::wstring& text);
 
-// The inverse of utf8FromWide; a byte that starts no sequence, or a
-// sequence cut short by the end, stands for itself (U+0080 to U+00FF).
+// The inverse of utf8FromWide; a byte that is not part of valid UTF-8 (an
+// overlong form, a code point above U+10FFFF, a sequence cut short) stands
+// for itself (U+0080 to U+00FF), so no such form can smuggle a NUL or a
+// separator into a Windows path.
 std::wstring wideFromUtf8(const std::string& text);
 
-}  // namespace tempo::scan
+}  // namespace tempo::platform

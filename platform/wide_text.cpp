@@ -1,6 +1,8 @@
-#include "scan/wide_text.hpp"
+#include "platform/wide_text.hpp"
 
-namespace tempo::scan {
+#include "input/text.hpp"
+
+namespace tempo::platform {
 namespace {
 
 bool isHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -55,33 +57,13 @@ std::string utf8FromWide(const std::wstring& text) {
 std::wstring wideFromUtf8(const std::string& text) {
     std::wstring out;
     out.reserve(text.size());
-    const auto byte = [&text](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-    // How many continuation bytes follow, in order, from `at`.
-    const auto continued = [&](std::size_t at, std::size_t count) {
-        if (text.size() - at <= count) return false;
-        for (std::size_t k = 1; k <= count; ++k) {
-            if ((byte(at + k) & 0xC0U) != 0x80U) return false;
-        }
-        return true;
-    };
     for (std::size_t i = 0; i < text.size();) {
-        const unsigned lead = byte(i);
-        if (lead >= 0xF0 && lead <= 0xF4 && continued(i, 3)) {
-            appendUtf16(out, (lead & 0x07U) << 18 | (byte(i + 1) & 0x3FU) << 12 | (byte(i + 2) & 0x3FU) << 6 |
-                                 (byte(i + 3) & 0x3FU));
-            i += 4;
-        } else if (lead >= 0xE0 && lead < 0xF0 && continued(i, 2)) {
-            appendUtf16(out, (lead & 0x0FU) << 12 | (byte(i + 1) & 0x3FU) << 6 | (byte(i + 2) & 0x3FU));
-            i += 3;
-        } else if (lead >= 0xC2 && lead < 0xE0 && continued(i, 1)) {
-            appendUtf16(out, (lead & 0x1FU) << 6 | (byte(i + 1) & 0x3FU));
-            i += 2;
-        } else {
-            out += static_cast<wchar_t>(lead);
-            ++i;
-        }
+        const Utf8Char c = decodeUtf8(text, i);
+        // A lone surrogate's three-byte form is the unit it stands for.
+        appendUtf16(out, c.code);
+        i += c.length;
     }
     return out;
 }
 
-}  // namespace tempo::scan
+}  // namespace tempo::platform

@@ -2,8 +2,8 @@
 
 // A child process with its standard output and error on pipes: started,
 // read until it ends, and ended (killed and reaped) on a time limit, a stop
-// request, or when its reader wants no more. The POSIX implementation is
-// subprocess_posix.cpp.
+// request, or when its reader wants no more (subprocess_linux.cpp,
+// subprocess_win32.cpp).
 
 #include <atomic>
 #include <chrono>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace tempo::scan {
+namespace tempo::platform {
 
 // How a child ended.
 struct ExitStatus {
@@ -22,6 +22,7 @@ struct ExitStatus {
         Signalled,    // detail: the signal number
         TimedOut,     // killed at the time limit
         Interrupted,  // killed because a stop was requested
+        WatchFailed,  // killed because its pipes could no longer be watched; detail: the errno value
     };
     Kind kind = Kind::NotStarted;
     int detail = 0;
@@ -51,4 +52,4 @@ ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText);
 // The name of signal `signal` in words ("Segmentation fault").
 std::string signalText(int signal);
 
-}  // namespace tempo::scan
+}  // namespace tempo::platform

@@ -6,7 +6,7 @@
 // short sleep when neither has anything, often enough to honour the time
 // limit and a stop request.
 
-#include "scan/subprocess.hpp"
+#include "platform/subprocess.hpp"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -18,9 +18,9 @@
 #include <cstdio>
 #include <thread>
 
-#include "scan/wide_text.hpp"
+#include "platform/wide_text.hpp"
 
-namespace tempo::scan {
+namespace tempo::platform {
 namespace {
 
 constexpr DWORD kReadBuffer = 256 * 1024;
@@ -67,7 +67,7 @@ std::wstring quoted(const std::wstring& arg) {
     return out + L"\"";
 }
 
-ExitStatus notStarted() { return {ExitStatus::Kind::NotStarted, GetLastError() == ERROR_FILE_NOT_FOUND ? ENOENT : EIO}; }
+ExitStatus notStarted(DWORD error) { return {ExitStatus::Kind::NotStarted, error == ERROR_FILE_NOT_FOUND ? ENOENT : EIO}; }
 
 // Reads what is waiting on `pipe` into `take`; false once the pipe is
 // closed at the other end.
@@ -86,35 +86,44 @@ bool drain(HANDLE pipe, std::vector<unsigned char>& buffer, Take take) {
     return true;
 }
 
-}  // namespace
+// A started child: its process, the read ends of its two pipes, and the
+// Job Object that kills it (and anything it starts) once closed.
+struct StartedChild {
+    Handle process;
+    Handle out;
+    Handle err;
+    Handle job;
+};
 
-std::string signalText(int signal) {
-    char text[32];
-    std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(static_cast<DWORD>(signal)));
-    return text;
-}
-
-ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
-    errorText.clear();
-    if (run.args.empty()) return {ExitStatus::Kind::NotStarted, ENOENT};
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, static_cast<DWORD>(run.pipeBytes))) return notStarted();
-    Handle outReadEnd(outRead), outWriteEnd(outWrite);
-    if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) return notStarted();
-    Handle errReadEnd(errRead), errWriteEnd(errWrite);
-    // Only the child's ends are inherited.
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    Handle nul(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                           nullptr));
-
-    Handle job(CreateJobObjectW(nullptr, nullptr));
-    if (job.get() == nullptr) return notStarted();
+// The job that holds the child: every process in it is killed when its
+// handle closes, however this process ends.
+bool makeJob(Handle& job) {
+    job.reset(CreateJobObjectW(nullptr, nullptr));
+    if (job.get() == nullptr) return false;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    return true;
+}
 
+// Starts the child with standard input on NUL and its output and error on
+// new pipes, inside a new job; 0, or the system's error code, taken before
+// anything else can change it.
+DWORD startChild(const SubprocessRun& run, StartedChild& child) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, static_cast<DWORD>(run.pipeBytes))) return GetLastError();
+    child.out.reset(outRead);
+    const Handle outWriteEnd(outWrite);
+    if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) return GetLastError();
+    child.err.reset(errRead);
+    const Handle errWriteEnd(errWrite);
+    // Only the child's ends are inherited.
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    const Handle nul(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                                 nullptr));
+    if (!makeJob(child.job)) return GetLastError();
     std::wstring commandLine;
     for (const std::string& arg : run.args) commandLine += (commandLine.empty() ? L"" : L" ") + quoted(wideFromUtf8(arg));
     STARTUPINFOW startup{};
@@ -131,19 +140,32 @@ ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
     // Started suspended, so it is in the job before it can start anything.
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
                         nullptr, nullptr, &startup, &process)) {
-        return notStarted();
+        return GetLastError();
     }
-    Handle child(process.hProcess), thread(process.hThread);
-    AssignProcessToJobObject(job.get(), child.get());
+    child.process.reset(process.hProcess);
+    const Handle thread(process.hThread);
+    AssignProcessToJobObject(child.job.get(), child.process.get());
     ResumeThread(thread.get());
-    outWriteEnd.reset();
-    errWriteEnd.reset();
-    nul.reset();
+    return 0;
+}
 
+}  // namespace
+
+std::string signalText(int signal) {
+    char text[32];
+    std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(static_cast<DWORD>(signal)));
+    return text;
+}
+
+ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
+    errorText.clear();
+    if (run.args.empty()) return {ExitStatus::Kind::NotStarted, ENOENT};
+    StartedChild child;
+    if (const DWORD error = startChild(run, child)) return notStarted(error);
     const auto stopAsked = [&run] { return run.stop != nullptr && run.stop->load(); };
     const auto deadline = std::chrono::steady_clock::now() + run.timeLimit;
-    const auto end = [&job](ExitStatus::Kind kind) {
-        TerminateJobObject(job.get(), 1);
+    const auto end = [&child](ExitStatus::Kind kind) {
+        TerminateJobObject(child.job.get(), 1);
         return ExitStatus{kind, 0};
     };
     std::vector<unsigned char> buffer(kReadBuffer);
@@ -154,32 +176,32 @@ ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
         if (stopAsked()) return end(ExitStatus::Kind::Interrupted);
         if (std::chrono::steady_clock::now() >= deadline) return end(ExitStatus::Kind::TimedOut);
         if (outOpen) {
-            outOpen = drain(outRead, buffer, [&](const unsigned char* bytes, std::size_t count) {
+            outOpen = drain(child.out.get(), buffer, [&](const unsigned char* bytes, std::size_t count) {
                 if (wanted && run.output && !run.output(bytes, count)) {
                     wanted = false;
-                    TerminateJobObject(job.get(), 1);
+                    TerminateJobObject(child.job.get(), 1);
                 }
             });
         }
         if (errOpen) {
-            errOpen = drain(errRead, buffer, [&](const unsigned char* bytes, std::size_t count) {
+            errOpen = drain(child.err.get(), buffer, [&](const unsigned char* bytes, std::size_t count) {
                 const std::size_t room = run.errorLimit - std::min(run.errorLimit, errorText.size());
                 errorText.append(reinterpret_cast<const char*>(bytes), std::min(room, count));
             });
         }
         // Done once the child has ended and its pipes are empty and closed;
         // a child that closed them and lingers is still waited for.
-        const bool ended = WaitForSingleObject(child.get(), outOpen || errOpen ? 0 : kIdleMilliseconds) == WAIT_OBJECT_0;
-        if (ended && !outOpen && !errOpen) break;
+        const DWORD wait = outOpen || errOpen ? 0 : kIdleMilliseconds;
+        if (WaitForSingleObject(child.process.get(), wait) == WAIT_OBJECT_0 && !outOpen && !errOpen) break;
         // Whatever is left in the pipes is read on the next turn, and then
         // they report closed.
         std::this_thread::sleep_for(std::chrono::milliseconds(kIdleMilliseconds));
     }
     if (stopAsked()) return {ExitStatus::Kind::Interrupted, 0};
     DWORD code = 0;
-    GetExitCodeProcess(child.get(), &code);
+    GetExitCodeProcess(child.process.get(), &code);
     if (code >= kExceptionCodes) return {ExitStatus::Kind::Signalled, static_cast<int>(code)};
     return {ExitStatus::Kind::Exited, static_cast<int>(code)};
 }
 
-}  // namespace tempo::scan
+}  // namespace tempo::platform

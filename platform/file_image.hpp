@@ -1,24 +1,17 @@
 #pragma once
 
 // The input file as one read-only run of bytes, mapped in place and never
-// copied. This header is the whole of the tool's contact with the operating
-// system; file_image_posix.cpp and file_image_win32.cpp implement it.
+// copied: the whole of tempo's own contact with the file system.
+// file_image_posix.cpp and file_image_win32.cpp implement it.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "input/byte_span.hpp"
 #include "input/wave_check_result.hpp"
+#include "platform/path.hpp"
 
 namespace tempo {
-
-// Paths are handed over exactly as the command line gave them: UTF-16 on
-// Windows, where the entry point receives wide strings, bytes elsewhere.
-#ifdef _WIN32
-using PathChar = wchar_t;
-#else
-using PathChar = char;
-#endif
 
 struct FileImage {
     // First byte of the file; the whole file, and nothing past it, is
@@ -91,9 +84,5 @@ bool fileImageLostBytes(const FileImage& image);
 // Releases what openFileImage acquired; harmless on an image made from
 // memory or already closed. The tool itself leaves this to process exit.
 void closeFileImage(FileImage& image);
-
-// Makes a failed write to standard output an error the writer can see
-// rather than a signal that ends the process.
-void prepareStandardOutput();
 
 }  // namespace tempo

@@ -4,7 +4,7 @@
 // and a stop request. Output is read in large blocks: each wake-up takes
 // all there is.
 
-#include "scan/subprocess.hpp"
+#include "platform/subprocess.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,13 +16,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <thread>
 
-#include "scan/descriptor.hpp"
+#include "platform/descriptor_posix.hpp"
 
 extern char** environ;
 
-namespace tempo::scan {
+namespace tempo::platform {
 namespace {
 
 constexpr std::size_t kReadBuffer = 256 * 1024;
@@ -114,6 +115,78 @@ ExitStatus statusOf(int status) {
     return {ExitStatus::Kind::Exited, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
+// What a running child is held to: its time limit and the stop request.
+struct Watch {
+    const SubprocessRun& run;
+    std::chrono::steady_clock::time_point deadline;
+
+    bool stopAsked() const { return run.stop != nullptr && run.stop->load(); }
+    // How the wait must end now, if it must.
+    std::optional<ExitStatus> cutShort() const {
+        if (stopAsked()) return ExitStatus{ExitStatus::Kind::Interrupted, 0};
+        if (std::chrono::steady_clock::now() >= deadline) return ExitStatus{ExitStatus::Kind::TimedOut, 0};
+        return std::nullopt;
+    }
+};
+
+// Reads both pipes until the child closes them, handing standard output on
+// and keeping the start of standard error; stops early on the stop request,
+// the time limit, or pipes that can no longer be watched (with the child
+// left running, they could block for ever).
+std::optional<ExitStatus> readPipes(const Watch& watch, int out, int err, Child& child, std::string& errorText) {
+    std::vector<unsigned char> buffer(kReadBuffer);
+    bool wanted = true;
+    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        if (std::optional<ExitStatus> cut = watch.cutShort()) return cut;
+        const int ready = ::poll(fds, 2, kPollMilliseconds);
+        if (ready < 0 && errno != EINTR) return ExitStatus{ExitStatus::Kind::WatchFailed, errno};
+        if (ready <= 0) continue;
+        for (pollfd& fd : fds) {
+            if (fd.fd < 0 || (fd.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+            const ssize_t got = ::read(fd.fd, buffer.data(), buffer.size());
+            if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (got <= 0) {
+                fd.fd = -1;
+                continue;
+            }
+            const auto count = static_cast<std::size_t>(got);
+            if (&fd == &fds[1]) {
+                const std::size_t room = watch.run.errorLimit - std::min(watch.run.errorLimit, errorText.size());
+                errorText.append(reinterpret_cast<const char*>(buffer.data()), std::min(room, count));
+            } else if (wanted && watch.run.output && !watch.run.output(buffer.data(), count)) {
+                wanted = false;
+                child.kill();
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// Waits for a child whose pipes are closed: it may close them and still
+// not end, so the time limit and the stop request hold until it does.
+ExitStatus waitForEnd(const Watch& watch, Child& child) {
+    int status = 0;
+    while (!child.tryWait(status)) {
+        if (std::optional<ExitStatus> cut = watch.cutShort()) return *cut;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // A stop that came while the child was ending (Ctrl-C reaches the whole
+    // process group) cut it short too. A child that died of a stop signal
+    // may have got it a moment before this process ran its handler: wait a
+    // little for the stop to show before calling it a death of its own.
+    const ExitStatus ended = statusOf(status);
+    if (ended.kind == ExitStatus::Kind::Signalled &&
+        (ended.detail == SIGINT || ended.detail == SIGTERM || ended.detail == SIGHUP)) {
+        const auto patience = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopGraceMilliseconds);
+        while (!watch.stopAsked() && std::chrono::steady_clock::now() < patience) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    if (watch.stopAsked()) return {ExitStatus::Kind::Interrupted, 0};
+    return ended;
+}
+
 }  // namespace
 
 std::string signalText(int signal) {
@@ -133,61 +206,11 @@ ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
     errWrite.reset();
     if (spawnError != 0) return {ExitStatus::Kind::NotStarted, spawnError};
     Child child(pid);
-    const auto stopAsked = [&run] { return run.stop != nullptr && run.stop->load(); };
-    const auto deadline = std::chrono::steady_clock::now() + run.timeLimit;
-
-    std::vector<unsigned char> buffer(kReadBuffer);
-    bool wanted = true;
-    pollfd fds[2] = {{outRead.get(), POLLIN, 0}, {errRead.get(), POLLIN, 0}};
-    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-        if (stopAsked()) return {ExitStatus::Kind::Interrupted, 0};  // the child is killed on the way out
-        if (std::chrono::steady_clock::now() >= deadline) return {ExitStatus::Kind::TimedOut, 0};
-        const int ready = ::poll(fds, 2, kPollMilliseconds);
-        if (ready < 0 && errno != EINTR) {
-            child.kill();
-            break;
-        }
-        if (ready <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-            const ssize_t got = ::read(fds[i].fd, buffer.data(), buffer.size());
-            if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            if (got <= 0) {
-                fds[i].fd = -1;
-                continue;
-            }
-            const auto count = static_cast<std::size_t>(got);
-            if (i == 1) {
-                const std::size_t room = run.errorLimit - std::min(run.errorLimit, errorText.size());
-                errorText.append(reinterpret_cast<const char*>(buffer.data()), std::min(room, count));
-            } else if (wanted && run.output && !run.output(buffer.data(), count)) {
-                wanted = false;
-                child.kill();
-            }
-        }
+    const Watch watch{run, std::chrono::steady_clock::now() + run.timeLimit};
+    if (const std::optional<ExitStatus> cut = readPipes(watch, outRead.get(), errRead.get(), child, errorText)) {
+        return *cut;  // the child is killed on the way out
     }
-    // A child may close its output and still not end: the time limit and
-    // the stop request hold until it does.
-    int status = 0;
-    while (!child.tryWait(status)) {
-        if (stopAsked()) return {ExitStatus::Kind::Interrupted, 0};
-        if (std::chrono::steady_clock::now() >= deadline) return {ExitStatus::Kind::TimedOut, 0};
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    // A stop that came while the child was ending (Ctrl-C reaches the whole
-    // process group) cut it short too. A child that died of a stop signal
-    // may have got it a moment before this process ran its handler: wait a
-    // little for the stop to show before calling it a death of its own.
-    const ExitStatus ended = statusOf(status);
-    if (ended.kind == ExitStatus::Kind::Signalled &&
-        (ended.detail == SIGINT || ended.detail == SIGTERM || ended.detail == SIGHUP)) {
-        const auto patience = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopGraceMilliseconds);
-        while (!stopAsked() && std::chrono::steady_clock::now() < patience) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-    if (stopAsked()) return {ExitStatus::Kind::Interrupted, 0};
-    return ended;
+    return waitForEnd(watch, child);
 }
 
-}  // namespace tempo::scan
+}  // namespace tempo::platform

@@ -1,10 +1,10 @@
-#include "scan/wide_text.hpp"
+#include "platform/wide_text.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace tempo::scan {
+namespace tempo::platform {
 namespace {
 
 // Names as Windows gives them, and the UTF-8 a record carries.
@@ -46,6 +46,12 @@ TEST(WideText, TakesStrayBytesOneByOne) {
         {"a lead followed by no continuation", "\xC3" "a", {0xC3, L'a'}},
         {"an overlong lead", "\xC0\xAF", {0xC0, 0xAF}},
         {"a lead above U+10FFFF", "\xF5\x80\x80\x80", {0xF5, 0x80, 0x80, 0x80}},
+        // An overlong NUL must not end a Windows path early, nor an
+        // overlong slash part it.
+        {"an overlong NUL", "a\xE0\x80\x80" "b", {L'a', 0xE0, 0x80, 0x80, L'b'}},
+        {"an overlong slash", "\xC0\xAF", {0xC0, 0xAF}},
+        {"a four-byte overlong", "\xF0\x8F\xBF\xBF", {0xF0, 0x8F, 0xBF, 0xBF}},
+        {"a code point above U+10FFFF", "\xF4\x90\x80\x80", {0xF4, 0x90, 0x80, 0x80}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -54,4 +60,4 @@ TEST(WideText, TakesStrayBytesOneByOne) {
 }
 
 }  // namespace
-}  // namespace tempo::scan
+}  // namespace tempo::platform

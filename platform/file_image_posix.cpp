@@ -20,7 +20,7 @@
 #include <cstddef>
 #include <mutex>
 
-#include "input/file_image.hpp"
+#include "platform/file_image.hpp"
 
 namespace tempo {
 namespace {
@@ -168,12 +168,6 @@ void closeFileImage(FileImage& image) {
         ::close(static_cast<int>(image.fileHandle - 1U));
     }
     image = FileImage{};
-}
-
-void prepareStandardOutput() {
-    // A closed pipe then fails the write with EPIPE, which the driver
-    // reports through its exit status.
-    ::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace tempo

@@ -1,0 +1,42 @@
+#pragma once
+
+// Every way the analysis of one file can fail, with the words its record
+// gives it. Each failure has one message, in scanFailureText; the detail
+// that message needs travels beside it, never inside a sentence.
+
+#include <string>
+
+namespace tempo::scan {
+
+enum class ScanFailure {
+    System,         // code: the errno value ("permission denied")
+    NotRegular,     // a folder, FIFO or device given as a file
+    Shrank,         // cut short by another process while it was read
+    DecoderMissing,  // the decoder program is not there
+    DecoderNotRun,   // code: the errno value of the failed start
+    DecoderUnwatched,  // code: the errno value: its pipes could no longer be watched
+    TimedOut,       // code: the time limit in seconds
+    DecoderKilled,  // code: the signal (or exception) that ended the decoder
+    DecoderStatus,  // code: the decoder's exit status; it said nothing
+    NotAudio,       // the decoder gave up before any audio, on content that is no audio this tool knows
+    EndsEarly,      // the decoder gave up on audio that stops short
+    NotWaveStream,  // the decoder's output was not the WAVE stream asked for
+    TooLong,        // more audio than a WAVE stream can describe
+};
+
+struct ScanError {
+    ScanFailure failure = ScanFailure::System;
+    int code = 0;             // as the failure says
+    std::string decoder;      // the decoder program, as given
+    std::string decoderLine;  // the decoder's first line of complaint ("" if none)
+};
+
+// The record's words for `error` ("no such file or directory",
+// "file ends early (ffmpeg: End of file)", ...).
+std::string scanFailureText(const ScanError& error);
+
+// The name a message gives a decoder: "ffmpeg" for /usr/bin/ffmpeg and for
+// C:\ffmpeg\bin\FFMPEG.EXE alike.
+std::string programName(const std::string& program);
+
+}  // namespace tempo::scan

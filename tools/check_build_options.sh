@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# What a packager meets: the build options and the dependencies each part
+# needs, each tried in a build folder of its own.
+#   TEMPO_WITH_TAGLIB=OFF builds a tempo-scan whose --write-tags exits 2
+#   with its message; ON without TagLib stops the configure and says what
+#   to install; AUTO without it says it builds without; plain tempo builds
+#   and runs without KISS FFT, which only the accurate analysis needs.
+#   tools/check_build_options.sh [WORK_DIR]
+set -uo pipefail
+cd "$(dirname "$0")/.."
+work=${1:-build/options}
+rm -rf "$work" && mkdir -p "$work" || exit 1
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+configure() { local dir=$1; shift; cmake -S . -B "$work/$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@"; }
+# Whether a log says TEXT, however CMake wrapped its lines.
+says() { tr -s ' \n' '  ' < "$1" | grep -qF "$2"; }
+
+configure notags -DTEMPO_WITH_TAGLIB=OFF > "$work/notags.log" 2>&1 || fail "configure with TEMPO_WITH_TAGLIB=OFF"
+says "$work/notags.log" "built without TagLib: --write-tags is refused (TEMPO_WITH_TAGLIB=OFF)" ||
+  fail "configure did not say tags are off"
+cmake --build "$work/notags" --target tempo-scan > /dev/null || fail "build tempo-scan without TagLib"
+out=$("$work/notags/tempo-scan" --write-tags . 2> "$work/err.txt"); status=$?
+[ "$status" -eq 2 ] || fail "--write-tags without TagLib exited $status, not 2"
+[ -z "$out" ] || fail "--write-tags without TagLib wrote [$out]"
+[ "$(cat "$work/err.txt")" == "tempo-scan: --write-tags needs a tempo-scan built with TagLib" ] ||
+  fail "--write-tags without TagLib said [$(cat "$work/err.txt")]"
+
+# TagLib hidden from pkg-config, as on a machine without libtag1-dev.
+if PKG_CONFIG_LIBDIR=/nonexistent configure taglib-on -DTEMPO_WITH_TAGLIB=ON > "$work/on.log" 2>&1; then
+  fail "TEMPO_WITH_TAGLIB=ON configured without TagLib"
+fi
+says "$work/on.log" "TEMPO_WITH_TAGLIB=ON, but TagLib was not found (apt-get install libtag1-dev pkg-config)" ||
+  fail "TEMPO_WITH_TAGLIB=ON without TagLib did not say what to install"
+PKG_CONFIG_LIBDIR=/nonexistent configure taglib-auto > "$work/auto.log" 2>&1 || fail "configure AUTO without TagLib"
+says "$work/auto.log" "built without TagLib: --write-tags is refused (TEMPO_WITH_TAGLIB=AUTO)" ||
+  fail "AUTO without TagLib did not say so"
+
+configure nofft -DTEMPO_KISSFFT_HEADER=/nonexistent/kissfft.hh > /dev/null 2>&1 || fail "configure without KISS FFT"
+cmake --build "$work/nofft" --target tempo beatgen > /dev/null || fail "build plain tempo without KISS FFT"
+"$work/nofft/beatgen" 128 44100 10 "$work/clip.wav" > /dev/null &&
+  [ "$("$work/nofft/tempo" "$work/clip.wav")" == "bpm:128" ] || fail "plain tempo built without KISS FFT"
+if cmake --build "$work/nofft" --target tempo_core > "$work/nofft.log" 2>&1; then
+  fail "the accurate analysis built without KISS FFT"
+fi
+says "$work/nofft.log" "apt-get install libkissfft-dev" || fail "the build without KISS FFT did not say what to install"
+
+echo "$failures failures"
+[ "$failures" -eq 0 ]
