@@ -81,6 +81,12 @@ void readInSlices(FileImage& image, const unsigned char* first, std::uint64_t co
 // platform keeps writers out.
 bool fileImageLostBytes(const FileImage& image);
 
+// True when a file cut short while `image` maps it cannot end the process:
+// the guard watches exactly the image's bytes (on POSIX systems, after
+// installFileImageGuard and while a slot was free), or the system keeps
+// writers out (Windows).
+bool fileImageGuarded(const FileImage& image);
+
 // Releases what openFileImage acquired; harmless on an image made from
 // memory or already closed. The tool itself leaves this to process exit.
 void closeFileImage(FileImage& image);

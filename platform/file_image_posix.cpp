@@ -155,11 +155,24 @@ bool fileImageLostBytes(const FileImage& image) {
     return guardSlots[image.guardHandle - 1U].lostBytes.load(std::memory_order_acquire);
 }
 
+bool fileImageGuarded(const FileImage& image) {
+    if (image.guardHandle == 0) return false;
+    const GuardSlot& slot = guardSlots[image.guardHandle - 1U];
+    const auto first = reinterpret_cast<std::uintptr_t>(image.bytes);
+    return slot.begin.load(std::memory_order_acquire) == first &&
+           slot.end.load(std::memory_order_acquire) == first + static_cast<std::uintptr_t>(image.length);
+}
+
 void closeFileImage(FileImage& image) {
     if (image.guardHandle != 0) {
+        // The slot stops matching any address first, and is free for
+        // another image only once its end is cleared: freed earlier, an
+        // image opened on another thread in between could take it and
+        // then lose its end to this store, and go unguarded.
         GuardSlot& slot = guardSlots[image.guardHandle - 1U];
-        slot.begin.store(kSlotFree, std::memory_order_release);
+        slot.begin.store(kSlotFilling, std::memory_order_release);
         slot.end.store(0, std::memory_order_release);
+        slot.begin.store(kSlotFree, std::memory_order_release);
     }
     if (image.mappingHandle != 0 && image.bytes != nullptr) {
         ::munmap(const_cast<unsigned char*>(image.bytes), static_cast<std::size_t>(image.length));

@@ -55,6 +55,11 @@ void releaseFileImageBefore(FileImage& image, std::uint64_t end) {
     image.released = end;
 }
 
+bool fileImageGuarded(const FileImage& image) {
+    // No guard is needed: the share mode keeps every writer out.
+    return image.bytes != nullptr;
+}
+
 bool fileImageLostBytes(const FileImage&) {
     // The share mode keeps every writer out while the file is mapped.
     return false;

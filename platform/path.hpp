@@ -44,6 +44,13 @@ inline std::string joinPath(const std::string& folder, const std::string& name) 
 std::string folderOf(const std::string& path);
 std::string nameOf(const std::string& path);
 
+// True when `name` is one that a sibling copy (safe_replace.hpp) takes:
+// ".NAME.tempo-" and six more characters.
+bool isSiblingCopyName(const std::string& name);
+
+// The name a sibling copy of the file named `name` begins with.
+std::string siblingCopyPrefix(const std::string& name);
+
 // `path` as the file services take it: on Windows wide, absolute and
 // behind "\\?\" (no 260-character limit); elsewhere unchanged.
 std::basic_string<PathChar> nativePath(const std::string& path);

@@ -67,10 +67,6 @@ struct ReplaceCheck {
 // bytes larger, as far as can be told without making one.
 ReplaceCheck checkReplaceable(const std::string& original, std::uint64_t headroom);
 
-// The copies in `folder` that runs of this tool left behind
-// (".NAME.tempo-XXXXXX"), as paths.
-std::vector<std::string> leftCopiesIn(const std::string& folder);
-
 // Removes the left copy `path` unless a running process holds its lock;
 // true when it was removed.
 bool removeUnheldCopy(const std::string& path);

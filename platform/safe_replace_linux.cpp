@@ -17,15 +17,11 @@
 #include <vector>
 
 #include "platform/descriptor_posix.hpp"
-#include "platform/folder.hpp"
 #include "platform/path.hpp"
 #include "platform/safe_replace.hpp"
 
 namespace tempo::platform {
 namespace {
-
-constexpr const char* kCopyMark = ".tempo-";
-constexpr std::size_t kCopySuffix = 6;  // mkostemp's XXXXXX
 
 int writeAll(int fd, const char* bytes, std::size_t count) {
     for (std::size_t put = 0; put < count;) {
@@ -66,12 +62,6 @@ void copyAttributes(int from, int to) {
     }
 }
 
-bool isCopyName(const std::string& name) {
-    const std::size_t mark = name.rfind(kCopyMark);
-    return name.size() > 1 && name[0] == '.' && mark != std::string::npos && mark > 1 &&
-           name.size() == mark + std::strlen(kCopyMark) + kCopySuffix;
-}
-
 bool inGroup(gid_t group) {
     if (group == ::getegid()) return true;
     std::vector<gid_t> groups(static_cast<std::size_t>(::getgroups(0, nullptr)) + 1);
@@ -95,7 +85,7 @@ int SiblingCopy::make(const std::string& original, std::uint64_t headroom) {
     source_ = ::open(original.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat status {};
     if (source_ < 0 || ::fstat(source_, &status) != 0) return errno;
-    std::string name = joinPath(folderOf(original), "." + nameOf(original) + kCopyMark + "XXXXXX");
+    std::string name = joinPath(folderOf(original), siblingCopyPrefix(nameOf(original)) + "XXXXXX");
     copy_ = ::mkostemp(name.data(), O_CLOEXEC);
     if (copy_ < 0) return errno;
     path_ = name;
@@ -109,7 +99,7 @@ int SiblingCopy::make(const std::string& original, std::uint64_t headroom) {
     } else if (errno != EOPNOTSUPP && errno != ENOSYS) {
         return errno;
     }
-    return ::fsync(copy_) == 0 ? 0 : errno;
+    return 0;
 }
 
 int SiblingCopy::settle() {
@@ -160,17 +150,6 @@ ReplaceCheck checkReplaceable(const std::string& original, std::uint64_t headroo
         if (free < static_cast<std::uint64_t>(status.st_size) + headroom) return {ReplaceBlock::NoSpace, ENOSPC};
     }
     return {};
-}
-
-std::vector<std::string> leftCopiesIn(const std::string& folder) {
-    std::vector<FolderEntry> entries;
-    int error = 0;
-    readFolder(folder, entries, error);
-    std::vector<std::string> copies;
-    for (const FolderEntry& entry : entries) {
-        if (entry.kind == EntryKind::Other && isCopyName(entry.name)) copies.push_back(joinPath(folder, entry.name));
-    }
-    return copies;
 }
 
 bool removeUnheldCopy(const std::string& path) {

@@ -32,9 +32,11 @@ void decodeInto(ScanRecord& record, const std::string& path, const DecodeSetting
     switch (decoded.outcome) {
         case DecodeOutcome::Decoded:
             takeReading(record, decoded.reading, range);
+            record.source = AudioSource::Decoder;
+            record.audio = decoded.audio;
             // A WAVE whose data chunk claims more than the file holds is
             // read as far as it goes.
-            record.endsEarly = decoded.complained || file.result == WaveCheckResult::DataSize;
+            record.endsEarly = !decoded.complaint.empty() || file.result == WaveCheckResult::DataSize;
             break;
         case DecodeOutcome::Failed:
             record.status = ScanStatus::Error;
@@ -75,10 +77,12 @@ ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, 
         return record;
     }
     const WaveFileReading file = analyseWaveFile(platform::nativePath(path).c_str(), settings.method);
+    record.content = file.container;
     if (file.shrank) {
         fail(record, ScanFailure::Shrank);
     } else if (file.result == WaveCheckResult::Ok) {
         takeReading(record, file.reading, range);
+        record.source = AudioSource::InPlace;
     } else if (file.result == WaveCheckResult::OpenFailed && file.systemError != 0) {
         // No permission, or gone since it was listed: say why.
         fail(record, ScanFailure::System, platform::errnoOfSystemError(file.systemError));

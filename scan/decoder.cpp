@@ -36,19 +36,54 @@ std::string firstLine(std::string text, const std::string& namePrefix) {
     return line;
 }
 
+// Whether `line` is one the streamhash output writes: "INDEX,KIND,MD5=" and
+// 32 hexadecimal digits.
+bool isStreamLine(const std::string& line) {
+    const std::size_t comma = line.find(',');
+    const std::size_t md5 = line.find(",MD5=");
+    if (comma == 0 || comma == std::string::npos || md5 != comma + 2 || line.size() != md5 + 5 + 32) return false;
+    return line.find_first_not_of("0123456789") == comma && line.find_first_not_of("0123456789abcdef", md5 + 5) ==
+                                                                   std::string::npos;
+}
+
+// Takes the stream listing out of the decoder's standard error, where the
+// run that decodes also wrote it; the rest is the decoder's complaint.
+std::string takeStreamLines(const std::string& text, std::vector<std::string>& streams) {
+    std::string rest;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::string line = text.substr(at, end - at);
+        if (isStreamLine(line)) {
+            streams.push_back(line);
+        } else {
+            rest += line + (end < text.size() ? "\n" : "");
+        }
+        at = end + 1;
+    }
+    return rest;
+}
+
 // Collects the WAVE stream: header first, then samples into the analysis.
 struct StreamReader {
-    explicit StreamReader(Method chosen) : method(chosen) {}
+    StreamReader(Method chosen, bool analyse, bool hash) : method(chosen), analysing(analyse), hashing(hash) {}
     Method method;
+    bool analysing;
+    bool hashing;
+    StreamHash audio;
     std::vector<unsigned char> header;
     std::uint64_t headerNeeds = 0;  // the header is checked again once this long
     bool headerDone = false;
     TempoStream analysis;
 
+    void samples(const unsigned char* bytes, std::size_t count) {
+        if (analysing) feedTempoStream(analysis, bytes, count);
+        if (hashing) addToHash(audio, bytes, count);
+    }
+
     // False once the stream cannot be a 16-bit stereo WAVE.
     bool take(const unsigned char* bytes, std::size_t count) {
         if (headerDone) {
-            feedTempoStream(analysis, bytes, count);
+            samples(bytes, count);
             return true;
         }
         header.insert(header.end(), bytes, bytes + count);
@@ -58,9 +93,9 @@ struct StreamReader {
         if (result == WaveCheckResult::DataChunkCheck && header.size() < kMaxHeaderBytes) return true;
         if (result != WaveCheckResult::Ok) return false;
         headerDone = true;
-        startTempoStream(analysis, method, wave.sampleRate);
+        if (analysing) startTempoStream(analysis, method, wave.sampleRate);
         const std::size_t offset = static_cast<std::size_t>(wave.samples - header.data());
-        feedTempoStream(analysis, header.data() + offset, header.size() - offset);
+        samples(header.data() + offset, header.size() - offset);
         header = std::vector<unsigned char>();
         return true;
     }
@@ -101,20 +136,22 @@ DecodedTempo outcomeOfExit(int exitCode, StreamReader& reader, bool badStream, A
         return decoded;
     }
     if (!reader.headerDone) return decoded;
-    if (tempoStreamBytes(reader.analysis) > kMaxWaveData) {
+    if (reader.analysing && tempoStreamBytes(reader.analysis) > kMaxWaveData) {
         decoded.error.failure = ScanFailure::TooLong;
         return decoded;
     }
     decoded.outcome = DecodeOutcome::Decoded;
-    decoded.complained = !complaint.empty();
-    decoded.reading = finishTempoStream(reader.analysis);
+    decoded.complaint = complaint;
+    if (reader.analysing) decoded.reading = finishTempoStream(reader.analysis);
+    decoded.audio = reader.audio;
     return decoded;
 }
 
-}  // namespace
-
-DecodedTempo decodeTempo(const std::string& path, AudioContainer content, const DecodeSettings& settings) {
-    StreamReader reader(settings.method);
+// Runs the decoder over `path` into a reader; the reading only when
+// `analyse`.
+DecodedTempo runDecoder(const std::string& path, AudioContainer content, const DecodeSettings& settings,
+                        bool analyse, std::vector<std::string>* streams) {
+    StreamReader reader(settings.method, analyse, settings.hashAudio || !analyse);
     bool badStream = false;
     platform::SubprocessRun run;
     // "file:" keeps a name with a colon from reading as a protocol, and
@@ -123,6 +160,11 @@ DecodedTempo decodeTempo(const std::string& path, AudioContainer content, const 
     run.args = {settings.program, "-nostdin", "-hide_banner", "-loglevel", "error", "-i", "file:" + path,
                 "-map", "0:a:0", "-acodec", "pcm_s16le", "-ac", "2", "-map_metadata", "-1", "-fflags", "+bitexact",
                 "-flush_packets", "0", "-f", "wav", "pipe:1"};
+    // The streams, listed by a second output of the same run into standard
+    // error, where no line of a complaint takes their form.
+    if (streams != nullptr) {
+        run.args.insert(run.args.end(), {"-map", "0", "-c", "copy", "-f", "streamhash", "-hash", "md5", "pipe:2"});
+    }
     run.timeLimit = std::chrono::seconds(settings.timeoutSeconds);
     run.stop = settings.stop;
     run.errorLimit = kMaxErrorText;
@@ -132,6 +174,7 @@ DecodedTempo decodeTempo(const std::string& path, AudioContainer content, const 
     };
     std::string errorText;
     const platform::ExitStatus status = platform::runSubprocess(run, errorText);
+    if (streams != nullptr) errorText = takeStreamLines(errorText, *streams);
     DecodedTempo decoded;
     if (status.kind == platform::ExitStatus::Kind::Interrupted) {
         // However the child ended, the decode was cut short by the stop.
@@ -145,6 +188,43 @@ DecodedTempo decodeTempo(const std::string& path, AudioContainer content, const 
                                 firstLine(errorText, "file:" + path + ": "));
     }
     return decoded;
+}
+
+}  // namespace
+
+DecodedTempo decodeTempo(const std::string& path, AudioContainer content, const DecodeSettings& settings) {
+    return runDecoder(path, content, settings, true, nullptr);
+}
+
+DecodedTempo decodeAudio(const std::string& path, AudioContainer content, const DecodeSettings& settings,
+                         std::vector<std::string>* streams) {
+    return runDecoder(path, content, settings, false, streams);
+}
+
+bool listStreams(const std::string& path, const DecodeSettings& settings, std::vector<std::string>& streams,
+                 ScanError& error) {
+    platform::SubprocessRun run;
+    run.args = {settings.program, "-nostdin", "-hide_banner", "-loglevel", "error", "-i", "file:" + path,
+                "-map", "0", "-c", "copy", "-f", "streamhash", "-hash", "md5", "pipe:1"};
+    run.timeLimit = std::chrono::seconds(settings.timeoutSeconds);
+    run.stop = settings.stop;
+    run.errorLimit = kMaxErrorText;
+    std::string listing;
+    run.output = [&listing](const unsigned char* bytes, std::size_t count) {
+        listing.append(reinterpret_cast<const char*>(bytes), count);
+        return listing.size() <= kMaxErrorText;
+    };
+    std::string errorText;
+    const platform::ExitStatus status = platform::runSubprocess(run, errorText);
+    if (status.kind != platform::ExitStatus::Kind::Exited) {
+        error = endingError(status, settings);
+        return false;
+    }
+    error = {ScanFailure::DecoderStatus, status.detail, settings.program, firstLine(errorText, "file:" + path + ": ")};
+    if (status.detail != 0 || !error.decoderLine.empty()) return false;
+    streams.clear();
+    const std::string rest = takeStreamLines(listing, streams);
+    return !streams.empty() && rest.find_first_not_of('\n') == std::string::npos;
 }
 
 }  // namespace tempo::scan

@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "input/audio_container.hpp"
+#include "input/stream_hash.hpp"
 #include "scan/scan_failure.hpp"
 #include "tempo/estimate.hpp"
 
@@ -18,6 +20,7 @@ struct DecodeSettings {
     unsigned timeoutSeconds = 600;
     const std::atomic<bool>* stop = nullptr;  // when set, the child is stopped
     Method method = Method::Accurate;
+    bool hashAudio = false;  // keep a hash of the decoded samples, to check a tagged copy against
 };
 
 enum class DecodeOutcome {
@@ -30,9 +33,10 @@ struct DecodedTempo {
     DecodeOutcome outcome = DecodeOutcome::Failed;
     ScanError error;  // when Failed
     // Decoded, but the decoder complained on the way (a damaged or cut
-    // file, decoded as far as it goes).
-    bool complained = false;
+    // file, decoded as far as it goes): its first line of complaint.
+    std::string complaint;
     TempoReading reading;
+    StreamHash audio;  // the decoded samples, when the settings ask for it
 };
 
 // The tempo of the first audio stream of `path`, as ffmpeg converts it
@@ -43,5 +47,19 @@ struct DecodedTempo {
 // met the end of a file cut short (EndsEarly); on anything else it met no
 // audio at all (NotAudio).
 DecodedTempo decodeTempo(const std::string& path, AudioContainer content, const DecodeSettings& settings);
+
+// The same decode without the analysis: the hash of the samples (and
+// whether the decoder complained), to tell whether a copy of a file holds
+// the same audio as the file. With `streams`, the same run also lists
+// every stream as listStreams does.
+DecodedTempo decodeAudio(const std::string& path, AudioContainer content, const DecodeSettings& settings,
+                         std::vector<std::string>* streams = nullptr);
+
+// Every stream of `path` as the decoder's demuxer gives it, without
+// decoding: "INDEX,KIND,MD5=<hash of its packets>" each (KIND "a" for
+// audio, "v" for video and pictures, ...). False with `error` set when the
+// decoder fails or complains.
+bool listStreams(const std::string& path, const DecodeSettings& settings, std::vector<std::string>& streams,
+                 ScanError& error);
 
 }  // namespace tempo::scan

@@ -80,9 +80,16 @@ std::size_t runJobs(std::size_t count, unsigned jobs, const JobPoolCalls& calls,
         }
     }
     workers.join();
-    std::unique_lock<std::mutex> lock(mutex);
-    deliverReady(lock);
-    return delivered;
+    // Every job that finished is delivered, in order, past any that a stop
+    // cut short: a job may have changed a file (written its tag), and a
+    // change must never go unreported.
+    std::size_t total = delivered;
+    for (std::size_t index = delivered; index < count; ++index) {
+        if (states[index] != State::Done) continue;
+        calls.deliver(index);
+        ++total;
+    }
+    return total;
 }
 
 }  // namespace tempo::scan

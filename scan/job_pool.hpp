@@ -22,8 +22,9 @@ struct JobPoolCalls {
 };
 
 // Runs jobs 0 to count - 1 on `jobs` threads. Once `stop` is set no new job
-// is started, and delivery ends before the first job that did not finish or
-// was cut short. Returns how many results were delivered.
+// is started, and once the running ones end, every job that finished whole
+// is delivered, in order; those cut short or never started are not.
+// Returns how many results were delivered.
 std::size_t runJobs(std::size_t count, unsigned jobs, const JobPoolCalls& calls, const std::atomic<bool>& stop);
 
 }  // namespace tempo::scan

@@ -28,7 +28,7 @@ bool pathLess(const std::string& a, const std::string& b) {
 
 // Adds the audio files of `folder` to the library and its subfolders to
 // `pending`; links to folders are left alone, so no walk can loop.
-void walkFolder(const std::string& folder, Library& library, std::vector<std::string>& pending) {
+void walkFolder(const std::string& folder, Library& library, std::vector<std::string>& pending, bool findLeftCopies) {
     std::vector<platform::FolderEntry> entries;
     int error = 0;
     const bool whole = platform::readFolder(folder, entries, error);
@@ -38,9 +38,26 @@ void walkFolder(const std::string& folder, Library& library, std::vector<std::st
             pending.push_back(std::move(path));
         } else if (entry.kind == platform::EntryKind::Other && hasAudioExtension(path)) {
             library.files.push_back(std::move(path));
+        } else if (findLeftCopies && entry.kind == platform::EntryKind::Other && platform::isSiblingCopyName(entry.name)) {
+            library.leftCopies.push_back(std::move(path));
         }
     }
     if (!whole) library.unread.push_back({folder, error});
+}
+
+// The copies left beside the file `path` names.
+void findCopiesBeside(const std::string& path, Library& library) {
+    const std::string folder = platform::folderOf(path);
+    const std::string prefix = platform::siblingCopyPrefix(platform::nameOf(path));
+    std::vector<platform::FolderEntry> entries;
+    int error = 0;
+    platform::readFolder(folder, entries, error);
+    for (const platform::FolderEntry& entry : entries) {
+        if (entry.kind == platform::EntryKind::Other && entry.name.compare(0, prefix.size(), prefix) == 0 &&
+            platform::isSiblingCopyName(entry.name)) {
+            library.leftCopies.push_back(platform::joinPath(folder, entry.name));
+        }
+    }
 }
 
 }  // namespace
@@ -54,23 +71,26 @@ bool hasAudioExtension(const std::string& path) {
                        [&extension](const char* known) { return extension == known; });
 }
 
-Library listLibrary(const std::vector<std::string>& roots) {
+Library listLibrary(const std::vector<std::string>& roots, bool findLeftCopies) {
     Library library;
     std::vector<std::string>& files = library.files;
     for (const std::string& root : roots) {
         if (!platform::isFolder(root)) {
             files.push_back(root);
+            if (findLeftCopies) findCopiesBeside(root, library);
             continue;
         }
         std::vector<std::string> pending{root};
         while (!pending.empty()) {
             const std::string folder = std::move(pending.back());
             pending.pop_back();
-            walkFolder(folder, library, pending);
+            walkFolder(folder, library, pending, findLeftCopies);
         }
     }
     std::sort(files.begin(), files.end(), pathLess);
     files.erase(std::unique(files.begin(), files.end()), files.end());
+    std::sort(library.leftCopies.begin(), library.leftCopies.end(), pathLess);
+    library.leftCopies.erase(std::unique(library.leftCopies.begin(), library.leftCopies.end()), library.leftCopies.end());
     return library;
 }
 

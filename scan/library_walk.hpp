@@ -22,6 +22,9 @@ struct UnreadFolder {
 struct Library {
     std::vector<std::string> files;     // in byte order, each path once
     std::vector<UnreadFolder> unread;  // in the order the walk met them
+    // Sibling copies that a tag writer left (".NAME.tempo-XXXXXX"), in the
+    // folders walked and beside the files named, when asked for.
+    std::vector<std::string> leftCopies;
 };
 
 // Every root that is not a directory, as given (it is always analysed,
@@ -30,7 +33,7 @@ struct Library {
 // including links to files. Links to directories are not followed below a
 // root. A directory that cannot be read, or fails part way, is listed in
 // `unread` with what was read of it kept.
-Library listLibrary(const std::vector<std::string>& roots);
+Library listLibrary(const std::vector<std::string>& roots, bool findLeftCopies = false);
 
 // The files at positions index, index + count, ... of `files`.
 std::vector<std::string> keepShard(const std::vector<std::string>& files, unsigned index, unsigned count);

@@ -72,10 +72,16 @@ struct ReportOutput {
 // cannot be read is named and the scan ends with status 1: a cron job must
 // not take it for a whole library.
 std::vector<std::string> filesToScan(const ScanOptions& options, bool& walkFailed) {
-    const Library library = listLibrary(options.paths);
+    // A tag-writing run clears away the copies that killed runs left; a
+    // dry run touches nothing.
+    const bool clearCopies = options.writeTags && !options.dryRun;
+    const Library library = listLibrary(options.paths, clearCopies);
     for (const UnreadFolder& folder : library.unread) {
         std::fprintf(stderr, "tempo-scan: cannot read directory %s: %s\n", folder.folder.c_str(),
                      std::strerror(folder.error));
+    }
+    for (const std::string& copy : removeLeftCopies(library.leftCopies)) {
+        std::fprintf(stderr, "tempo-scan: removed a copy left by an interrupted run: %s\n", copy.c_str());
     }
     walkFailed = !library.unread.empty();
     return keepShard(library.files, options.shardIndex, options.shardCount);
@@ -87,11 +93,15 @@ DecodeSettings decodeSettings(const ScanOptions& options) {
     settings.timeoutSeconds = options.timeoutSeconds;
     settings.method = options.method;
     settings.stop = &stopRequested;
+    // A tagged copy is checked against the samples the analysis read.
+    settings.hashAudio = options.writeTags && !options.dryRun;
     return settings;
 }
 
-TagSettings tagSettings(const ScanOptions& options) {
+TagSettings tagSettings(const ScanOptions& options, const DecodeSettings& decoder) {
     TagSettings settings;
+    settings.decoder = decoder;
+    settings.stop = &stopRequested;
     settings.write = options.writeTags;
     settings.overwrite = options.overwriteTags;
     settings.dryRun = options.dryRun;
@@ -105,7 +115,7 @@ TagSettings tagSettings(const ScanOptions& options) {
 bool scanFiles(const std::vector<std::string>& files, const ScanOptions& options, ReportOutput& report) {
     const DecodeSettings settings = decodeSettings(options);
     const TempoRange range{options.rangeMin, options.rangeMax};
-    const TagSettings tags = tagSettings(options);
+    const TagSettings tags = tagSettings(options, settings);
     ProgressLine progress;
     const bool showProgress = options.progress == ProgressMode::On ||
                               (options.progress == ProgressMode::Auto && platform::isTerminal(stderr));
@@ -122,9 +132,9 @@ bool scanFiles(const std::vector<std::string>& files, const ScanOptions& options
     calls.run = [&](std::size_t index) {
         ScanRecord& record = records[index];
         record = analyseFile(files[index], settings, range);
-        if (record.status == ScanStatus::Interrupted) return false;
-        applyTempoTag(record, tags);
-        return true;
+        // A file cut short by a stop, or left as it was because of one, has
+        // no record; one that was changed always has.
+        return record.status != ScanStatus::Interrupted && applyTempoTag(record, tags);
     };
     calls.deliver = [&](std::size_t index) {
         const ScanRecord record = std::move(records[index]);

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "input/audio_container.hpp"
+#include "input/stream_hash.hpp"
 #include "platform/files.hpp"
 #include "scan/scan_failure.hpp"
 #include "scan/tag_outcome.hpp"
@@ -19,6 +21,13 @@ enum class ScanStatus {
     Interrupted,  // cut short by a stop request: never reported
 };
 
+// Where the samples the analysis read came from.
+enum class AudioSource {
+    None,     // nothing was read
+    InPlace,  // a WAVE file read where it lies
+    Decoder,  // the decoder's output
+};
+
 struct ScanRecord {
     std::string path;
     ScanStatus status = ScanStatus::Error;
@@ -31,6 +40,11 @@ struct ScanRecord {
     bool endsEarly = false;
     platform::FileIdentity identity;  // as stat saw it before the analysis
     TagOutcome tag;                   // what --write-tags did
+    // What the file's bytes are, and how its audio was read: a tagged copy
+    // is checked against the same reading.
+    AudioContainer content = AudioContainer::Unknown;
+    AudioSource source = AudioSource::None;
+    StreamHash audio;  // the decoded samples, when the decode settings asked for their hash
 };
 
 }  // namespace tempo::scan

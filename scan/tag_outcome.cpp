@@ -7,17 +7,20 @@
 namespace tempo::scan {
 namespace {
 
-std::string failureText(TagFailure failure, int error) {
-    switch (failure) {
-        case TagFailure::System: return platform::systemReason(error);
+std::string failureText(const TagOutcome& outcome) {
+    switch (outcome.failure.value_or(TagFailure::System)) {
+        case TagFailure::System: return platform::systemReason(outcome.error);
         case TagFailure::ChangedDuringScan: return "changed during scan";
         case TagFailure::LinkOutsideScan: return "link leads outside the scanned paths";
+        case TagFailure::FormatNotWritten: return outcome.detail + " tags are not written";
         case TagFailure::FormatNotTaggable: return "TagLib cannot tag this format";
         case TagFailure::NoTempoField: return "this format has no tempo tag";
         case TagFailure::SaveFailed: return "TagLib could not save the file";
         case TagFailure::NotWritable: return "file cannot be written";
+        case TagFailure::FolderNotWritable: return "folder cannot be written";
+        case TagFailure::OwnerNotKept: return "file's owner cannot be kept";
         case TagFailure::SeveralHardLinks: return "file has several hard links";
-        case TagFailure::DidNotReadBack: return "the tag did not read back; file left as it was";
+        case TagFailure::DidNotVerify: return "tagged copy did not verify (" + outcome.detail + ")";
         case TagFailure::NoTagLib: return "built without TagLib";
     }
     return "unknown failure";
@@ -33,7 +36,7 @@ TagOutcome tagDone(TagAction action) {
 
 TagOutcome tagKept(std::string held) {
     TagOutcome outcome = tagDone(TagAction::Kept);
-    outcome.held = std::move(held);
+    outcome.detail = std::move(held);
     return outcome;
 }
 
@@ -44,16 +47,22 @@ TagOutcome tagFailed(TagFailure failure, int error) {
     return outcome;
 }
 
+TagOutcome tagFailed(TagFailure failure, std::string detail) {
+    TagOutcome outcome = tagFailed(failure);
+    outcome.detail = std::move(detail);
+    return outcome;
+}
+
 std::string tagOutcomeText(const TagOutcome& outcome) {
     switch (outcome.action) {
         case TagAction::None: return std::string();
         case TagAction::Written: return "written";
         case TagAction::Unchanged: return "unchanged";
-        case TagAction::Kept: return "kept " + outcome.held;
+        case TagAction::Kept: return "kept " + outcome.detail;
         case TagAction::WouldWrite: return "would write";
         case TagAction::Failed: break;
     }
-    return "error: " + failureText(outcome.failure.value_or(TagFailure::System), outcome.error);
+    return "error: " + failureText(outcome);
 }
 
 }  // namespace tempo::scan

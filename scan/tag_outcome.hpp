@@ -14,12 +14,15 @@ enum class TagFailure {
     System,  // `error`: the errno value
     ChangedDuringScan,
     LinkOutsideScan,
+    FormatNotWritten,  // `detail`: the format the file's content is
     FormatNotTaggable,
     NoTempoField,
     SaveFailed,
     NotWritable,
+    FolderNotWritable,
+    OwnerNotKept,
     SeveralHardLinks,
-    DidNotReadBack,
+    DidNotVerify,  // `detail`: what differed between the tagged copy and the file
     NoTagLib,
 };
 
@@ -27,12 +30,15 @@ struct TagOutcome {
     TagAction action = TagAction::None;    // None: no tag was considered
     std::optional<TagFailure> failure;     // set exactly when the action is Failed
     int error = 0;                         // System: the errno value
-    std::string held;                      // Kept: the tempo the file holds, as written there
+    // Kept: the tempo the file holds, as written there; FormatNotWritten
+    // and DidNotVerify: the words their message needs.
+    std::string detail;
 };
 
 TagOutcome tagDone(TagAction action);
 TagOutcome tagKept(std::string held);
 TagOutcome tagFailed(TagFailure failure, int error = 0);
+TagOutcome tagFailed(TagFailure failure, std::string detail);
 
 // "written", "unchanged", "kept N", "would write", "error: <reason>", or
 // "" for None.

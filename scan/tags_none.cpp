@@ -10,9 +10,12 @@ bool tagWritingAvailable() { return false; }
 
 std::vector<std::string> tagRoots(const std::vector<std::string>&) { return {}; }
 
-void applyTempoTag(ScanRecord& record, const TagSettings& settings) {
-    if (!settings.write || record.status != ScanStatus::Ok) return;
+std::vector<std::string> removeLeftCopies(const std::vector<std::string>&) { return {}; }
+
+bool applyTempoTag(ScanRecord& record, const TagSettings& settings) {
+    if (!settings.write || record.status != ScanStatus::Ok) return true;
     record.tag = tagFailed(TagFailure::NoTagLib);
+    return true;
 }
 
 }  // namespace tempo::scan

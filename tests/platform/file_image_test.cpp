@@ -176,6 +176,34 @@ TEST(FileImageLostBytes, KeepsEachFaultToItsImageAcrossThreads) {
 }
 #endif
 
+// Images opened and closed as fast as threads can: each open image is
+// watched over exactly its own bytes for as long as it is open, however
+// the closes of others fall between its steps.
+TEST(FileImageGuarded, HoldsEachImagesRangeWhileOthersOpenAndClose) {
+    installFileImageGuard();
+    testing::TempDir dir;
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 20000;
+    std::atomic<int> unguarded{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        const fs::path path = dir.path() / ("g" + std::to_string(t) + ".wav");
+        ASSERT_TRUE(testing::writeFile(path, testing::validWave(1)));
+        threads.emplace_back([&unguarded, path] {
+            for (int round = 0; round < kRounds; ++round) {
+                FileImage image;
+                if (openFileImage(path.c_str(), image) != WaveCheckResult::Ok) return;
+                if (!fileImageGuarded(image)) ++unguarded;
+                std::this_thread::yield();
+                if (!fileImageGuarded(image)) ++unguarded;
+                closeFileImage(image);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(unguarded.load(), 0);
+}
+
 TEST(CloseFileImage, LeavesAMemoryImageAlone) {
     const testing::Bytes bytes = testing::validWave(1);
     FileImage image = testing::imageOf(bytes);

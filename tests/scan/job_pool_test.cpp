@@ -39,9 +39,38 @@ TEST(RunJobs, DeliversInListOrderWhateverFinishesFirst) {
     }
 }
 
-// A stop while jobs are in flight: no new job starts, and delivery ends
-// before the first job cut short even when later ones finished.
-TEST(RunJobs, StopsAndKeepsTheFinishedPrefix) {
+// A stop while jobs are in flight: no new job starts, the job cut short is
+// withheld, and every job that finished whole is still delivered in order,
+// also one that finished after the cut (it may have changed a file).
+TEST(RunJobs, StopsAndDeliversEveryFinishedJob) {
+    std::atomic<bool> stop{false};
+    std::atomic<bool> laterDone{false};
+    std::vector<std::string> delivered;
+    JobPoolCalls calls;
+    calls.run = [&](std::size_t index) {
+        if (index == 3) {
+            // Cut short once job 4 runs on the other thread, which then
+            // finishes whole after the stop.
+            while (!laterDone.load()) std::this_thread::yield();
+            stop = true;
+            return false;
+        }
+        if (index == 4) {
+            laterDone = true;
+            while (!stop.load()) std::this_thread::yield();
+        }
+        return true;
+    };
+    calls.deliver = [&](std::size_t index) { delivered.push_back(std::to_string(index)); };
+    EXPECT_EQ(runJobs(1000, 2, calls, stop), 4U);
+    EXPECT_EQ(delivered, (std::vector<std::string>{"0", "1", "2", "4"}));
+    const std::atomic<bool> none{false};
+    EXPECT_EQ(runJobs(0, 4, calls, none), 0U);
+}
+
+// One job at a time: a stop delivers the finished jobs before the one cut
+// short, and starts none after it.
+TEST(RunJobs, StartsNothingAfterAStop) {
     std::atomic<bool> stop{false};
     std::vector<std::string> delivered;
     JobPoolCalls calls;
@@ -52,8 +81,6 @@ TEST(RunJobs, StopsAndKeepsTheFinishedPrefix) {
     calls.deliver = [&](std::size_t index) { delivered.push_back(std::to_string(index)); };
     EXPECT_EQ(runJobs(1000, 1, calls, stop), 3U);
     EXPECT_EQ(delivered, (std::vector<std::string>{"0", "1", "2"}));
-    const std::atomic<bool> none{false};
-    EXPECT_EQ(runJobs(0, 4, calls, none), 0U);
 }
 
 }  // namespace

@@ -5,10 +5,10 @@
 # writes from it; the accurate method must give each clip its own tempo in
 # every format, and no tempo to sounds without a beat; then --range, the
 # order, shards, failures of the decoder and Ctrl-C.
-# Usage: scan_e2e.sh TEMPO TEMPO_SCAN BEATGEN WORK_DIR
+# Usage: scan_e2e.sh TEMPO TEMPO_SCAN BEATGEN WORK_DIR FAULT_SHIM
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/e2e_helpers.sh" || exit 1
-tempo=$1 scan=$2 beatgen=$3 work=$4
+tempo=$1 scan=$2 beatgen=$3 work=$4 shim=$5
 rm -rf "$work" && mkdir -p "$work/lib/sub" "$work/ref" "$work/bin" || exit 1
 cd "$work" || exit 1
 
@@ -189,6 +189,57 @@ for signal in INT TERM HUP; do
     kill -0 "$child" 2> /dev/null && { kill -KILL "$child"; fail "decoder $child outlived SIG$signal"; }
   done < hang.pids
 done
+
+# Faults of the system, injected in front of the C library (a clang build
+# with AddressSanitizer must not object to the shim coming first).
+with_fault() { ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0" LD_PRELOAD="$shim" TEMPO_FAULT="$1" "${@:2}"; }
+# A decoder's pipes that can no longer be watched are named as such, not
+# as a decoder that died.
+out=$(with_fault poll=12 "$scan" --no-progress lib/a.flac); status=$?
+expect_eq "$out" $'\terror: cannot watch ffmpeg: cannot allocate memory\tlib/a.flac' "a poll that fails"
+expect_eq "$status" 1 "exit status when a poll fails"
+# A folder whose listing fails part way is named, and the status is 1.
+mkdir -p listing && cp lib/0-plain.wav listing/
+out=$(with_fault readdir=5@0 "$scan" --no-progress listing 2> err.txt); status=$?
+expect_eq "$(cat err.txt)" "tempo-scan: cannot read directory listing: Input/output error" "a listing that fails"
+expect_eq "$status" 1 "exit status when a listing fails"
+# A report whose header cannot be written stops the scan before any file
+# is analysed, let alone tagged.
+cp lib/a.flac header.flac && cp header.flac header-before.flac
+out=$("$scan" --no-progress --format csv --write-tags -o /dev/full header.flac 2> err.txt); status=$?
+expect_eq "$status" 1 "exit status when the header cannot be written"
+expect_eq "$(cat err.txt)" "tempo-scan: cannot write the report: No space left on device" "message when the header cannot be written"
+cmp -s header.flac header-before.flac || fail "a scan whose report could not start wrote a tag"
+# A stop while the report is blocked on a full pipe: the write carries on
+# once the pipe drains, and the scan ends as stopped (130), not as failed.
+# The files are analysed long before the pipe drains, so the stop reaches
+# the one thread left, the one blocked in its write.
+python3 - many 5000 <<'PY' || fail "could not make the many small files"
+import os, struct, sys
+os.makedirs(sys.argv[1], exist_ok=True)
+data = bytes(8192)  # silence: each record is "no tempo", read in place
+header = b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " + struct.pack("<IHHIIHH", 16, 1, 2, 44100, 176400, 4, 16)
+for i in range(int(sys.argv[2])):
+    with open(os.path.join(sys.argv[1], "%04d.wav" % i), "wb") as out:
+        out.write(header + b"data" + struct.pack("<I", len(data)) + data)
+PY
+mkfifo report.fifo
+exec {pipe}<> report.fifo
+"$scan" --no-progress --method classic many > report.fifo 2> err.txt &
+pid=$!
+blocked() { [ "$(ls "/proc/$pid/task" 2> /dev/null | wc -l)" -eq 1 ] && [[ $(cat "/proc/$pid/wchan" 2> /dev/null) == *pipe_write* ]]; }
+for _ in $(seq 100); do blocked && break; sleep 0.1; done
+blocked || fail "the scan never blocked on its report alone"
+kill -INT $pid
+sleep 0.5
+cat <&"$pipe" > /dev/null &
+drain=$!
+wait $pid; status=$?
+exec {pipe}>&-
+kill "$drain" 2> /dev/null
+wait "$drain" 2> /dev/null
+expect_eq "$status" 130 "exit status after a stop while the report was blocked"
+expect_eq "$(cat err.txt)" "" "standard error after a stop while the report was blocked"
 
 # Plain words for files that are not audio or stop short; a file decoded
 # as far as it goes is reported with its tempo and a warning in JSON Lines.

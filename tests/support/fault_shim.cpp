@@ -1,0 +1,131 @@
+// Faults of the system, injected into a program under test through
+// LD_PRELOAD: this library stands in front of a few C library calls and
+// makes them fail, or damages what they touch, as TEMPO_FAULT asks. The
+// program itself has no test hook; it meets these faults as it would meet
+// a failing disk or a starved kernel.
+//
+// TEMPO_FAULT holds rules separated by ';':
+//   poll=E            every poll fails with errno E
+//   readdir=E@N       readdir fails with errno E after N entries of a folder
+//   corrupt-copy      each fsync of a tag writer's sibling copy
+//                     (".NAME.tempo-XXXXXX") first flips 16 bytes in its middle
+//   copy-full         the first write into a sibling copy takes only half
+//                     its bytes, and every later one fails with ENOSPC, as
+//                     on a disk that fills while the copy is made
+// Errno values are numbers (5 is EIO, 12 ENOMEM).
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+// The value of rule `name=VALUE` in TEMPO_FAULT, or nullptr.
+const char* ruleValue(const char* name) {
+    const char* faults = std::getenv("TEMPO_FAULT");
+    if (faults == nullptr) return nullptr;
+    const std::size_t length = std::strlen(name);
+    for (const char* at = faults; *at != '\0';) {
+        if (std::strncmp(at, name, length) == 0 && (at[length] == '=' || at[length] == ';' || at[length] == '\0')) {
+            return at[length] == '=' ? at + length + 1 : at + length;
+        }
+        const char* next = std::strchr(at, ';');
+        if (next == nullptr) break;
+        at = next + 1;
+    }
+    return nullptr;
+}
+
+template <typename Function>
+Function next(const char* name) {
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+// Entries handed out from the folder being read (one folder at a time).
+thread_local const void* currentFolder = nullptr;
+thread_local long entriesGiven = 0;
+
+// True when this readdir must fail, with errno set.
+bool readdirFails(const void* dir) {
+    const char* rule = ruleValue("readdir");
+    if (rule == nullptr) return false;
+    if (dir != currentFolder) {
+        currentFolder = dir;
+        entriesGiven = 0;
+    }
+    char* after = nullptr;
+    const long error = std::strtol(rule, &after, 10);
+    const long limit = *after == '@' ? std::strtol(after + 1, nullptr, 10) : 0;
+    if (entriesGiven++ < limit) return false;
+    errno = static_cast<int>(error);
+    return true;
+}
+
+bool isSiblingCopy(int fd) {
+    char link[64];
+    char target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = ::readlink(link, target, sizeof target - 1);
+    if (length <= 0) return false;
+    target[length] = '\0';
+    const char* name = std::strrchr(target, '/');
+    return name != nullptr && name[1] == '.' && std::strstr(name, ".tempo-") != nullptr;
+}
+
+void damageMiddle(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || status.st_size < 64) return;
+    const off_t middle = status.st_size / 2;
+    unsigned char bytes[16];
+    if (::pread(fd, bytes, sizeof bytes, middle) != static_cast<ssize_t>(sizeof bytes)) return;
+    for (unsigned char& byte : bytes) byte ^= 0x5A;
+    if (::pwrite(fd, bytes, sizeof bytes, middle) != static_cast<ssize_t>(sizeof bytes)) return;
+}
+
+}  // namespace
+
+extern "C" {
+
+int poll(struct pollfd* fds, nfds_t count, int timeout) {
+    if (const char* rule = ruleValue("poll")) {
+        errno = std::atoi(rule);
+        return -1;
+    }
+    return next<int (*)(struct pollfd*, nfds_t, int)>("poll")(fds, count, timeout);
+}
+
+struct dirent* readdir(DIR* dir) {
+    if (readdirFails(dir)) return nullptr;
+    return next<struct dirent* (*)(DIR*)>("readdir")(dir);
+}
+
+struct dirent64* readdir64(DIR* dir) {
+    if (readdirFails(dir)) return nullptr;
+    return next<struct dirent64* (*)(DIR*)>("readdir64")(dir);
+}
+
+ssize_t write(int fd, const void* bytes, size_t count) {
+    if (ruleValue("copy-full") != nullptr && isSiblingCopy(fd)) {
+        struct stat status {};
+        if (::fstat(fd, &status) == 0 && status.st_size > 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        count /= 2;
+    }
+    return next<ssize_t (*)(int, const void*, size_t)>("write")(fd, bytes, count);
+}
+
+int fsync(int fd) {
+    if (ruleValue("corrupt-copy") != nullptr && isSiblingCopy(fd)) damageMiddle(fd);
+    return next<int (*)(int)>("fsync")(fd);
+}
+
+}  // extern "C"
