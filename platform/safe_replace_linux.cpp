@@ -94,6 +94,7 @@ int SiblingCopy::make(const std::string& original, std::uint64_t headroom) {
     // The blocks the tag may grow into, taken now; a file system that
     // cannot reserve them is written without.
     const auto end = static_cast<off_t>(status.st_size);
+    if (headroom == 0) return 0;
     if (::fallocate(copy_, FALLOC_FL_KEEP_SIZE, end, static_cast<off_t>(headroom)) == 0) {
         reserved_ = headroom;
     } else if (errno != EOPNOTSUPP && errno != ENOSYS) {
