@@ -6,13 +6,17 @@
 # of 3 to 5 minutes in that one format. Runs alternate, medians are
 # compared, and every tempo of the classic method must agree with the
 # pipeline's. Both methods are timed, so the accurate method's cost shows
-# as a ratio to the classic one.
+# as a ratio to the classic one. With "tags" after the library, the cost of
+# writing tags is timed instead: a first --write-tags run over a fresh copy
+# of the library (every file written through a verified copy) and a second
+# one (nothing left to write), each against the same scan without tags.
 #
-#   bench/scan_compare.sh [BUILD_DIR] [RUNS] [LIBRARY]   (BUILD_DIR: release or test preset)
+#   bench/scan_compare.sh [BUILD_DIR] [RUNS] [LIBRARY] [tags]   (BUILD_DIR: release or test preset)
 set -euo pipefail
 build=$(cd "${1:-build/release}" && pwd)
 runs=${2:-5}
 library=${3:-mixed}
+mode=${4:-speed}
 jobs=$(nproc)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -56,6 +60,36 @@ decode_only() {
 # scan JOBS [METHOD]
 scan() { "$build/tempo-scan" --no-progress -j "$1" --method "${2:-classic}" "$work/lib"; }
 source "$(dirname "$0")/timing.sh"
+
+if [ "$mode" == tags ]; then
+  # tagged ARGS...: tempo-scan with tags over the copy in $work/tagged.
+  tagged() { "$build/tempo-scan" --no-progress -j "$jobs" "$@" "$work/tagged"; }
+  fresh() { rm -rf "$work/tagged" && cp -a "$work/lib" "$work/tagged" && sync; }
+  fresh
+  written=$(tagged --write-tags | cut -f3 | grep -c '^written$' || true)
+  files=$(find "$work/lib" -type f | wc -l)
+  [ "$written" -eq "$files" ] || { echo "only $written of $files files were written" >&2; exit 1; }
+  plain=(); first=(); second=()
+  for ((i = 0; i < runs; i++)); do
+    fresh
+    plain+=("$(wall_us tagged)")
+    first+=("$(wall_us tagged --write-tags)")
+    second+=("$(wall_us tagged --write-tags)")
+  done
+  plain_us=$(printf '%s\n' "${plain[@]}" | median)
+  first_us=$(printf '%s\n' "${first[@]}" | median)
+  second_us=$(printf '%s\n' "${second[@]}" | median)
+  echo "library $library: $files files, all written by the first run; medians of $runs alternating runs on $jobs CPUs"
+  echo
+  echo "| run | wall time (s) | ratio to the scan without tags |"
+  echo "|---|---|---|"
+  awk -v p="$plain_us" -v f="$first_us" -v s="$second_us" -v j="$jobs" 'BEGIN {
+    printf "| tempo-scan -j %d (no tags) | %.2f | 1.000 |\n", j, p / 1e6
+    printf "| tempo-scan -j %d --write-tags, first run (every file written and verified) | %.2f | %.3f |\n", j, f / 1e6, f / p
+    printf "| tempo-scan -j %d --write-tags, second run (nothing to write) | %.2f | %.3f |\n", j, s / 1e6, s / p
+  }'
+  exit 0
+fi
 
 # Every tempo agrees: bpm:N from the pipeline, N from tempo-scan.
 pipeline | awk -F'\t' '{sub(/^bpm:/, "", $1); print $2 "\t" $1}' | LC_ALL=C sort > "$work/pipeline.txt"
