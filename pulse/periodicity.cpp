@@ -67,8 +67,10 @@ constexpr double kFasterPulseRatio = 0.9;
 // steady tone stay under 0.1; songs and drum loops lie well above.
 constexpr double kLeastConfidence = 0.15;
 
-// The onsets above their local mean, lightly smoothed.
+}  // namespace
+
 std::vector<double> salientOnsets(const std::vector<float>& onset, double frameRate) {
+    if (!(frameRate > 0.0)) return {};
     const std::size_t n = onset.size();
     const auto reach = static_cast<std::size_t>(std::lround(kMeanSeconds * frameRate));
     std::vector<double> salient(n);
@@ -91,6 +93,8 @@ std::vector<double> salientOnsets(const std::vector<float>& onset, double frameR
     }
     return salient;
 }
+
+namespace {
 
 // The windowed, normalised autocorrelation of `salient`, lags 0 to `lags`.
 std::vector<double> periodicityCurve(const std::vector<double>& salient, double frameRate, std::size_t lags) {

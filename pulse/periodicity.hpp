@@ -13,6 +13,11 @@ struct PulseEstimate {
     double confidence = 0.0;  // 0 to 1: how strongly the period stands out
 };
 
+// The onsets of `onset` that stand above their local mean (a quarter of a
+// second each way), lightly smoothed: what the periodicity curve and the
+// beat tracker look at. Same length as `onset`; empty for a frame rate of 0.
+std::vector<double> salientOnsets(const std::vector<float>& onset, double frameRate);
+
 // The periodicity curve that estimatePulse chooses from: entry l is how
 // regularly onsets recur l frames apart (1 at lag 0, near 0 where they do
 // not recur), for lags 0 to 6 periods of the slowest tempo searched.

@@ -112,7 +112,8 @@ int runScan(int argc, char* argv[]) {
     calls.deliver = [&](std::size_t index) {
         const ScanRecord record = std::move(records[index]);
         anyError = anyError || record.status == ScanStatus::Error || record.tag.action == TagAction::Failed;
-        const std::string line = formatRecord(options.format, record, options.writeTags);
+        const std::string line =
+            formatRecord(options.format, record, options.writeTags, options.decimals, options.beats);
         if (sharedTerminal) clearProgress(progress);
         // Each record is out as soon as it is known, so an interrupted
         // scan keeps what it finished.

@@ -31,6 +31,9 @@ const char* usageText() {
            "      --method METHOD   accurate (default) or classic: tempo's own number\n"
            "      --range MIN-MAX   double or halve each tempo into MIN to MAX BPM\n"
            "                        (MAX at least twice MIN)\n"
+           "      --decimals N      digits after the point in the tempo, 0 (default) to 2\n"
+           "      --beats           with --format jsonl: give each file's beat times and\n"
+           "                        where its tempo changes\n"
            "      --format FORMAT   tsv (default), csv or jsonl\n"
            "  -o, --output FILE     write the records to FILE instead of standard output\n"
            "      --shard I/N       only the files at positions I, I+N, I+2N, ... (0 <= I < N)\n"
@@ -76,7 +79,7 @@ bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std:
         }
         const bool takesValue = name == "-j" || name == "--jobs" || name == "--format" || name == "-o" ||
                                 name == "--output" || name == "--shard" || name == "--timeout" || name == "--method" ||
-                                name == "--range";
+                                name == "--range" || name == "--decimals";
         if (takesValue && !hasValue) {
             if (i + 1 >= argc) {
                 error = "option " + name + " needs a value";
@@ -102,6 +105,13 @@ bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std:
             options.overwriteTags = true;
         } else if (name == "--dry-run") {
             options.dryRun = true;
+        } else if (name == "--beats") {
+            options.beats = true;
+        } else if (name == "--decimals") {
+            if (!parseNumber(value, 0, 2, options.decimals)) {
+                error = "--decimals needs 0, 1 or 2, not '" + value + "'";
+                return false;
+            }
         } else if (name == "-j" || name == "--jobs") {
             if (!parseNumber(value, 1, kMaxJobs, options.jobs)) {
                 error = "--jobs needs a number from 1 to " + std::to_string(kMaxJobs) + ", not '" + value + "'";
@@ -167,6 +177,14 @@ bool parseOptions(int argc, const char* const argv[], ScanOptions& options, std:
     }
     if ((options.overwriteTags || options.dryRun) && !options.writeTags) {
         error = std::string(options.dryRun ? "--dry-run" : "--overwrite-tags") + " needs --write-tags";
+        return false;
+    }
+    if (options.beats && options.format != ReportFormat::Jsonl) {
+        error = "--beats needs --format jsonl (TSV and CSV have no field for them)";
+        return false;
+    }
+    if (options.beats && options.method != Method::Accurate) {
+        error = "--beats needs the accurate method";
         return false;
     }
     if (!options.help && !options.version && options.paths.empty()) {

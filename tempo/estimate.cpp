@@ -75,11 +75,14 @@ TempoReading finishTempoStream(TempoStream& stream) {
         return classicReading(estimateTempoFromEnvelope(finishVolumeEnvelope(stream.envelope), stream.sampleRate));
     }
     pulse::finishOnsetStream(stream.onsets);
-    const pulse::PulseEstimate pulse = pulse::estimatePulse(stream.onsets.onset, stream.onsets.frameRate);
+    pulse::PulseReading pulse =
+        pulse::analysePulse(stream.onsets.onset, stream.onsets.lowOnset, stream.onsets.frameRate);
     TempoReading reading;
     reading.found = pulse.found;
     reading.bpm = pulse.bpm;
     reading.confidence = pulse.confidence;
+    reading.beats = std::move(pulse.beats);
+    reading.tempoChanges = std::move(pulse.tempoChanges);
     return reading;
 }
 

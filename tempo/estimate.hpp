@@ -11,6 +11,7 @@
 
 #include "input/file_image.hpp"
 #include "input/wave_header.hpp"
+#include "pulse/analysis.hpp"
 #include "pulse/onset_curve.hpp"
 #include "pulse/periodicity.hpp"
 #include "tempo/envelope.hpp"
@@ -45,9 +46,15 @@ enum class Method { Classic, Accurate };
 struct TempoReading {
     bool found = false;  // false: no tempo (classic: no peak, which tempo prints as 59)
     double bpm = 0.0;    // when found; the classic method's is a whole number
-    // 0 to 1 for the accurate method: how strongly the beat stands out;
-    // negative for the classic method, which has no such measure.
+    // 0 to 1 for the accurate method: the estimated chance that bpm lies
+    // within 4 % of the tempo a listener would write down; negative for the
+    // classic method, which has no such measure.
     double confidence = -1.0;
+    // The accurate method's beats, in seconds from the start of the audio,
+    // and the places where its tempo departs from bpm; empty for the
+    // classic method and where no tempo was found.
+    std::vector<double> beats;
+    std::vector<pulse::TempoChange> tempoChanges;
 };
 
 // Either analysis over 16-bit stereo sample bytes that arrive in pieces of
