@@ -47,6 +47,14 @@ constexpr double kPullToPiece = 1.0;
 // Ellis's value for an onset curve scaled to unit deviation. A gap 5 %
 // off the period costs a quarter of a typical onset.
 constexpr double kTightness = 100.0;
+// A swung beat's off-beat comes two thirds of the way to the next beat
+// (long-short); where the onsets a third of a period after the beats
+// outweigh those two thirds after by this much, and those half a period
+// after too, and they are a train of their own (at least kSwingShare of
+// the beats' onsets, not a note's slow swell), the tracker is on the
+// off-beats, and the beats lie a third of a period later.
+constexpr double kSwingMargin = 1.2;
+constexpr double kSwingShare = 0.4;
 // Beats at the ends whose onset is below this share of the beats' root
 // mean square onset are silence around the music.
 constexpr double kEndBeatShare = 0.5;
@@ -163,6 +171,41 @@ void dropSilentEnds(std::vector<std::size_t>& beats, const std::vector<double>& 
                                      beats.begin() + static_cast<std::ptrdiff_t>(last));
 }
 
+// The strongest value of `strength` within a frame of `at`.
+double strengthNear(const std::vector<double>& strength, double at) {
+    const auto centre = static_cast<long>(std::lround(at));
+    double best = 0.0;
+    for (long t = centre - 1; t <= centre + 1; ++t) {
+        if (t >= 0 && static_cast<std::size_t>(t) < strength.size()) best = std::max(best, strength[static_cast<std::size_t>(t)]);
+    }
+    return best;
+}
+
+// Moves beats that sit on a swing's off-beats onto the beats.
+void alignSwing(std::vector<std::size_t>& beats, const std::vector<double>& strength,
+                const std::vector<double>& periods) {
+    double onBeats = 0.0;
+    double third = 0.0;
+    double twoThirds = 0.0;
+    double half = 0.0;
+    for (std::size_t frame : beats) {
+        const double at = static_cast<double>(frame);
+        onBeats += strengthNear(strength, at);
+        third += strengthNear(strength, at + periods[frame] / 3.0);
+        twoThirds += strengthNear(strength, at + 2.0 * periods[frame] / 3.0);
+        half += strengthNear(strength, at + periods[frame] / 2.0);
+    }
+    if (!(third > kSwingMargin * twoThirds && third > kSwingMargin * half && third > kSwingShare * onBeats)) return;
+    for (std::size_t& frame : beats) {
+        const auto target = static_cast<std::size_t>(std::lround(static_cast<double>(frame) + periods[frame] / 3.0));
+        std::size_t best = target;
+        for (std::size_t t = target - 1; t <= target + 1; ++t) {
+            if (t < strength.size() && strength[t] > strength[std::min(best, strength.size() - 1)]) best = t;
+        }
+        frame = std::min(best, strength.size() - 1);
+    }
+}
+
 }  // namespace
 
 std::vector<double> localPeriods(const std::vector<double>& salient, double frameRate, double period) {
@@ -231,6 +274,7 @@ std::vector<std::size_t> trackBeats(const std::vector<double>& strength, const s
     std::vector<std::size_t> beats;
     for (std::size_t t = last; t != kNone; t = previous[t]) beats.push_back(t);
     std::reverse(beats.begin(), beats.end());
+    alignSwing(beats, strength, periods);
     dropSilentEnds(beats, strength);
     return beats;
 }
