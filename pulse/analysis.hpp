@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "pulse/metre.hpp"
 #include "pulse/tempo_changes.hpp"
 
 namespace tempo::pulse {
@@ -24,6 +25,9 @@ struct PulseReading {
 // bands alone, one value per frame each, `frameRate` frames per second).
 // No tempo for a curve shorter than a few seconds, a frame rate of 0, or a
 // curve with no regular onsets.
-PulseReading analysePulse(const std::vector<float>& onset, const std::vector<float>& lowOnset, double frameRate);
+// With `evidence`, also the evidence for each metrical level considered
+// (for the tools that fit the weights).
+PulseReading analysePulse(const std::vector<float>& onset, const std::vector<float>& lowOnset, double frameRate,
+                          std::vector<LevelEvidence>* evidence = nullptr);
 
 }  // namespace tempo::pulse

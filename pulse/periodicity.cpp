@@ -161,6 +161,8 @@ Peak peakNear(const std::vector<double>& curve, double lag) {
 
 }  // namespace
 
+double periodicityAt(const std::vector<double>& curve, double lag) { return peakNear(curve, lag).height; }
+
 std::vector<double> periodicityOf(const std::vector<float>& onset, double frameRate) {
     const std::size_t n = onset.size();
     if (!(frameRate > 0.0) || static_cast<double>(n) < kShortestSeconds * frameRate) return {};
@@ -170,9 +172,12 @@ std::vector<double> periodicityOf(const std::vector<float>& onset, double frameR
 }
 
 PulseEstimate estimatePulse(const std::vector<float>& onset, double frameRate) {
+    return choosePulse(periodicityOf(onset, frameRate), frameRate);
+}
+
+PulseEstimate choosePulse(const std::vector<double>& curve, double frameRate) {
     PulseEstimate estimate;
-    const std::vector<double> curve = periodicityOf(onset, frameRate);
-    if (curve.empty()) return estimate;
+    if (curve.empty() || !(frameRate > 0.0)) return estimate;
     const double shortest = std::max(2.0, std::floor(frameRate * 60.0 / kFastestBpm));
     const double longest = std::ceil(frameRate * 60.0 / kSlowestBpm);
 

@@ -24,6 +24,15 @@ std::vector<double> salientOnsets(const std::vector<float>& onset, double frameR
 // Empty where estimatePulse finds no tempo for want of length or rate.
 std::vector<double> periodicityOf(const std::vector<float>& onset, double frameRate);
 
+// The height of the periodicity curve's peak within a frame of `lag`
+// (refined between frames by a parabola); 0 where `lag` is below 1 or too
+// near the curve's end.
+double periodicityAt(const std::vector<double>& curve, double lag);
+
+// The tempo chosen from a periodicity curve (as periodicityOf gives it,
+// for `frameRate` frames per second): what estimatePulse gives.
+PulseEstimate choosePulse(const std::vector<double>& curve, double frameRate);
+
 // The tempo of `onset` (one value per frame, `frameRate` frames per
 // second). No tempo for a curve shorter than a few seconds, a frame rate
 // of 0, or a curve with no regular onsets (silence, noise, a held sound).

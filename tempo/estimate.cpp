@@ -111,6 +111,7 @@ WaveFileReading analyseWaveFile(const PathChar* path, Method method, OnsetCurve 
             file.reading = streamThrough(image, wave, stream);
             if (keep == OnsetCurve::Keep) {
                 file.onsets = std::move(stream.onsets.onset);
+                file.lowOnsets = std::move(stream.onsets.lowOnset);
                 file.onsetRate = stream.onsets.frameRate;
             }
         }

@@ -88,6 +88,7 @@ struct WaveFileReading {
     // The accurate method's onset curve and its frames per second, when
     // asked for (for plotting); empty otherwise.
     std::vector<float> onsets;
+    std::vector<float> lowOnsets;  // the same over the low bands alone
     double onsetRate = 0.0;
 };
 
