@@ -20,9 +20,9 @@
 namespace tempo::pulse {
 namespace {
 
-constexpr double kIntercept = -2.0818;
-constexpr double kPerHeight = 4.5208;
-constexpr double kPerShareLogOdds = 0.4935;
+constexpr double kIntercept = -0.4287;
+constexpr double kPerHeight = 3.0575;
+constexpr double kPerShareLogOdds = 0.2423;
 // Shares are kept this far from 0 and 1, so that their log-odds stay finite.
 constexpr double kShareMargin = 1e-6;
 

@@ -42,12 +42,12 @@ constexpr double kFactors[] = {1.0 / 3.0, 0.5, 1.0, 2.0, 3.0};
 // The preferred tempo about which the resonance is taken.
 constexpr double kResonanceBpm = 120.0;
 
-// The weights of the conditional logistic model, in the order of
-// LevelEvidence's score: the squared and plain log2 of the tempo over
+// The weights of the conditional logistic model, in the order of the
+// terms in scoreOf: the squared and plain log2 of the tempo over
 // kResonanceBpm (together a log-normal resonance), height, low height,
-// evenness, low evenness, ternary evenness, first choice. Fitted by
-// bench/fit_weights.sh.
-constexpr double kWeights[] = {-3.476, -0.599, 7.997, -1.357, 0.630, -5.771, -0.519, 0.417};
+// evenness, low evenness, ternary evenness, first choice, and the faster
+// level's evenness and low evenness. Fitted by bench/fit_weights.sh.
+constexpr double kWeights[] = {-2.480, 1.386, 10.920, -4.443, 2.155, -9.430, 1.863, 1.023, 4.929, -10.399};
 
 // The strongest value within a frame of `frame`.
 double near(const std::vector<double>& values, std::size_t frame) {
@@ -83,7 +83,8 @@ double scoreOf(const LevelEvidence& level) {
     const double octaves = exactLog2(level.bpm / kResonanceBpm);
     const double terms[] = {octaves * octaves,     octaves,           level.height,
                             level.lowHeight,       level.evenness,    level.lowEvenness,
-                            level.ternaryEvenness, level.first ? 1.0 : 0.0};
+                            level.ternaryEvenness, level.first ? 1.0 : 0.0,
+                            level.fasterEvenness,  level.fasterLowEvenness};
     double score = 0.0;
     for (std::size_t k = 0; k < std::size(terms); ++k) score += kWeights[k] * terms[k];
     return score;
@@ -113,8 +114,16 @@ std::vector<LevelEvidence> levelEvidence(const MetreInput& input, double period)
             level.rival = std::max(level.rival, periodicityAt(*input.curve, level.period * ratio));
         }
         level.first = factor == 1.0;
-        level.score = scoreOf(level);
         levels.push_back(level);
+    }
+    for (LevelEvidence& level : levels) {
+        for (const LevelEvidence& faster : levels) {
+            if (std::fabs(faster.period * 2.0 - level.period) < 0.5) {
+                level.fasterEvenness = faster.evenness;
+                level.fasterLowEvenness = faster.lowEvenness;
+            }
+        }
+        level.score = scoreOf(level);
     }
     return levels;
 }

@@ -16,6 +16,12 @@ struct LevelEvidence {
     double evenness = 0.0;       // 0 to 1: weaker over stronger mean onset, odd against even beats
     double lowEvenness = 0.0;    // the same in the low bands alone
     double ternaryEvenness = 0.0;  // weakest over strongest of every third beat's mean onset
+    // The evenness and low evenness of the level at twice this tempo, 1
+    // where that level is not weighed: a subdivision whose low bands
+    // alternate (a kick on this level's beats, none between) speaks for
+    // this level.
+    double fasterEvenness = 1.0;
+    double fasterLowEvenness = 1.0;
     // The periodicity curve's highest at 2/3, 3/4, 4/3 and 3/2 of the
     // period: a pulse that competes with this one but is not its multiple
     // (a dotted figure, a triplet feel).

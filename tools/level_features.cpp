@@ -22,7 +22,7 @@ int main(int argc, char* argv[]) {
     for (const tempo::pulse::LevelEvidence& level : levels) {
         std::printf("%s %s %.4f %.5f %.5f %.5f %.5f %.5f %d %.5f %.5f\n", argv[2], argv[3], level.bpm, level.height,
                     level.lowHeight, level.evenness, level.lowEvenness, level.ternaryEvenness, level.first ? 1 : 0,
-                    file.reading.confidence, level.rival);
+                    level.fasterEvenness, level.fasterLowEvenness);
     }
     return 0;
 }
