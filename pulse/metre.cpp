@@ -39,6 +39,19 @@ namespace {
 constexpr double kSlowestBpm = 40.0;
 constexpr double kFastestBpm = 250.0;
 constexpr double kFactors[] = {1.0 / 3.0, 0.5, 1.0, 2.0, 3.0};
+// Between the beats of a click track the onset curve holds only the
+// clicks' decay: its mean there is well under a fifth of the beats' (a
+// hi-hat on the off-beats brings a third or more).
+constexpr double kEmptyBetween = 0.2;
+// A click track's fastest pulse recurs as strongly as its slower ones, up
+// to the curve's coarser resolution at short lags (0.89 at 240 BPM).
+constexpr double kClickHeightShare = 0.85;
+// The shortest period, in frames, at which the pulse between the fastest
+// level's beats is tracked: four frames is 1300 BPM.
+constexpr double kShortestFasterPeriod = 4.0;
+// Beats alike: each of them as strong as the next, in all bands and in the
+// low ones (a click track's; a groove's beats differ from one to the next).
+constexpr double kAlike = 0.9;
 // The preferred tempo about which the resonance is taken.
 constexpr double kResonanceBpm = 120.0;
 
@@ -96,6 +109,8 @@ std::vector<LevelEvidence> levelEvidence(const MetreInput& input, double period)
     std::vector<LevelEvidence> levels;
     if (!(input.frameRate > 0.0) || !(period >= 2.0)) return levels;
     const double bpm = 60.0 * input.frameRate / period;
+    std::vector<double> both(*input.strength);
+    for (std::size_t t = 0; t < both.size() && t < input.lowStrength->size(); ++t) both[t] += (*input.lowStrength)[t];
     for (double factor : kFactors) {
         LevelEvidence level;
         level.bpm = bpm * factor;
@@ -103,10 +118,7 @@ std::vector<LevelEvidence> levelEvidence(const MetreInput& input, double period)
         if (level.bpm < kSlowestBpm || level.bpm > kFastestBpm || level.period < 2.0) continue;
         level.height = periodicityAt(*input.curve, level.period);
         level.lowHeight = periodicityAt(*input.lowCurve, level.period);
-        const std::vector<double> periods(input.strength->size(), level.period);
-        std::vector<double> both(*input.strength);
-        for (std::size_t t = 0; t < both.size() && t < input.lowStrength->size(); ++t) both[t] += (*input.lowStrength)[t];
-        const std::vector<std::size_t> beats = trackBeats(both, periods);
+        const std::vector<std::size_t> beats = trackBeats(both, std::vector<double>(both.size(), level.period));
         level.evenness = evennessOf(beats, *input.strength, 2);
         level.lowEvenness = evennessOf(beats, *input.lowStrength, 2);
         level.ternaryEvenness = evennessOf(beats, *input.strength, 3);
@@ -115,6 +127,15 @@ std::vector<LevelEvidence> levelEvidence(const MetreInput& input, double period)
         }
         level.first = factor == 1.0;
         levels.push_back(level);
+    }
+    if (!levels.empty()) {
+        // levels run from slow to fast.
+        LevelEvidence& fastest = levels.back();
+        if (fastest.period >= 2.0 * kShortestFasterPeriod) {
+            const std::vector<std::size_t> beats =
+                trackBeats(both, std::vector<double>(both.size(), 0.5 * fastest.period));
+            fastest.between = std::max(evennessOf(beats, *input.strength, 2), evennessOf(beats, *input.lowStrength, 2));
+        }
     }
     for (LevelEvidence& level : levels) {
         for (const LevelEvidence& faster : levels) {
@@ -134,6 +155,13 @@ LevelEvidence chooseLevel(std::vector<LevelEvidence>& levels, double& share) {
     std::size_t best = 0;
     for (std::size_t k = 1; k < levels.size(); ++k) {
         if (levels[k].score > levels[best].score) best = k;
+    }
+    const LevelEvidence& fastest = levels.back();
+    const LevelEvidence& chosen = levels[best];
+    if (fastest.between < kEmptyBetween && fastest.height >= kClickHeightShare * chosen.height &&
+        chosen.evenness > kAlike && chosen.lowEvenness > kAlike && fastest.evenness > kAlike &&
+        fastest.lowEvenness > kAlike) {
+        best = levels.size() - 1;
     }
     double total = 0.0;
     for (const LevelEvidence& level : levels) total += exactExp(level.score - levels[best].score);

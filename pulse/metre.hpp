@@ -26,6 +26,10 @@ struct LevelEvidence {
     // period: a pulse that competes with this one but is not its multiple
     // (a dotted figure, a triplet feel).
     double rival = 0.0;
+    // For the fastest level only: the larger of the evenness and the low
+    // evenness of the pulse at twice its tempo (1 elsewhere). Near 0 where
+    // nothing sounds between its beats.
+    double between = 1.0;
     bool first = false;          // the periodicity's own choice
     double score = 0.0;          // the weighted sum of the above
 };
@@ -47,7 +51,10 @@ struct MetreInput {
 std::vector<LevelEvidence> levelEvidence(const MetreInput& input, double period);
 
 // The level with the highest score; `share` gets its weight among all of
-// them (a softmax of the scores: 0 to 1). Empty evidence gives a default
+// them (a softmax of the scores: 0 to 1). But where the fastest level
+// recurs nearly as strongly as that one, nothing sounds between its beats
+// and the beats of both are all alike (a click track, a drum machine's
+// kick alone), every pulse is a beat and the fastest is taken. Empty evidence gives a default
 // LevelEvidence and a share of 0.
 LevelEvidence chooseLevel(std::vector<LevelEvidence>& levels, double& share);
 
