@@ -49,11 +49,10 @@ PulseReading analysePulse(const std::vector<float>& onset, const std::vector<flo
     if (!estimate.found) return reading;
     reading.found = true;
     const std::vector<double> salient = salientOnsets(onset, frameRate);
-    const std::vector<double> lowCurve = periodicityOf(lowOnset, frameRate);
     const std::vector<double> strength = scaledToUnit(salient);
     const std::vector<double> lowStrength = scaledToUnit(salientOnsets(lowOnset, frameRate));
     std::vector<LevelEvidence> levels =
-        levelEvidence({&curve, &lowCurve, &strength, &lowStrength, frameRate}, 60.0 * frameRate / estimate.bpm);
+        levelEvidence({&curve, &lowOnset, &strength, &lowStrength, frameRate}, 60.0 * frameRate / estimate.bpm);
     double share = 0.0;
     const LevelEvidence level = chooseLevel(levels, share);
     if (evidence != nullptr) *evidence = levels;

@@ -11,9 +11,9 @@
 //
 // Then the beats: dynamic programming over the onset curve as published by
 // Ellis (2007, "Beat tracking by dynamic programming"). Each frame's best
-// score is its own onset strength plus the best score of an earlier beat,
-// less a penalty that grows with the square of the log of the gap's ratio
-// to the local period; the beats are read back from the best frame of the
+// score is its own onset strength plus the best score of an earlier beat
+// (from half a period to two periods before), less a penalty that
+// grows with the square of the log of the gap's ratio to the local period; the beats are read back from the best frame of the
 // last period. Beats that fall in silence before the music starts or after
 // it ends are dropped.
 
@@ -55,6 +55,9 @@ constexpr double kTightness = 100.0;
 // off-beats, and the beats lie a third of a period later.
 constexpr double kSwingMargin = 1.2;
 constexpr double kSwingShare = 0.4;
+// The gaps searched for the beat before, as a ratio to the period either
+// way: from half to twice the period, as Ellis searches.
+constexpr double kWidestGap = 2.0;
 // Beats at the ends whose onset is below this share of the beats' root
 // mean square onset are silence around the music.
 constexpr double kEndBeatShare = 0.5;
@@ -243,21 +246,31 @@ std::vector<std::size_t> trackBeats(const std::vector<double>& strength, const s
         return {};
     }
     const double longest = *std::max_element(periods.begin(), periods.begin() + static_cast<std::ptrdiff_t>(n));
-    const auto widest = static_cast<std::size_t>(std::ceil(2.0 * longest)) + 1;
+    const auto widest = static_cast<std::size_t>(std::ceil(kWidestGap * longest)) + 1;
     std::vector<double> logGap(widest + 1, 0.0);
     for (std::size_t d = 1; d <= widest; ++d) logGap[d] = exactLog(static_cast<double>(d));
 
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::vector<double> score(n);
     std::vector<std::size_t> previous(n, kNone);
+    // The penalty of each gap, worked out again only where the period
+    // changes (never, for a steady period): the same values either way.
+    std::vector<double> penalty(widest + 1, 0.0);
+    double penaltyPeriod = -1.0;
     for (std::size_t t = 0; t < n; ++t) {
-        const double logPeriod = exactLog(periods[t]);
-        const auto shortest = static_cast<std::size_t>(std::max(1L, std::lround(0.5 * periods[t])));
-        const auto longestGap = std::min(t, static_cast<std::size_t>(std::lround(2.0 * periods[t])));
+        const auto shortest = static_cast<std::size_t>(std::max(1L, std::lround(periods[t] / kWidestGap)));
+        const auto longestGap = std::min(t, static_cast<std::size_t>(std::lround(kWidestGap * periods[t])));
+        if (periods[t] != penaltyPeriod) {
+            penaltyPeriod = periods[t];
+            const double logPeriod = exactLog(periods[t]);
+            for (std::size_t d = 1; d <= widest; ++d) {
+                const double off = logGap[d] - logPeriod;
+                penalty[d] = kTightness * off * off;
+            }
+        }
         double best = 0.0;
         for (std::size_t d = shortest; d <= longestGap; ++d) {
-            const double off = logGap[d] - logPeriod;
-            const double value = score[t - d] - kTightness * off * off;
+            const double value = score[t - d] - penalty[d];
             if (previous[t] == kNone || value > best) {
                 best = value;
                 previous[t] = t - d;

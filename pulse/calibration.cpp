@@ -20,9 +20,9 @@
 namespace tempo::pulse {
 namespace {
 
-constexpr double kIntercept = -0.4287;
-constexpr double kPerHeight = 3.0575;
-constexpr double kPerShareLogOdds = 0.2423;
+constexpr double kIntercept = -0.6566;
+constexpr double kPerHeight = 2.2640;
+constexpr double kPerShareLogOdds = 0.5858;
 // Shares are kept this far from 0 and 1, so that their log-odds stay finite.
 constexpr double kShareMargin = 1e-6;
 

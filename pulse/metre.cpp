@@ -111,13 +111,16 @@ std::vector<LevelEvidence> levelEvidence(const MetreInput& input, double period)
     const double bpm = 60.0 * input.frameRate / period;
     std::vector<double> both(*input.strength);
     for (std::size_t t = 0; t < both.size() && t < input.lowStrength->size(); ++t) both[t] += (*input.lowStrength)[t];
+    std::vector<double> lags;
+    for (double factor : kFactors) lags.push_back(period / factor);
+    const std::vector<double> lowCurve = periodicityNear(*input.lowOnset, input.frameRate, lags);
     for (double factor : kFactors) {
         LevelEvidence level;
         level.bpm = bpm * factor;
         level.period = period / factor;
         if (level.bpm < kSlowestBpm || level.bpm > kFastestBpm || level.period < 2.0) continue;
         level.height = periodicityAt(*input.curve, level.period);
-        level.lowHeight = periodicityAt(*input.lowCurve, level.period);
+        level.lowHeight = periodicityAt(lowCurve, level.period);
         const std::vector<std::size_t> beats = trackBeats(both, std::vector<double>(both.size(), level.period));
         level.evenness = evennessOf(beats, *input.strength, 2);
         level.lowEvenness = evennessOf(beats, *input.lowStrength, 2);

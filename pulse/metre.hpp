@@ -34,12 +34,13 @@ struct LevelEvidence {
     double score = 0.0;          // the weighted sum of the above
 };
 
-// The curves the levels are judged on: `curve` and `lowCurve` from
-// periodicityOf over the full and the low-band onsets, `strength` and
-// `lowStrength` the salient onsets of each scaled to unit root mean square.
+// The curves the levels are judged on: `curve` from periodicityOf over the
+// onsets of all bands, `lowOnset` the low bands' onset curve, `strength`
+// and `lowStrength` the salient onsets of each scaled to unit root mean
+// square.
 struct MetreInput {
     const std::vector<double>* curve = nullptr;
-    const std::vector<double>* lowCurve = nullptr;
+    const std::vector<float>* lowOnset = nullptr;
     const std::vector<double>* strength = nullptr;
     const std::vector<double>* lowStrength = nullptr;
     double frameRate = 0.0;

@@ -32,8 +32,7 @@ LevelEvidence choose(const Curves& c, double firstBpm, std::vector<LevelEvidence
     std::vector<float> strength(c.strength.begin(), c.strength.end());
     std::vector<float> low(c.low.begin(), c.low.end());
     const std::vector<double> curve = periodicityOf(strength, kFrameRate);
-    const std::vector<double> lowCurve = periodicityOf(low, kFrameRate);
-    levels = levelEvidence({&curve, &lowCurve, &c.strength, &c.low, kFrameRate}, kFrameRate * 60.0 / firstBpm);
+    levels = levelEvidence({&curve, &low, &c.strength, &c.low, kFrameRate}, kFrameRate * 60.0 / firstBpm);
     return chooseLevel(levels, share);
 }
 
@@ -82,11 +81,12 @@ TEST(ChooseLevel, CountsTheBeatOfBackbeatsAndClicks) {
 // No frame rate or no period: nothing weighed, nothing chosen.
 TEST(ChooseLevel, WeighsNothingWithoutAPeriod) {
     const std::vector<double> empty;
-    EXPECT_TRUE(levelEvidence({&empty, &empty, &empty, &empty, 0.0}, 40.0).empty());
-    EXPECT_TRUE(levelEvidence({&empty, &empty, &empty, &empty, kFrameRate}, 1.0).empty());
-    std::vector<LevelEvidence> none;
+    const std::vector<float> none;
+    EXPECT_TRUE(levelEvidence({&empty, &none, &empty, &empty, 0.0}, 40.0).empty());
+    EXPECT_TRUE(levelEvidence({&empty, &none, &empty, &empty, kFrameRate}, 1.0).empty());
+    std::vector<LevelEvidence> nothing;
     double share = 1.0;
-    EXPECT_EQ(chooseLevel(none, share).bpm, 0.0);
+    EXPECT_EQ(chooseLevel(nothing, share).bpm, 0.0);
     EXPECT_EQ(share, 0.0);
 }
 
