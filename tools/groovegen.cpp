@@ -243,6 +243,36 @@ std::vector<unsigned char> midiFile(std::vector<Event>& events) {
     return out;
 }
 
+struct BeatTimes {
+    std::string text;  // one time a line, seconds with three decimals
+    double last = 0.0;
+    int count = 0;
+};
+
+// A tempo event wherever the tempo changes, at the beat where it does, and
+// the time of every beat before `seconds`.
+BeatTimes addTempoMap(std::vector<Event>& events, const std::vector<double>& tempos, double seconds) {
+    BeatTimes beats;
+    double at = 0.0;
+    std::uint32_t previous = 0;
+    for (std::size_t b = 0; b < tempos.size() && at < seconds; ++b) {
+        const auto micros = static_cast<std::uint32_t>(60e6 / tempos[b] + 0.5);
+        if (micros != previous) {
+            std::vector<unsigned char> meta = {0xFF, 0x51, 0x03};
+            putBig(meta, micros, 3);
+            events.push_back({static_cast<long>(b) * kTicksPerBeat, 0, meta});
+            previous = micros;
+        }
+        char line[32];
+        std::snprintf(line, sizeof line, "%.3f\n", at);
+        beats.text += line;
+        beats.last = at;
+        ++beats.count;
+        at += static_cast<double>(micros) / 1e6;
+    }
+    return beats;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -268,34 +298,15 @@ int main(int argc, char* argv[]) {
                                ? bpm * 0.9
                                : (other < bpm ? other : bpm);
     const int bars = static_cast<int>(seconds * slowest / 60.0 / style.beatsPerBar) + 1;
-    const int beats = bars * style.beatsPerBar;
-    const std::vector<double> tempos = tempoOfBeats(style, bpm, other, beats, random);
+    const std::vector<double> tempos = tempoOfBeats(style, bpm, other, bars * style.beatsPerBar, random);
 
     std::vector<Event> events;
-    std::string times;
-    double at = 0.0;
-    double lastBeat = 0.0;
-    int counted = 0;
-    for (int b = 0; b < beats && at < seconds; ++b) {
-        const double tempo = tempos[static_cast<std::size_t>(b)];
-        const auto micros = static_cast<std::uint32_t>(60e6 / tempo + 0.5);
-        std::vector<unsigned char> meta = {0xFF, 0x51, 0x03};
-        putBig(meta, micros, 3);
-        if (b == 0 || micros != static_cast<std::uint32_t>(60e6 / tempos[static_cast<std::size_t>(b - 1)] + 0.5)) {
-            events.push_back({static_cast<long>(b) * kTicksPerBeat, 0, meta});
-        }
-        char line[32];
-        std::snprintf(line, sizeof line, "%.3f\n", at);
-        times += line;
-        lastBeat = at;
-        ++counted;
-        at += static_cast<double>(micros) / 1e6;
-    }
+    const BeatTimes beats = addTempoMap(events, tempos, seconds);
     addParts(events, style, bars, random);
 
     const std::string prefix = argv[3];
     if (!writeAll(prefix + ".mid", midiFile(events)) ||
-        !writeAll(prefix + ".beats", std::vector<unsigned char>(times.begin(), times.end()))) {
+        !writeAll(prefix + ".beats", std::vector<unsigned char>(beats.text.begin(), beats.text.end()))) {
         std::fprintf(stderr, "groovegen: cannot write %s.mid or %s.beats\n", argv[3], argv[3]);
         return 1;
     }
@@ -303,7 +314,7 @@ int main(int argc, char* argv[]) {
         std::printf("%s varies %.3f %.3f\n", style.name, bpm, other);
     } else if (style.shape == TempoShape::Rubato) {
         // The tempo a listener taps over the whole: beats over time.
-        std::printf("%s %.3f\n", style.name, 60.0 * (counted - 1) / lastBeat);
+        std::printf("%s %.3f\n", style.name, 60.0 * (beats.count - 1) / beats.last);
     } else {
         std::printf("%s %.3f\n", style.name, 60e6 / static_cast<double>(static_cast<std::uint32_t>(60e6 / bpm + 0.5)));
     }
