@@ -84,7 +84,9 @@ accurate() {
   sed -E 's/.*"confidence": ([0-9.]+|null).*/\1/' <<< "$json" > "$work/confidence"
   sed -E 's/.*"beats": \[([^]]*)\].*/\1/' <<< "$json" | tr ',' '\n' | sed 's/ //g; /^$/d' > "$work/beats"
   sed -E 's/.*"tempo_changes": \[(.*)\]\}$/\1/; s/\{"at": ([0-9.]+), "bpm": ([0-9.]+)\}/\2@\1/g; s/,//g' <<< "$json" > "$work/changes"
-  local bpm; bpm=$(sed -E 's/.*"bpm": ([0-9.]+|null).*/\1/' <<< "$json")
+  # The record's own bpm is the one followed by "status" (a tempo change's
+  # is followed by a brace).
+  local bpm; bpm=$(sed -E 's/.*"bpm": ([0-9.]+|null), "status".*/\1/' <<< "$json")
   [ "$bpm" == null ] && echo none || echo "$bpm"
 }
 # measure GROUP NAME LABEL FILE [BEATS]: runs both methods, prints the row,
