@@ -23,6 +23,13 @@ namespace {
 
 constexpr double kTolerance = 0.04;
 constexpr std::size_t kRun = 8;
+// A gap further than this from a whole number of periods is a change of
+// phase, not a skipped beat (which is a whole period more).
+constexpr double kPhaseStep = 0.25;
+// The line through all the beats stands while it agrees this closely with
+// the median of the lines through their stretches (a steady piece's agree
+// to a few hundredths of a per cent).
+constexpr double kLocalAgreement = 0.003;
 
 double median(std::vector<double> values) {
     const std::size_t middle = values.size() / 2;
@@ -53,30 +60,61 @@ std::vector<double> tempoAtBeats(const std::vector<double>& beats) {
 
 }  // namespace
 
+// The slope in seconds per beat of the least-squares line through
+// beats[from, to), one slope for all and an intercept per stretch: a new
+// stretch starts where the tracker changed phase (a gap that is no whole
+// number of periods), so that a step in phase does not tilt the line.
+// Sums are taken about each stretch's first beat. 0 where it cannot tell.
+double pooledSlope(const std::vector<double>& beats, std::size_t from, std::size_t to, double period) {
+    double across = 0.0;  // sum over stretches of the co-deviations of number and time
+    double spread = 0.0;  // and of the squared deviations of number
+    std::size_t first = from;
+    while (first < to) {
+        double number = 0.0;
+        double sumN = 0.0;
+        double sumT = 0.0;
+        double sumNN = 0.0;
+        double sumNT = 0.0;
+        std::size_t i = first;
+        for (; i < to; ++i) {
+            if (i > first) {
+                const double periods = (beats[i] - beats[i - 1]) / period;
+                if (std::fabs(periods - std::round(periods)) > kPhaseStep) break;
+                number += std::max(1.0, std::round(periods));
+            }
+            const double t = beats[i] - beats[first];
+            sumN += number;
+            sumT += t;
+            sumNN += number * number;
+            sumNT += number * t;
+        }
+        const auto count = static_cast<double>(i - first);
+        across += sumNT - sumN * sumT / count;
+        spread += sumNN - sumN * sumN / count;
+        first = i;
+    }
+    return spread > 0.0 && across > 0.0 ? across / spread : 0.0;
+}
+
 double beatsTempo(const std::vector<double>& beats, double bpm) {
     if (beats.size() < kRun || !(bpm > 0.0)) return bpm;
     const double period = 60.0 / bpm;
-    // Sums for the least-squares line time = a + slope * number, about the
-    // first beat, so that the sums stay small.
-    double number = 0.0;
-    double sumN = 0.0;
-    double sumT = 0.0;
-    double sumNN = 0.0;
-    double sumNT = 0.0;
-    for (std::size_t i = 0; i < beats.size(); ++i) {
-        if (i > 0) number += std::max(1.0, std::round((beats[i] - beats[i - 1]) / period));
-        const double t = beats[i] - beats[0];
-        sumN += number;
-        sumT += t;
-        sumNN += number * number;
-        sumNT += number * t;
-    }
-    const auto count = static_cast<double>(beats.size());
-    const double spread = sumNN - sumN * sumN / count;
-    if (!(spread > 0.0)) return bpm;
-    const double slope = (sumNT - sumN * sumT / count) / spread;
+    const double slope = pooledSlope(beats, 0, beats.size(), period);
     if (!(slope > 0.0)) return bpm;
-    const double fitted = 60.0 / slope;
+    double fitted = 60.0 / slope;
+    // Where the tracker drifted from the off-beats onto the beats over a
+    // few gaps, no one gap shows the step, but the line through the whole
+    // tilts; the median of the lines through stretches of two kRuns then
+    // stands instead.
+    std::vector<double> local;
+    for (std::size_t from = 0; from + 2 * kRun <= beats.size(); from += kRun) {
+        const double part = pooledSlope(beats, from, from + 2 * kRun, period);
+        if (part > 0.0) local.push_back(60.0 / part);
+    }
+    if (local.size() >= 3) {
+        const double typical = median(local);
+        if (std::fabs(fitted - typical) > kLocalAgreement * typical) fitted = typical;
+    }
     return departs(fitted, bpm) ? bpm : fitted;
 }
 

@@ -16,7 +16,9 @@ struct TempoChange {
 // The tempo of `beats` (seconds, ascending) in BPM: the slope of a straight
 // line through them, fitted by least squares, each beat numbered by how
 // many periods of `bpm` lie since the one before (a beat the tracker
-// skipped keeps its place). `bpm` itself where fewer than 8 beats are
+// skipped keeps its place); where the tracker changed phase (a gap a
+// quarter of a period or more from a whole number of periods), the line
+// continues with the same slope from the new phase. `bpm` itself where fewer than 8 beats are
 // given, or where the fit lies more than 4 % from it (beats that do not
 // follow that tempo cannot refine it).
 double beatsTempo(const std::vector<double>& beats, double bpm);
