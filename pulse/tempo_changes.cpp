@@ -26,6 +26,10 @@ constexpr std::size_t kRun = 8;
 // A gap further than this from a whole number of periods is a change of
 // phase, not a skipped beat (which is a whole period more).
 constexpr double kPhaseStep = 0.25;
+// The tempo through the beats refines the period it was tracked at where
+// they agree within this share: beats that follow the period well (a
+// steady piece's, a click track's) agree within a few tenths of a per cent.
+constexpr double kFitAgreement = 0.01;
 // The line through all the beats stands while it agrees this closely with
 // the median of the lines through their stretches (a steady piece's agree
 // to a few hundredths of a per cent).
@@ -115,7 +119,10 @@ double beatsTempo(const std::vector<double>& beats, double bpm) {
         const double typical = median(local);
         if (std::fabs(fitted - typical) > kLocalAgreement * typical) fitted = typical;
     }
-    return departs(fitted, bpm) ? bpm : fitted;
+    // Beats that stray further than this from the period they were tracked
+    // at (a wrong metrical level, a figure the tracker half follows) wander
+    // from one copy of a song to the next; they cannot refine the period.
+    return std::fabs(fitted - bpm) > kFitAgreement * bpm ? bpm : fitted;
 }
 
 std::vector<TempoChange> tempoChanges(const std::vector<double>& beats, double bpm) {

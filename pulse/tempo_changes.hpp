@@ -18,9 +18,10 @@ struct TempoChange {
 // many periods of `bpm` lie since the one before (a beat the tracker
 // skipped keeps its place); where the tracker changed phase (a gap a
 // quarter of a period or more from a whole number of periods), the line
-// continues with the same slope from the new phase. `bpm` itself where fewer than 8 beats are
-// given, or where the fit lies more than 4 % from it (beats that do not
-// follow that tempo cannot refine it).
+// continues with the same slope from the new phase; where that line tilts
+// against the lines through stretches of 16 beats, their median. `bpm`
+// itself where fewer than 8 beats are given, or where the fit lies more
+// than 1 % from it (beats that do not follow that tempo cannot refine it).
 double beatsTempo(const std::vector<double>& beats, double bpm);
 
 // The places where the tempo measured from `beats` (seconds, ascending)
