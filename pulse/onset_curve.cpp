@@ -62,6 +62,7 @@ void analyseFrame(OnsetStream& s) {
         s.bandPower[static_cast<std::size_t>(band)] += re * re + im * im;
     }
     double rise = 0.0;
+    double lowRise = 0.0;
     const std::size_t bands = s.bandPower.size();
     for (std::size_t b = 0; b < bands; ++b) {
         const double level = exactLog(1.0 + kCompression * s.bandPower[b] * s.bandScale[b]);
@@ -69,9 +70,11 @@ void analyseFrame(OnsetStream& s) {
             rise += level - s.previousLevel[b];
         }
         s.previousLevel[b] = level;
+        if (b + 1 == s.lowBands) lowRise = rise;
     }
     s.havePrevious = true;
     s.onset.push_back(static_cast<float>(rise / static_cast<double>(bands)));
+    s.lowOnset.push_back(s.lowBands > 0 ? static_cast<float>(lowRise / static_cast<double>(s.lowBands)) : 0.0F);
 }
 
 void addAnalysisSample(OnsetStream& s, double value) {
@@ -194,6 +197,7 @@ void startOnsetStream(OnsetStream& s, std::uint32_t sampleRate) {
         }
         s.bandOfBin[k] = bandIndex;
         ++binsInBand.back();
+        if (hz < kLowBandHz) s.lowBands = binsInBand.size();
     }
     if (binsInBand.empty()) {
         // No bin falls in the analysis band: nothing to analyse.

@@ -25,6 +25,9 @@ constexpr std::uint32_t kAnalysisRate = 11025;
 // the same time.
 constexpr std::size_t kWindowLength = 512;
 constexpr std::size_t kHopLength = 128;
+// The low bands end here: the kick drum's body and the bass's fundamentals
+// lie below, a snare's and most voices' above.
+constexpr double kLowBandHz = 170.0;
 
 // The transform's tables; defined where the FFT library is used, so that
 // this header needs none of it.
@@ -40,6 +43,9 @@ struct OnsetStream {
     // One value per analysis frame, >= 0, in natural-log units of spectral
     // growth averaged over the bands.
     std::vector<float> onset;
+    // The same over the bands below kLowBandHz alone (kick drum, bass):
+    // where the low instruments' onsets fall, against everything's.
+    std::vector<float> lowOnset;
 
     // Working state.
     std::uint32_t groupFill = 0;   // input samples summed into groupSum so far
@@ -56,6 +62,7 @@ struct OnsetStream {
     std::vector<double> bandScale; // 1 / (bins in the band), with the power normalisation
     std::vector<double> bandPower;
     std::vector<double> previousLevel;
+    std::size_t lowBands = 0;      // the first lowBands bands lie below kLowBandHz
     bool havePrevious = false;
     unsigned char partial[4] = {};
     std::uint32_t partialBytes = 0;

@@ -67,8 +67,10 @@ constexpr double kFasterPulseRatio = 0.9;
 // steady tone stay under 0.1; songs and drum loops lie well above.
 constexpr double kLeastConfidence = 0.15;
 
-// The onsets above their local mean, lightly smoothed.
+}  // namespace
+
 std::vector<double> salientOnsets(const std::vector<float>& onset, double frameRate) {
+    if (!(frameRate > 0.0)) return {};
     const std::size_t n = onset.size();
     const auto reach = static_cast<std::size_t>(std::lround(kMeanSeconds * frameRate));
     std::vector<double> salient(n);
@@ -92,8 +94,12 @@ std::vector<double> salientOnsets(const std::vector<float>& onset, double frameR
     return salient;
 }
 
-// The windowed, normalised autocorrelation of `salient`, lags 0 to `lags`.
-std::vector<double> periodicityCurve(const std::vector<double>& salient, double frameRate, std::size_t lags) {
+namespace {
+
+// The windowed, normalised autocorrelation of `salient`, lags 0 to `lags`;
+// with `wanted`, only at the lags it marks (0 at the others).
+std::vector<double> periodicityCurve(const std::vector<double>& salient, double frameRate, std::size_t lags,
+                                     const std::vector<bool>* wanted = nullptr) {
     const std::size_t n = salient.size();
     const std::size_t w = std::min(n, static_cast<std::size_t>(std::lround(kWindowSeconds * frameRate)));
     const std::size_t hop = std::max<std::size_t>(1, w / 2);
@@ -112,6 +118,7 @@ std::vector<double> periodicityCurve(const std::vector<double>& salient, double 
         }
         const double norm = std::max(energy, kFloor * kFloor * static_cast<double>(w));
         for (std::size_t l = 0; l <= lags && l < w; ++l) {
+            if (wanted != nullptr && !(*wanted)[l]) continue;
             double sum = 0.0;
             for (std::size_t t = 0; t + l < w; ++t) sum += x[t] * x[t + l];
             // Unbiased: a long lag overlaps fewer frames.
@@ -157,6 +164,8 @@ Peak peakNear(const std::vector<double>& curve, double lag) {
 
 }  // namespace
 
+double periodicityAt(const std::vector<double>& curve, double lag) { return peakNear(curve, lag).height; }
+
 std::vector<double> periodicityOf(const std::vector<float>& onset, double frameRate) {
     const std::size_t n = onset.size();
     if (!(frameRate > 0.0) || static_cast<double>(n) < kShortestSeconds * frameRate) return {};
@@ -165,10 +174,27 @@ std::vector<double> periodicityOf(const std::vector<float>& onset, double frameR
     return periodicityCurve(salientOnsets(onset, frameRate), frameRate, lags);
 }
 
+std::vector<double> periodicityNear(const std::vector<float>& onset, double frameRate, const std::vector<double>& lags) {
+    const std::size_t n = onset.size();
+    if (!(frameRate > 0.0) || static_cast<double>(n) < kShortestSeconds * frameRate) return {};
+    const double longest = std::ceil(frameRate * 60.0 / kSlowestBpm);
+    const std::size_t last = std::min(n / 2, static_cast<std::size_t>(kLongestMultiple * longest) + 4);
+    std::vector<bool> wanted(last + 1, false);
+    for (double lag : lags) {
+        if (!(lag >= 0.0) || lag > static_cast<double>(last)) continue;
+        const auto centre = static_cast<std::size_t>(lag);
+        for (std::size_t l = centre >= 2 ? centre - 2 : 0; l <= centre + 3 && l <= last; ++l) wanted[l] = true;
+    }
+    return periodicityCurve(salientOnsets(onset, frameRate), frameRate, last, &wanted);
+}
+
 PulseEstimate estimatePulse(const std::vector<float>& onset, double frameRate) {
+    return choosePulse(periodicityOf(onset, frameRate), frameRate);
+}
+
+PulseEstimate choosePulse(const std::vector<double>& curve, double frameRate) {
     PulseEstimate estimate;
-    const std::vector<double> curve = periodicityOf(onset, frameRate);
-    if (curve.empty()) return estimate;
+    if (curve.empty() || !(frameRate > 0.0)) return estimate;
     const double shortest = std::max(2.0, std::floor(frameRate * 60.0 / kFastestBpm));
     const double longest = std::ceil(frameRate * 60.0 / kSlowestBpm);
 

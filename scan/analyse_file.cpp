@@ -21,6 +21,9 @@ void takeReading(ScanRecord& record, const TempoReading& reading, const TempoRan
     } else {
         record.status = ScanStatus::Ok;
         record.bpm = reportedBpm(reading.bpm, range);
+        record.tempo = foldedTempo(reading.bpm, range);
+        record.beats = reading.beats;
+        record.tempoChanges = reading.tempoChanges;
     }
 }
 
@@ -50,7 +53,7 @@ void decodeInto(ScanRecord& record, const std::string& path, const DecodeSetting
 
 }  // namespace
 
-int reportedBpm(double bpm, const TempoRange& range) {
+double foldedTempo(double bpm, const TempoRange& range) {
     // The whole number is what must lie in the range: 120.02 is 120 in
     // 60-120, not 60. MAX >= 2 * MIN, so halving from above MAX cannot
     // jump below MIN, nor doubling from below MIN above MAX.
@@ -58,8 +61,10 @@ int reportedBpm(double bpm, const TempoRange& range) {
         while (std::lround(bpm) > static_cast<long>(range.max)) bpm /= 2.0;
         while (std::lround(bpm) < static_cast<long>(range.min)) bpm *= 2.0;
     }
-    return static_cast<int>(std::lround(bpm));
+    return bpm;
 }
+
+int reportedBpm(double bpm, const TempoRange& range) { return static_cast<int>(std::lround(foldedTempo(bpm, range))); }
 
 ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, const TempoRange& range) {
     ScanRecord record;

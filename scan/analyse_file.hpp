@@ -17,7 +17,9 @@ struct TempoRange {
     unsigned max = 0;
 };
 
-// `bpm` doubled or halved into `range`, then rounded to a whole number.
+// `bpm` doubled or halved until its whole number lies in `range`, not
+// rounded; and the same rounded to a whole number.
+double foldedTempo(double bpm, const TempoRange& range);
 int reportedBpm(double bpm, const TempoRange& range);
 
 // The record of one file; its identity is taken before it is read.

@@ -140,7 +140,7 @@ bool scanFiles(const std::vector<std::string>& files, const ScanOptions& options
         const ScanRecord record = std::move(records[index]);
         anyError = anyError || record.status == ScanStatus::Error || record.tag.action == TagAction::Failed;
         if (sharedTerminal) clearProgress(progress);
-        report.write(formatRecord(options.format, record, options.writeTags));
+        report.write(formatRecord(options.format, record, options.writeTags, options.decimals, options.beats));
     };
     calls.tick = [&](std::size_t finished) { drawProgress(progress, finished, sharedTerminal); };
     drawProgress(progress, 0, true);

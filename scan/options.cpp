@@ -100,6 +100,12 @@ bool readShard(const std::string& value, ScanOptions& options, std::string& erro
     return true;
 }
 
+bool readDecimals(const std::string& value, ScanOptions& options, std::string& error) {
+    if (parseNumber(value, 0, 2, options.decimals)) return true;
+    error = "--decimals needs 0, 1 or 2, not '" + value + "'";
+    return false;
+}
+
 bool readTimeout(const std::string& value, ScanOptions& options, std::string& error) {
     if (parseNumber(value, 1, 1000000, options.timeoutSeconds)) return true;
     error = "--timeout needs a number of seconds from 1 to 1000000, not '" + value + "'";
@@ -117,6 +123,8 @@ const OptionSpec kOptions[] = {
     {"", "--overwrite-tags", false,
      [](const std::string&, ScanOptions& o, std::string&) { o.overwriteTags = true; return true; }},
     {"", "--dry-run", false, [](const std::string&, ScanOptions& o, std::string&) { o.dryRun = true; return true; }},
+    {"", "--beats", false, [](const std::string&, ScanOptions& o, std::string&) { o.beats = true; return true; }},
+    {"", "--decimals", true, readDecimals},
     {"-j", "--jobs", true, readJobs},
     {"", "--format", true, readFormat},
     {"", "--method", true, readMethod},
@@ -174,6 +182,14 @@ bool checkTogether(ScanOptions& options, std::string& error) {
         error = std::string(options.dryRun ? "--dry-run" : "--overwrite-tags") + " needs --write-tags";
         return false;
     }
+    if (options.beats && options.format != ReportFormat::Jsonl) {
+        error = "--beats needs --format jsonl (TSV and CSV have no field for them)";
+        return false;
+    }
+    if (options.beats && options.method != Method::Accurate) {
+        error = "--beats needs the accurate method";
+        return false;
+    }
     if (!options.help && !options.version && options.paths.empty()) {
         error = "no PATH given";
         return false;
@@ -193,6 +209,9 @@ const char* usageText() {
            "      --method METHOD   accurate (default) or classic: tempo's own number\n"
            "      --range MIN-MAX   double or halve each tempo into MIN to MAX BPM\n"
            "                        (MAX at least twice MIN)\n"
+           "      --decimals N      digits after the point in the tempo, 0 (default) to 2\n"
+           "      --beats           with --format jsonl: give each file's beat times and\n"
+           "                        where its tempo changes\n"
            "      --format FORMAT   tsv (default), csv or jsonl\n"
            "  -o, --output FILE     write the records to FILE instead of standard output\n"
            "      --shard I/N       only the files at positions I, I+N, I+2N, ... (0 <= I < N)\n"

@@ -30,6 +30,8 @@ struct ScanOptions {
     // 0 and 0 for none. rangeMax >= 2 * rangeMin, so each tempo has one place.
     unsigned rangeMin = 0;
     unsigned rangeMax = 0;
+    unsigned decimals = 0;  // digits after the point in the bpm field, 0 to 2
+    bool beats = false;     // JSON Lines records carry the beats and tempo changes
     std::vector<std::string> paths;
     bool help = false;
     bool version = false;

@@ -16,6 +16,12 @@
 namespace tempo::scan {
 namespace {
 
+std::string fixedText(double value, unsigned decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", static_cast<int>(decimals), value);
+    return text;
+}
+
 std::string statusText(const ScanRecord& record) {
     switch (record.status) {
         case ScanStatus::Ok:
@@ -29,8 +35,12 @@ std::string statusText(const ScanRecord& record) {
     return "error: " + scanFailureText(record.error);
 }
 
-std::string bpmText(const ScanRecord& record) {
-    return record.status == ScanStatus::Ok ? std::to_string(record.bpm) : std::string();
+// The tempo with `decimals` digits after the point; the whole number alone
+// for none, exactly as records have always given it.
+std::string bpmText(const ScanRecord& record, unsigned decimals) {
+    if (record.status != ScanStatus::Ok) return std::string();
+    if (decimals == 0) return std::to_string(record.bpm);
+    return fixedText(record.tempo, decimals);
 }
 
 // Two decimals, or null where the method gives none or the file failed.
@@ -102,6 +112,23 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
+// ", \"beats\": [...], \"tempo_changes\": [...]": seconds with three
+// decimals, tempos as the bpm field gives them.
+std::string beatsText(const ScanRecord& record, unsigned decimals) {
+    if (record.status == ScanStatus::Error) return ", \"beats\": null, \"tempo_changes\": null";
+    std::string text = ", \"beats\": [";
+    for (std::size_t i = 0; i < record.beats.size(); ++i) {
+        text += (i > 0 ? ", " : "") + fixedText(record.beats[i], 3);
+    }
+    text += "], \"tempo_changes\": [";
+    for (std::size_t i = 0; i < record.tempoChanges.size(); ++i) {
+        const pulse::TempoChange& change = record.tempoChanges[i];
+        text += (i > 0 ? ", " : "") + std::string("{\"at\": ") + fixedText(change.at, 3) +
+                ", \"bpm\": " + fixedText(change.bpm, decimals) + "}";
+    }
+    return text + "]";
+}
+
 }  // namespace
 
 std::string reportHeader(ReportFormat format, bool withTag) {
@@ -109,18 +136,19 @@ std::string reportHeader(ReportFormat format, bool withTag) {
     return withTag ? "bpm,status,tag,path\r\n" : "bpm,status,path\r\n";
 }
 
-std::string formatRecord(ReportFormat format, const ScanRecord& record, bool withTag) {
+std::string formatRecord(ReportFormat format, const ScanRecord& record, bool withTag, unsigned decimals,
+                         bool withBeats) {
     switch (format) {
         case ReportFormat::Tsv:
-            return bpmText(record) + "\t" + tsvField(statusText(record)) + "\t" +
+            return bpmText(record, decimals) + "\t" + tsvField(statusText(record)) + "\t" +
                    (withTag ? tsvField(tagOutcomeText(record.tag)) + "\t" : "") + tsvField(record.path) + "\n";
         case ReportFormat::Csv:
-            return bpmText(record) + "," + csvField(statusText(record)) + "," +
+            return bpmText(record, decimals) + "," + csvField(statusText(record)) + "," +
                    (withTag ? csvField(tagOutcomeText(record.tag)) + "," : "") + csvField(record.path) + "\r\n";
         case ReportFormat::Jsonl:
             break;
     }
-    const std::string bpm = record.status == ScanStatus::Ok ? std::to_string(record.bpm) : "null";
+    const std::string bpm = record.status == ScanStatus::Ok ? bpmText(record, decimals) : "null";
     std::string line = "{\"path\": " + jsonString(record.path) + ", \"bpm\": " + bpm + ", \"status\": " +
                        jsonString(statusText(record)) + ", \"confidence\": " + confidenceText(record) +
                        ", \"method\": " + (record.method == Method::Accurate ? "\"accurate\"" : "\"classic\"");
@@ -129,6 +157,7 @@ std::string formatRecord(ReportFormat format, const ScanRecord& record, bool wit
         line += ", \"tag\": " +
                 (record.tag.action == TagAction::None ? std::string("null") : jsonString(tagOutcomeText(record.tag)));
     }
+    if (withBeats) line += beatsText(record, decimals);
     return line + "}\n";
 }
 

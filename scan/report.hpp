@@ -16,7 +16,10 @@ enum class ReportFormat { Tsv, Csv, Jsonl };
 // path in TSV and CSV, "tag" (null where none was considered) in JSON.
 std::string reportHeader(ReportFormat format, bool withTag = false);
 
-// One record, with its line ending.
-std::string formatRecord(ReportFormat format, const ScanRecord& record, bool withTag = false);
+// One record, with its line ending. `decimals` (0 to 2) digits follow the
+// point in the tempo; `withBeats` adds "beats" and "tempo_changes" to JSON
+// Lines records ([] for no tempo, null for an error).
+std::string formatRecord(ReportFormat format, const ScanRecord& record, bool withTag = false, unsigned decimals = 0,
+                         bool withBeats = false);
 
 }  // namespace tempo::scan

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "input/audio_container.hpp"
 #include "input/stream_hash.hpp"
@@ -31,10 +32,13 @@ enum class AudioSource {
 struct ScanRecord {
     std::string path;
     ScanStatus status = ScanStatus::Error;
-    int bpm = 0;  // the tempo when status is Ok, rounded
+    int bpm = 0;         // the tempo when status is Ok, rounded
+    double tempo = 0.0;  // the same, doubled or halved alike but not rounded
     Method method = Method::Classic;
-    std::optional<double> confidence;  // 0 to 1, when the accurate method gave a reading
-    ScanError error;                   // when status is Error
+    std::optional<double> confidence;              // 0 to 1, when the accurate method gave a reading
+    std::vector<double> beats;                     // seconds, when status is Ok (accurate method)
+    std::vector<pulse::TempoChange> tempoChanges;  // the same
+    ScanError error;                               // when status is Error
     // Status Ok, but the file was damaged or cut short and was analysed as
     // far as it could be decoded.
     bool endsEarly = false;

@@ -52,11 +52,14 @@ TempoReading finishTempoStream(TempoStream& stream) {
         return classicReading(estimateTempoFromEnvelope(finishVolumeEnvelope(stream.envelope), stream.sampleRate));
     }
     pulse::finishOnsetStream(stream.onsets);
-    const pulse::PulseEstimate pulse = pulse::estimatePulse(stream.onsets.onset, stream.onsets.frameRate);
+    pulse::PulseReading pulse =
+        pulse::analysePulse(stream.onsets.onset, stream.onsets.lowOnset, stream.onsets.frameRate);
     TempoReading reading;
     reading.found = pulse.found;
     reading.bpm = pulse.bpm;
     reading.confidence = pulse.confidence;
+    reading.beats = std::move(pulse.beats);
+    reading.tempoChanges = std::move(pulse.tempoChanges);
     return reading;
 }
 
@@ -67,6 +70,7 @@ WaveFileReading analyseWaveFile(const PathChar* path, Method method, OnsetCurve 
         file.reading = streamThrough(image, wave, stream);
         if (keep == OnsetCurve::Keep) {
             file.onsets = std::move(stream.onsets.onset);
+            file.lowOnsets = std::move(stream.onsets.lowOnset);
             file.onsetRate = stream.onsets.frameRate;
         }
     });

@@ -12,6 +12,7 @@
 #include "platform/file_image.hpp"
 #include "input/audio_container.hpp"
 #include "input/wave_header.hpp"
+#include "pulse/analysis.hpp"
 #include "pulse/onset_curve.hpp"
 #include "pulse/periodicity.hpp"
 #include "tempo/envelope.hpp"
@@ -46,9 +47,15 @@ enum class Method { Classic, Accurate };
 struct TempoReading {
     bool found = false;  // false: no tempo (classic: no peak, which tempo prints as 59)
     double bpm = 0.0;    // when found; the classic method's is a whole number
-    // 0 to 1 for the accurate method: how strongly the beat stands out;
-    // negative for the classic method, which has no such measure.
+    // 0 to 1 for the accurate method: the estimated chance that bpm lies
+    // within 4 % of the tempo a listener would write down; negative for the
+    // classic method, which has no such measure.
     double confidence = -1.0;
+    // The accurate method's beats, in seconds from the start of the audio,
+    // and the places where its tempo departs from bpm; empty for the
+    // classic method and where no tempo was found.
+    std::vector<double> beats;
+    std::vector<pulse::TempoChange> tempoChanges;
 };
 
 // Either analysis over 16-bit stereo sample bytes that arrive in pieces of
@@ -85,6 +92,7 @@ struct WaveFileReading {
     // The accurate method's onset curve and its frames per second, when
     // asked for (for plotting); empty otherwise.
     std::vector<float> onsets;
+    std::vector<float> lowOnsets;  // the same over the low bands alone
     double onsetRate = 0.0;
 };
 

@@ -1,8 +1,11 @@
 // beatgen: writes a 16-bit stereo WAVE file of a steady drum pattern.
 //
-//   beatgen BPM SAMPLE_RATE SECONDS OUTPUT.wav
+//   beatgen BPM SAMPLE_RATE SECONDS OUTPUT.wav [OFFSET [SWING]]
 //
 // Kick on every beat, snare on beats 2 and 4, closed hi-hat on every eighth.
+// The first beat falls OFFSET seconds in (default 0); the off-beat eighth
+// falls SWING of the way from one beat to the next (default 0.5, straight;
+// 0.67 is a triplet swing).
 // Only +, -, * and / are used (no libm), so the same arguments give the same
 // bytes on every platform and compiler.
 
@@ -83,8 +86,14 @@ std::int16_t toSample(double value) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc != 5) {
-        std::fputs("usage: beatgen BPM SAMPLE_RATE SECONDS OUTPUT.wav\n", stderr);
+    if (argc < 5 || argc > 7) {
+        std::fputs("usage: beatgen BPM SAMPLE_RATE SECONDS OUTPUT.wav [OFFSET [SWING]]\n", stderr);
+        return 2;
+    }
+    const double offset = argc > 5 ? std::atof(argv[5]) : 0.0;
+    const double swing = argc > 6 ? std::atof(argv[6]) : 0.5;
+    if (offset < 0 || swing <= 0 || swing >= 1) {
+        std::fputs("beatgen: OFFSET must not be negative, SWING must lie between 0 and 1\n", stderr);
         return 2;
     }
     const double bpm = std::atof(argv[1]);
@@ -108,7 +117,12 @@ int main(int argc, char* argv[]) {
     Noise noise;
     const double samplesPerEighth = rateD * 60.0 / bpm / 2.0;
     for (std::size_t eighth = 0;; ++eighth) {
-        const auto start = static_cast<std::size_t>(static_cast<double>(eighth) * samplesPerEighth + 0.5);
+        // Straight and from the start unless asked otherwise: the same
+        // arithmetic, and so the same bytes, as before either was offered.
+        double position = static_cast<double>(eighth) * samplesPerEighth;
+        if (eighth % 2 == 1 && swing != 0.5) position = (static_cast<double>(eighth - 1) + 2.0 * swing) * samplesPerEighth;
+        if (offset > 0) position += offset * rateD;
+        const auto start = static_cast<std::size_t>(position + 0.5);
         if (start >= frames) break;
         if (eighth % 2 == 0) addKick(drums, start, rateD);
         if (eighth % 4 == 2) addNoiseHit(drums, start, rateD, 0.15, 0.6, 0.035, false, noise);

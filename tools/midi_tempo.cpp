@@ -1,8 +1,11 @@
-// midi_tempo FILE.mid START SECONDS: the tempo that a Standard MIDI File's
-// tempo map sets over the excerpt [START, START + SECONDS), for labelling
-// the accuracy corpus. Prints the tempo in BPM with three decimals, or
-// "varies" followed by each tempo met when the map changes to a different
-// value inside the excerpt. Exit status 2 for a file it cannot read.
+// midi_tempo FILE.mid START SECONDS [beats]: the tempo that a Standard MIDI
+// File's tempo map sets over the excerpt [START, START + SECONDS), for
+// labelling the accuracy corpus. Prints the tempo in BPM with three
+// decimals, or "varies" followed by each tempo met when the map changes to
+// a different value inside the excerpt. With "beats", prints instead the
+// time of every quarter note of the map inside the excerpt, in seconds
+// from START with three decimals, one a line: the beats the benchmark's
+// beat F-measure is taken against. Exit status 2 for a file it cannot read.
 
 #include <algorithm>
 #include <cstdint>
@@ -81,11 +84,34 @@ bool readTrack(Reader& r, std::vector<std::pair<std::uint64_t, std::uint32_t>>& 
     return r.ok;
 }
 
+using TempoMap = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
+
+// The time in seconds of every quarter note (every `division` ticks) from
+// `start` to `stop`, less `start`.
+void printBeats(const TempoMap& tempos, unsigned division, double start, double stop) {
+    std::uint32_t current = 500000;
+    double seconds = 0;
+    std::uint64_t tick = 0;
+    std::size_t next = 0;
+    for (std::uint64_t beat = 0;; beat += division) {
+        // Tempo changes up to this beat's tick.
+        while (next < tempos.size() && tempos[next].first <= beat) {
+            seconds += static_cast<double>(tempos[next].first - tick) * current / 1e6 / division;
+            tick = tempos[next].first;
+            current = tempos[next].second;
+            ++next;
+        }
+        const double at = seconds + static_cast<double>(beat - tick) * current / 1e6 / division;
+        if (at >= stop) break;
+        if (at >= start) std::printf("%.3f\n", at - start);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     if (argc < 4) {
-        std::fputs("usage: midi_tempo FILE.mid START SECONDS\n", stderr);
+        std::fputs("usage: midi_tempo FILE.mid START SECONDS [beats]\n", stderr);
         return 2;
     }
     std::ifstream in(argv[1], std::ios::binary);
@@ -112,6 +138,10 @@ int main(int argc, char* argv[]) {
     std::stable_sort(tempos.begin(), tempos.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
 
+    if (argc > 4 && std::string(argv[4]) == "beats") {
+        printBeats(tempos, division, start, stop);
+        return 0;
+    }
     // Walk the map in seconds: the tempo in force at `start`, then every
     // change before `stop`.
     std::vector<std::uint32_t> met;

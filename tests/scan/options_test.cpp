@@ -74,6 +74,14 @@ TEST(ParseOptions, RefusesWhatItCannotRead) {
         {"--range", "-100", "a"},
         {"--range", "60-", "a"},
         {"--range", "60 - 120", "a"},
+        {"--decimals", "3", "a"},
+        {"--decimals", "-1", "a"},
+        {"--decimals", "x", "a"},
+        {"--decimals"},
+        {"--beats", "a"},
+        {"--beats", "--format", "csv", "a"},
+        {"--beats=yes", "--format", "jsonl", "a"},
+        {"--beats", "--format", "jsonl", "--method", "classic", "a"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.empty() ? "(nothing)" : args[0]);
@@ -116,6 +124,33 @@ TEST(ParseOptions, ReadsTheMethodAndTheRange) {
         EXPECT_EQ(options.rangeMin, c.rangeMin);
         EXPECT_EQ(options.rangeMax, c.rangeMax);
     }
+}
+
+// Decimals (0 by default) and beats (off by default, JSON Lines only).
+TEST(ParseOptions, ReadsDecimalsAndBeats) {
+    const struct {
+        std::vector<const char*> args;
+        unsigned decimals;
+        bool beats;
+    } cases[] = {
+        {{"a"}, 0, false},
+        {{"--decimals", "2", "a"}, 2, false},
+        {{"--decimals=1", "--format", "csv", "a"}, 1, false},
+        {{"--decimals", "0", "--beats", "--format=jsonl", "a"}, 0, true},
+        {{"--format", "jsonl", "--beats", "--decimals", "1", "a"}, 1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        ScanOptions options;
+        std::string error;
+        ASSERT_TRUE(parse(c.args, options, error)) << error;
+        EXPECT_EQ(options.decimals, c.decimals);
+        EXPECT_EQ(options.beats, c.beats);
+    }
+    ScanOptions options;
+    std::string error;
+    EXPECT_FALSE(parse({"--beats", "--format", "tsv", "a"}, options, error));
+    EXPECT_EQ(error, "--beats needs --format jsonl (TSV and CSV have no field for them)");
 }
 
 }  // namespace

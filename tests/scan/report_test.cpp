@@ -132,5 +132,67 @@ TEST(FormatRecord, EscapesEveryByteOfInvalidUtf8) {
     }
 }
 
+// With decimals, the bpm field of every format carries the unrounded
+// tempo to that many digits; without, the whole number as ever.
+TEST(FormatRecord, GivesTheTempoToTheDecimalsAsked) {
+    ScanRecord ok = record("a.flac", ScanStatus::Ok, 128);
+    ok.tempo = 127.2961;
+    ok.method = Method::Accurate;
+    ok.confidence = 0.9;
+    const ScanRecord none = record("b.wav", ScanStatus::NoTempo);
+    const struct {
+        ReportFormat format;
+        const ScanRecord* record;
+        unsigned decimals;
+        std::string line;
+    } cases[] = {
+        {ReportFormat::Tsv, &ok, 0, "128\tok\ta.flac\n"},
+        {ReportFormat::Tsv, &ok, 1, "127.3\tok\ta.flac\n"},
+        {ReportFormat::Csv, &ok, 2, "127.30,ok,a.flac\r\n"},
+        {ReportFormat::Csv, &none, 2, ",no tempo,b.wav\r\n"},
+        {ReportFormat::Jsonl, &ok, 2,
+         "{\"path\": \"a.flac\", \"bpm\": 127.30, \"status\": \"ok\", \"confidence\": 0.90, \"method\": \"accurate\"}\n"},
+        {ReportFormat::Jsonl, &none, 1,
+         "{\"path\": \"b.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": null, \"method\": \"classic\"}\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(formatRecord(c.format, *c.record, false, c.decimals), c.line);
+}
+
+// Beats with three decimals and the tempo changes, after the tag; empty
+// lists for no tempo, null for an error.
+TEST(FormatRecord, GivesBeatsAndTempoChangesInJsonLines) {
+    ScanRecord ok = record("a.flac", ScanStatus::Ok, 120);
+    ok.tempo = 120.04;
+    ok.method = Method::Accurate;
+    ok.confidence = 0.5;
+    ok.beats = {0.2504, 0.75, 1.2496};
+    ok.tempoChanges = {{0.75, 131.26}};
+    ScanRecord none = record("b.wav", ScanStatus::NoTempo);
+    none.method = Method::Accurate;
+    none.confidence = 0.01;
+    ScanRecord failed = record("c.mp3", ScanStatus::Error, 0, {ScanFailure::EndsEarly, 1, "ffmpeg", "End of file"});
+    failed.method = Method::Accurate;
+    const std::string prefix = "{\"path\": \"a.flac\", \"bpm\": ";
+    const struct {
+        const ScanRecord* record;
+        unsigned decimals;
+        std::string line;
+    } cases[] = {
+        {&ok, 0,
+         prefix + "120, \"status\": \"ok\", \"confidence\": 0.50, \"method\": \"accurate\", \"tag\": null, "
+                  "\"beats\": [0.250, 0.750, 1.250], \"tempo_changes\": [{\"at\": 0.750, \"bpm\": 131}]}\n"},
+        {&ok, 1,
+         prefix + "120.0, \"status\": \"ok\", \"confidence\": 0.50, \"method\": \"accurate\", \"tag\": null, "
+                  "\"beats\": [0.250, 0.750, 1.250], \"tempo_changes\": [{\"at\": 0.750, \"bpm\": 131.3}]}\n"},
+        {&none, 0,
+         "{\"path\": \"b.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": 0.01, \"method\": "
+         "\"accurate\", \"tag\": null, \"beats\": [], \"tempo_changes\": []}\n"},
+        {&failed, 0,
+         "{\"path\": \"c.mp3\", \"bpm\": null, \"status\": \"error: file ends early (ffmpeg: End of file)\", "
+         "\"confidence\": null, \"method\": \"accurate\", \"tag\": null, \"beats\": null, \"tempo_changes\": null}\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(formatRecord(ReportFormat::Jsonl, *c.record, true, c.decimals, true), c.line);
+}
+
 }  // namespace
 }  // namespace tempo::scan

@@ -107,6 +107,25 @@ expect_eq "$("$scan" --no-progress --range 200-400 lib/0-plain.wav)" $'280\tok\t
 expect_eq "$("$scan" --no-progress --method classic --range 70-140 lib/0-plain.wav)" $'140\tok\tlib/0-plain.wav' \
   "--range 70-140, classic"
 
+# --decimals gives the tempo to hundredths in every format (tags and the
+# default stay whole); --beats gives the beats and no tempo change for a
+# steady clip, in JSON Lines only.
+out=$("$scan" --no-progress --decimals 2 lib/0-plain.wav)
+[[ $out =~ ^(1[34][0-9]\.[0-9][0-9])$'\t'ok$'\t'lib/0-plain.wav$ ]] && awk -v t="${BASH_REMATCH[1]}" 'BEGIN { exit !(t > 139.95 && t < 140.05) }' ||
+  fail "--decimals 2: $out"
+expect_eq "$("$scan" --no-progress --decimals 1 --format csv --range 60-120 lib/0-plain.wav | tail -1)" $'70.0,ok,lib/0-plain.wav\r' \
+  "--decimals 1 with --range, CSV"
+json=$("$scan" --no-progress --format jsonl --beats lib/0-plain.wav)
+[[ $json =~ \"method\":\ \"accurate\",\ \"beats\":\ \[([0-9., ]+)\],\ \"tempo_changes\":\ \[\]\}$ ]] || fail "--beats: $json"
+awk -v beats="${BASH_REMATCH[1]}" 'BEGIN { n = split(beats, b, ", "); bad = n < 40
+    for (i = 2; i <= n; i++) { gap = b[i] - b[i - 1]; if (gap < 0.41 || gap > 0.45) bad = 1 }
+    exit bad }' || fail "--beats: not every 60/140 s: $json"
+"$scan" --no-progress --beats --format csv lib/0-plain.wav > out.txt 2> err.txt; status=$?
+expect_eq "$status" 2 "exit status of --beats with CSV"
+expect_eq "$(cat err.txt)" $'tempo-scan: --beats needs --format jsonl (TSV and CSV have no field for them)\nTry \'tempo-scan --help\'.' \
+  "message for --beats with CSV"
+expect_eq "$(cat out.txt)" "" "standard output of --beats with CSV"
+
 # Shards split the list with no overlap; --output writes the same records.
 "$scan" --no-progress -o all.tsv lib
 for i in 0 1 2; do "$scan" --no-progress --shard $i/3 lib; done | LC_ALL=C sort -t$'\t' -k3,3 > shards.tsv
@@ -301,7 +320,7 @@ expect_eq "$(cat err.txt)" "tempo-scan: cannot write the report: No space left o
 
 # Usage errors: status 2 and a message on standard error only.
 for args in "" "--format xml lib" "-j 0 lib" "--shard 3/3 lib" "--bogus lib" "--method fast lib" "--range 100-150 lib" \
-  "--range 0-100 lib" "--range 100 lib" "--timeout 1000001 lib"; do
+  "--range 0-100 lib" "--range 100 lib" "--timeout 1000001 lib" "--beats lib" "--decimals 3 lib"; do
   # shellcheck disable=SC2086
   out=$("$scan" $args 2> err.txt); status=$?
   expect_eq "$status" 2 "status for [$args]"

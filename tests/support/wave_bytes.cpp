@@ -1,5 +1,7 @@
 #include "tests/support/wave_bytes.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 
 namespace tempo::testing {
@@ -67,6 +69,43 @@ Bytes clickTrack(std::uint32_t frames) {
                                                                  : static_cast<int>(i % 7) * 30);
     }
     return stereoSamples(left, {});
+}
+
+Bytes hitSamples(const std::vector<Hit>& hits, std::uint32_t rate, double seconds) {
+    const auto count = static_cast<std::size_t>(seconds * rate);
+    std::vector<double> mix(count, 0.0);
+    std::uint32_t state = 2024;
+    for (const Hit& hit : hits) {
+        const auto start = static_cast<std::size_t>(hit.at * rate + 0.5);
+        double phase = 0.0;
+        const std::size_t length = rate / 5;
+        for (std::size_t i = 0; i < length && start + i < count; ++i) {
+            const double t = static_cast<double>(i) / rate;
+            if (hit.low) {
+                phase += 2.0 * 3.141592653589793 * (50.0 + 70.0 / (1.0 + 40.0 * t)) / rate;
+                mix[start + i] += hit.gain * std::exp(-t / 0.05) * std::sin(phase);
+            } else {
+                state = state * 1664525U + 1013904223U;
+                const double noise = static_cast<double>(state >> 8U) / 8388608.0 - 1.0;
+                mix[start + i] += hit.gain * 0.6 * std::exp(-t / 0.02) * noise;
+            }
+        }
+    }
+    std::vector<std::int16_t> left(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        left[i] = static_cast<std::int16_t>(std::max(-1.0, std::min(1.0, mix[i] * 0.5)) * 32000.0);
+    }
+    return stereoSamples(left, left);
+}
+
+std::vector<double> beatTimes(double fromBpm, double toBpm, double seconds, double phase) {
+    std::vector<double> times;
+    for (double at = phase; at < seconds;) {
+        times.push_back(at);
+        const double bpm = fromBpm + (toBpm - fromBpm) * at / seconds;
+        at += 60.0 / bpm;
+    }
+    return times;
 }
 
 Bytes validWave(std::uint32_t frames, std::uint32_t sampleRate) {

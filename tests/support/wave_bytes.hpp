@@ -50,6 +50,23 @@ Bytes stereoSamples(const std::vector<std::int16_t>& left, const std::vector<std
 // 120 BPM at 44.1 kHz) over a low hum, in the left channel only.
 Bytes clickTrack(std::uint32_t frames);
 
+// One sound of a generated groove: `at` seconds from the start, `low` for
+// a kick drum (a falling 120 to 50 Hz thump), else a hi-hat or snare (a
+// noise burst), at `gain` (1 is loud).
+struct Hit {
+    double at;
+    bool low;
+    double gain;
+};
+
+// Stereo 16-bit bytes of `seconds` at `rate` holding the hits.
+Bytes hitSamples(const std::vector<Hit>& hits, std::uint32_t rate, double seconds);
+
+// The beat times of a tempo that goes from `fromBpm` to `toBpm` in a
+// straight line over `seconds` (equal for a steady tempo), the first beat
+// at `phase` seconds.
+std::vector<double> beatTimes(double fromBpm, double toBpm, double seconds, double phase = 0.0);
+
 // A plain valid file holding clickTrack(frames).
 Bytes validWave(std::uint32_t frames, std::uint32_t sampleRate = 44100);
 

@@ -1,0 +1,31 @@
+#pragma once
+
+// Where the beats fall: the beat period followed through the piece, and
+// the beat times chosen by dynamic programming over the onset curve.
+
+#include <cstddef>
+#include <vector>
+
+namespace tempo::pulse {
+
+// The beat period at every frame, in frames (fractional), following the
+// tempo where it drifts or changes away from `period` (the piece's beat
+// period, in frames): each window of a few seconds chooses among the lags
+// near `period`, and a path through the windows that favours small steps
+// joins them. `salient` is salientOnsets' curve. A curve too short for one
+// window, or a period below 2 frames, gives `period` at every frame.
+std::vector<double> localPeriods(const std::vector<double>& salient, double frameRate, double period);
+
+// The frames of the beats: the sequence that best lines up with strong
+// onsets in `strength` (>= 0, one value per frame) while keeping the gap
+// from one beat to the next near the local period `periods[t]` (as
+// localPeriods gives, one per frame). Ascending; empty for an empty curve
+// or where the periods are not at least 2 frames.
+std::vector<std::size_t> trackBeats(const std::vector<double>& strength, const std::vector<double>& periods);
+
+// The time in seconds at which the onset of frame `frame` is heard, for a
+// curve of `frameRate` frames per second (the frame's rise comes from the
+// newest hop of samples in its window).
+double frameSeconds(double frame, double frameRate);
+
+}  // namespace tempo::pulse

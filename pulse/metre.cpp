@@ -1,0 +1,186 @@
+// Metrical level.
+//
+// The periodicity curve's strongest period is often a subdivision of the
+// beat (eighth notes that outnumber the beats), or the beat of a faster
+// level than a listener taps (a half-time feel, a ballad's arpeggios, a
+// 6/8 piece's eighths). The level is chosen among the pulses at a third,
+// a half, one, two and three times that tempo, on the evidence that
+// studies of metre use:
+//
+// - the preferred tempo of listeners, a broad log-normal resonance near
+//   120 BPM (van Noorden and Moelants 1999; Moelants and McKinney 2004);
+// - how strongly the pulse recurs, in all bands and in the low bands alone
+//   (the periodicity curve's height at the level);
+// - where the low instruments' onsets fall against everything's: under a
+//   backbeat the kick drum alternates with the snare from beat to beat,
+//   while a subdivision alternates loud beats with quieter off-beats in
+//   every band (after Goto 2001). Beats are tracked at each level and the
+//   mean onset of odd and even beats compared, in all bands and in the
+//   low ones, and of every third beat for a ternary metre;
+// - the periodicity's own first choice.
+//
+// Their weights come from conditional logistic regression (McFadden 1974)
+// fitted by tools/fit_weights over the benchmark's songs and the tuning half
+// of the generated grooves (bench/fit_weights.sh); the other half measures
+// it (bench/accuracy.sh).
+
+#include "pulse/metre.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "pulse/beat_tracker.hpp"
+#include "pulse/exact_math.hpp"
+#include "pulse/periodicity.hpp"
+
+namespace tempo::pulse {
+namespace {
+
+constexpr double kSlowestBpm = 40.0;
+constexpr double kFastestBpm = 250.0;
+constexpr double kFactors[] = {1.0 / 3.0, 0.5, 1.0, 2.0, 3.0};
+// Between the beats of a click track the onset curve holds only the
+// clicks' decay: its mean there is well under a fifth of the beats' (a
+// hi-hat on the off-beats brings a third or more).
+constexpr double kEmptyBetween = 0.2;
+// A click track's fastest pulse recurs as strongly as its slower ones, up
+// to the curve's coarser resolution at short lags (0.89 at 240 BPM).
+constexpr double kClickHeightShare = 0.85;
+// The shortest period, in frames, at which the pulse between the fastest
+// level's beats is tracked: four frames is 1300 BPM.
+constexpr double kShortestFasterPeriod = 4.0;
+// Beats alike: each of them as strong as the next, in all bands and in the
+// low ones (a click track's; a groove's beats differ from one to the next).
+constexpr double kAlike = 0.9;
+// How much more another level must score than the periodicity's choice to
+// be taken instead: the spread of a level's score between the ten copies
+// of one song in bench/one_song_one_number.sh (WAVE, MP3, Opus, 48 kHz,
+// mono...) reaches about 0.4.
+constexpr double kFirstMargin = 0.5;
+// The preferred tempo about which the resonance is taken.
+constexpr double kResonanceBpm = 120.0;
+
+// The weights of the conditional logistic model, in the order of the
+// terms in scoreOf: the squared and plain log2 of the tempo over
+// kResonanceBpm (together a log-normal resonance), height, low height,
+// evenness, low evenness, ternary evenness, first choice, and the faster
+// level's evenness and low evenness. Fitted by bench/fit_weights.sh.
+constexpr double kWeights[] = {-2.480, 1.386, 10.920, -4.443, 2.155, -9.430, 1.863, 1.023, 4.929, -10.399};
+
+// The strongest value within a frame of `frame`.
+double near(const std::vector<double>& values, std::size_t frame) {
+    double best = 0.0;
+    for (std::size_t t = frame > 0 ? frame - 1 : 0; t <= frame + 1 && t < values.size(); ++t) {
+        best = std::max(best, values[t]);
+    }
+    return best;
+}
+
+// Weakest over strongest of the mean onsets of the beats in each of
+// `classes` classes (beat number modulo classes); 1 where there are
+// too few beats to tell.
+double evennessOf(const std::vector<std::size_t>& beats, const std::vector<double>& strength, std::size_t classes) {
+    double sums[3] = {0.0, 0.0, 0.0};
+    double counts[3] = {0.0, 0.0, 0.0};
+    for (std::size_t i = 0; i < beats.size(); ++i) {
+        sums[i % classes] += near(strength, beats[i]);
+        counts[i % classes] += 1.0;
+    }
+    double lowest = 0.0;
+    double highest = 0.0;
+    for (std::size_t k = 0; k < classes; ++k) {
+        if (counts[k] == 0.0) return 1.0;
+        const double mean = sums[k] / counts[k];
+        lowest = k == 0 ? mean : std::min(lowest, mean);
+        highest = std::max(highest, mean);
+    }
+    return highest > 0.0 ? lowest / highest : 1.0;
+}
+
+double scoreOf(const LevelEvidence& level) {
+    const double octaves = exactLog2(level.bpm / kResonanceBpm);
+    const double terms[] = {octaves * octaves,     octaves,           level.height,
+                            level.lowHeight,       level.evenness,    level.lowEvenness,
+                            level.ternaryEvenness, level.first ? 1.0 : 0.0,
+                            level.fasterEvenness,  level.fasterLowEvenness};
+    double score = 0.0;
+    for (std::size_t k = 0; k < std::size(terms); ++k) score += kWeights[k] * terms[k];
+    return score;
+}
+
+}  // namespace
+
+std::vector<LevelEvidence> levelEvidence(const MetreInput& input, double period) {
+    std::vector<LevelEvidence> levels;
+    if (!(input.frameRate > 0.0) || !(period >= 2.0)) return levels;
+    const double bpm = 60.0 * input.frameRate / period;
+    std::vector<double> both(*input.strength);
+    for (std::size_t t = 0; t < both.size() && t < input.lowStrength->size(); ++t) both[t] += (*input.lowStrength)[t];
+    std::vector<double> lags;
+    for (double factor : kFactors) lags.push_back(period / factor);
+    const std::vector<double> lowCurve = periodicityNear(*input.lowOnset, input.frameRate, lags);
+    for (double factor : kFactors) {
+        LevelEvidence level;
+        level.bpm = bpm * factor;
+        level.period = period / factor;
+        if (level.bpm < kSlowestBpm || level.bpm > kFastestBpm || level.period < 2.0) continue;
+        level.height = periodicityAt(*input.curve, level.period);
+        level.lowHeight = periodicityAt(lowCurve, level.period);
+        const std::vector<std::size_t> beats = trackBeats(both, std::vector<double>(both.size(), level.period));
+        level.evenness = evennessOf(beats, *input.strength, 2);
+        level.lowEvenness = evennessOf(beats, *input.lowStrength, 2);
+        level.ternaryEvenness = evennessOf(beats, *input.strength, 3);
+        for (double ratio : {2.0 / 3.0, 0.75, 4.0 / 3.0, 1.5}) {
+            level.rival = std::max(level.rival, periodicityAt(*input.curve, level.period * ratio));
+        }
+        level.first = factor == 1.0;
+        levels.push_back(level);
+    }
+    if (!levels.empty()) {
+        // levels run from slow to fast.
+        LevelEvidence& fastest = levels.back();
+        if (fastest.period >= 2.0 * kShortestFasterPeriod) {
+            const std::vector<std::size_t> beats =
+                trackBeats(both, std::vector<double>(both.size(), 0.5 * fastest.period));
+            fastest.between = std::max(evennessOf(beats, *input.strength, 2), evennessOf(beats, *input.lowStrength, 2));
+        }
+    }
+    for (LevelEvidence& level : levels) {
+        for (const LevelEvidence& faster : levels) {
+            if (std::fabs(faster.period * 2.0 - level.period) < 0.5) {
+                level.fasterEvenness = faster.evenness;
+                level.fasterLowEvenness = faster.lowEvenness;
+            }
+        }
+        level.score = scoreOf(level);
+    }
+    return levels;
+}
+
+LevelEvidence chooseLevel(std::vector<LevelEvidence>& levels, double& share) {
+    share = 0.0;
+    if (levels.empty()) return LevelEvidence{};
+    std::size_t best = 0;
+    for (std::size_t k = 1; k < levels.size(); ++k) {
+        if (levels[k].score > levels[best].score) best = k;
+    }
+    // The periodicity's own choice stands unless another level's evidence
+    // is clearly stronger: a near tie would go one way in one copy of a song
+    // and the other way in its MP3.
+    for (std::size_t k = 0; k < levels.size(); ++k) {
+        if (levels[k].first && levels[k].score + kFirstMargin >= levels[best].score) best = k;
+    }
+    const LevelEvidence& fastest = levels.back();
+    const LevelEvidence& chosen = levels[best];
+    if (fastest.between < kEmptyBetween && fastest.height >= kClickHeightShare * chosen.height &&
+        chosen.evenness > kAlike && chosen.lowEvenness > kAlike && fastest.evenness > kAlike &&
+        fastest.lowEvenness > kAlike) {
+        best = levels.size() - 1;
+    }
+    double total = 0.0;
+    for (const LevelEvidence& level : levels) total += exactExp(level.score - levels[best].score);
+    share = 1.0 / total;
+    return levels[best];
+}
+
+}  // namespace tempo::pulse

@@ -1,0 +1,94 @@
+#include "pulse/metre.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "pulse/periodicity.hpp"
+
+namespace tempo::pulse {
+namespace {
+
+constexpr double kFrameRate = 11025.0 / 128.0;
+
+struct Curves {
+    std::vector<double> strength;
+    std::vector<double> low;
+};
+
+// `every` beats of `bpm` from `first`, of `strength`, into `curve`.
+void add(std::vector<double>& curve, double bpm, double strength, int every = 1, int first = 0, double offset = 0.0) {
+    const double step = kFrameRate * 60.0 / bpm;
+    for (int k = first;; k += every) {
+        const auto frame = static_cast<std::size_t>(std::lround((k + offset) * step));
+        if (frame >= curve.size()) break;
+        curve[frame] += strength;
+    }
+}
+
+LevelEvidence choose(const Curves& c, double firstBpm, std::vector<LevelEvidence>& levels, double& share) {
+    std::vector<float> strength(c.strength.begin(), c.strength.end());
+    std::vector<float> low(c.low.begin(), c.low.end());
+    const std::vector<double> curve = periodicityOf(strength, kFrameRate);
+    levels = levelEvidence({&curve, &low, &c.strength, &c.low, kFrameRate}, kFrameRate * 60.0 / firstBpm);
+    return chooseLevel(levels, share);
+}
+
+// A groove is counted at the beat where the kick and the snare take turns,
+// whether the periodicity first chose its eighths (a half-time feel), its
+// bars, or the beat itself; a click track at its clicks.
+TEST(ChooseLevel, CountsTheBeatOfBackbeatsAndClicks) {
+    const struct {
+        const char* name;
+        double beat;
+        double first;  // the periodicity's choice
+        bool hats;     // eighth notes between the beats
+        bool backbeat; // kick on one and three, snare on two and four
+    } cases[] = {{"half-time feel", 72.0, 144.0, true, true}, {"rock", 118.0, 118.0, true, true},
+                 {"slow backbeat from its bar", 90.0, 45.0, true, true}, {"clicks", 200.0, 100.0, false, false},
+                 {"clicks", 75.0, 75.0, false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Curves curves{std::vector<double>(static_cast<std::size_t>(30 * kFrameRate), 0.0), {}};
+        curves.low = curves.strength;
+        if (c.backbeat) {
+            add(curves.strength, c.beat, 1.0, 2, 0);
+            add(curves.low, c.beat, 1.0, 2, 0);
+            add(curves.strength, c.beat, 1.0, 2, 1);
+        } else {
+            add(curves.strength, c.beat, 1.0);
+            add(curves.low, c.beat, 1.0);
+        }
+        if (c.hats) add(curves.strength, c.beat, 0.3, 1, 0, 0.5);
+        std::vector<LevelEvidence> levels;
+        double share = 0.0;
+        const LevelEvidence level = choose(curves, c.first, levels, share);
+        EXPECT_NEAR(level.bpm, c.beat, 0.02 * c.beat);
+        EXPECT_GT(share, 0.0);
+        EXPECT_LE(share, 1.0);
+        int firsts = 0;
+        for (const LevelEvidence& each : levels) {
+            EXPECT_GE(each.bpm, 40.0);
+            EXPECT_LE(each.bpm, 250.0);
+            firsts += each.first ? 1 : 0;
+        }
+        EXPECT_EQ(firsts, 1);
+    }
+}
+
+// No frame rate or no period: nothing weighed, nothing chosen.
+TEST(ChooseLevel, WeighsNothingWithoutAPeriod) {
+    const std::vector<double> empty;
+    const std::vector<float> none;
+    EXPECT_TRUE(levelEvidence({&empty, &none, &empty, &empty, 0.0}, 40.0).empty());
+    EXPECT_TRUE(levelEvidence({&empty, &none, &empty, &empty, kFrameRate}, 1.0).empty());
+    std::vector<LevelEvidence> nothing;
+    double share = 1.0;
+    EXPECT_EQ(chooseLevel(nothing, share).bpm, 0.0);
+    EXPECT_EQ(share, 0.0);
+}
+
+}  // namespace
+}  // namespace tempo::pulse

@@ -1,0 +1,158 @@
+// fit_weights [SONG_WEIGHT]: fits the accurate method's two models from
+// the lines of tools/level_features on standard input (NAME LABEL bpm
+// height lowHeight evenness lowEvenness ternaryEvenness first
+// fasterEvenness fasterLowEvenness, one line per metrical level, the
+// levels of one file together):
+//
+// - the metrical level: conditional logistic regression (McFadden 1974),
+//   the chance of each level proportional to exp(w . terms), fitted by
+//   gradient ascent on the log-likelihood of the levels within 4 % of the
+//   label, with a small ridge; files whose NAME starts with "songs:" weigh
+//   SONG_WEIGHT (default 4) times as much as the generated ones, as the
+//   nearest there is to the music the method is meant for;
+// - the confidence: logistic regression (Platt 1999) of "the chosen level is
+//   right" on the chosen level's height and the log-odds of its share.
+//
+// Prints the weights in the order pulse/metre.cpp and pulse/calibration.cpp
+// hold them.
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kTerms = 10;
+constexpr double kRidge = 0.01;
+// Steps of gradient ascent, each half the mean gradient: enough for the
+// weights to settle to three decimals.
+constexpr int kLevelSteps = 8000;
+constexpr int kConfidenceSteps = 5000;
+
+struct Level {
+    std::vector<double> terms;
+    double height = 0.0;
+    bool right = false;
+};
+
+struct File {
+    std::string name;
+    double weight = 1.0;
+    std::vector<Level> levels;
+};
+
+std::vector<double> termsOf(double bpm, const std::vector<double>& v) {
+    const double octaves = std::log2(bpm / 120.0);
+    return {octaves * octaves, octaves, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
+}
+
+std::vector<File> readFiles(double songWeight) {
+    std::vector<File> files;
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        std::istringstream in(line);
+        std::string name;
+        double label = 0.0;
+        double bpm = 0.0;
+        std::vector<double> v(8);
+        in >> name >> label >> bpm;
+        for (double& x : v) in >> x;
+        if (!in) continue;
+        if (files.empty() || files.back().name != name) {
+            files.push_back({name, name.rfind("songs:", 0) == 0 ? songWeight : 1.0, {}});
+        }
+        files.back().levels.push_back({termsOf(bpm, v), v[0], std::fabs(bpm / label - 1.0) <= 0.04});
+    }
+    return files;
+}
+
+double dot(const std::vector<double>& a, const std::vector<double>& b) {
+    double sum = 0.0;
+    for (std::size_t k = 0; k < a.size(); ++k) sum += a[k] * b[k];
+    return sum;
+}
+
+// The softmax of the levels' scores.
+std::vector<double> chances(const File& file, const std::vector<double>& w) {
+    std::vector<double> p;
+    double top = -1e300;
+    for (const Level& level : file.levels) top = std::max(top, dot(w, level.terms));
+    double total = 0.0;
+    for (const Level& level : file.levels) {
+        p.push_back(std::exp(dot(w, level.terms) - top));
+        total += p.back();
+    }
+    for (double& x : p) x /= total;
+    return p;
+}
+
+std::vector<double> fitLevels(const std::vector<File>& files) {
+    std::vector<double> w(kTerms, 0.0);
+    double totalWeight = 0.0;
+    for (const File& file : files) totalWeight += file.weight;
+    for (int step = 0; step < kLevelSteps; ++step) {
+        std::vector<double> gradient(kTerms, 0.0);
+        for (std::size_t k = 0; k < kTerms; ++k) gradient[k] = -kRidge * w[k] * totalWeight / static_cast<double>(files.size());
+        for (const File& file : files) {
+            double rightCount = 0.0;
+            for (const Level& level : file.levels) rightCount += level.right ? 1.0 : 0.0;
+            if (rightCount == 0.0) continue;
+            const std::vector<double> p = chances(file, w);
+            for (std::size_t i = 0; i < file.levels.size(); ++i) {
+                const double target = file.levels[i].right ? 1.0 / rightCount : 0.0;
+                for (std::size_t k = 0; k < kTerms; ++k) {
+                    gradient[k] += file.weight * (target - p[i]) * file.levels[i].terms[k];
+                }
+            }
+        }
+        for (std::size_t k = 0; k < kTerms; ++k) w[k] += 0.5 * gradient[k] / totalWeight;
+    }
+    return w;
+}
+
+std::vector<double> fitConfidence(const std::vector<File>& files, const std::vector<double>& w) {
+    std::vector<std::vector<double>> x;
+    std::vector<double> y;
+    for (const File& file : files) {
+        const std::vector<double> p = chances(file, w);
+        std::size_t best = 0;
+        for (std::size_t i = 1; i < p.size(); ++i) {
+            if (p[i] > p[best]) best = i;
+        }
+        const double share = std::min(std::max(p[best], 1e-6), 1.0 - 1e-6);
+        x.push_back({1.0, file.levels[best].height, std::log(share / (1.0 - share))});
+        y.push_back(file.levels[best].right ? 1.0 : 0.0);
+    }
+    std::vector<double> c(3, 0.0);
+    for (int step = 0; step < kConfidenceSteps; ++step) {
+        std::vector<double> gradient(3, 0.0);
+        for (std::size_t k = 0; k < 3; ++k) gradient[k] = -kRidge * c[k];
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double p = 1.0 / (1.0 + std::exp(-dot(c, x[i])));
+            for (std::size_t k = 0; k < 3; ++k) gradient[k] += (y[i] - p) * x[i][k];
+        }
+        for (std::size_t k = 0; k < 3; ++k) c[k] += 0.5 * gradient[k] / static_cast<double>(x.size());
+    }
+    return c;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const double songWeight = argc > 1 ? std::atof(argv[1]) : 4.0;
+    const std::vector<File> files = readFiles(songWeight);
+    if (files.empty()) {
+        std::fputs("fit_weights: no levels on standard input\n", stderr);
+        return 2;
+    }
+    const std::vector<double> w = fitLevels(files);
+    std::printf("metre weights:");
+    for (double x : w) std::printf(" %.3f", x);
+    const std::vector<double> c = fitConfidence(files, w);
+    std::printf("\nconfidence: intercept %.4f, per height %.4f, per share log-odds %.4f\n", c[0], c[1], c[2]);
+    return 0;
+}

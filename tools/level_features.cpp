@@ -1,0 +1,28 @@
+// level_features FILE.wav NAME LABEL: the evidence for each metrical level
+// that the accurate method weighs, one line per level: NAME LABEL bpm
+// height lowHeight evenness lowEvenness ternaryEvenness first, for
+// tools/fit_weights. Nothing for a file with no tempo.
+
+#include <cstdio>
+
+#include "tempo/estimate.hpp"
+
+int main(int argc, char* argv[]) {
+    if (argc != 4) {
+        std::fputs("usage: level_features FILE.wav NAME LABEL\n", stderr);
+        return 2;
+    }
+    tempo::WaveFileReading file = tempo::analyseWaveFile(argv[1], tempo::Method::Accurate, tempo::OnsetCurve::Keep);
+    if (file.result != tempo::WaveCheckResult::Ok) {
+        std::fprintf(stderr, "%s\n", tempo::waveCheckMessage(file.result));
+        return 1;
+    }
+    std::vector<tempo::pulse::LevelEvidence> levels;
+    tempo::pulse::analysePulse(file.onsets, file.lowOnsets, file.onsetRate, &levels);
+    for (const tempo::pulse::LevelEvidence& level : levels) {
+        std::printf("%s %s %.4f %.5f %.5f %.5f %.5f %.5f %d %.5f %.5f\n", argv[2], argv[3], level.bpm, level.height,
+                    level.lowHeight, level.evenness, level.lowEvenness, level.ternaryEvenness, level.first ? 1 : 0,
+                    level.fasterEvenness, level.fasterLowEvenness);
+    }
+    return 0;
+}
