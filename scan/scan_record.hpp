@@ -8,6 +8,7 @@
 #include "input/audio_container.hpp"
 #include "input/stream_hash.hpp"
 #include "platform/files.hpp"
+#include "scan/audio_facts.hpp"
 #include "scan/scan_failure.hpp"
 #include "scan/tag_outcome.hpp"
 #include "tempo/estimate.hpp"
@@ -32,6 +33,7 @@ struct ScanRecord {
     std::string path;
     ScanStatus status = ScanStatus::Error;
     int bpm = 0;  // the tempo when status is Ok, rounded
+    double tempo = 0.0;  // the tempo when status is Ok, as found: before the range and the rounding
     Method method = Method::Classic;
     std::optional<double> confidence;  // 0 to 1, when the accurate method gave a reading
     ScanError error;                   // when status is Error
@@ -45,6 +47,7 @@ struct ScanRecord {
     AudioContainer content = AudioContainer::Unknown;
     AudioSource source = AudioSource::None;
     StreamHash audio;  // the decoded samples, when the decode settings asked for their hash
+    AudioFacts facts;  // what the audio is, as far as the reading found (status Ok or NoTempo)
 };
 
 }  // namespace tempo::scan
