@@ -31,6 +31,13 @@ struct ScanOptions {
     unsigned rangeMin = 0;
     unsigned rangeMax = 0;
     std::vector<std::string> paths;
+    std::string db;  // --db: the index file; empty: none
+    // What counts below each folder named: names that start with '.' too,
+    // the exclude patterns as given, and the extensions (lower case, no
+    // dot; empty: the default list).
+    bool hidden = false;
+    std::vector<std::string> excludes;
+    std::vector<std::string> extensions;
     bool help = false;
     bool version = false;
 };
