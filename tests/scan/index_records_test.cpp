@@ -210,12 +210,17 @@ TEST(IndexRecords, MakeNoRowForWhatIsNoFile) {
 // Rows of files listed no more have gone, but for those inside a folder
 // that could not be read.
 TEST(GonePaths, AreThoseListedNoMoreOutsideUnreadFolders) {
+    // Paths as the walk makes them, with this system's separator.
+    const auto path = [](std::string text) {
+        for (char& c : text) c = c == '/' ? platform::kPathSeparator : c;
+        return text;
+    };
     std::vector<IndexEntry> entries(5);
     const char* paths[] = {"lib/a.flac", "lib/b.flac", "lib/locked/c.flac", "lib/lockedness.flac", "lib/d.flac"};
-    for (std::size_t i = 0; i < entries.size(); ++i) entries[i].path = paths[i];
-    const std::vector<ListedFile> listed = {{"lib/a.flac", true, kIdentity}, {"lib/d.flac", true, kIdentity}};
-    const std::vector<UnreadFolder> unread = {{"lib/locked", 13}};
-    const std::vector<std::string> expected = {"lib/b.flac", "lib/lockedness.flac"};
+    for (std::size_t i = 0; i < entries.size(); ++i) entries[i].path = path(paths[i]);
+    const std::vector<ListedFile> listed = {{path("lib/a.flac"), true, kIdentity}, {path("lib/d.flac"), true, kIdentity}};
+    const std::vector<UnreadFolder> unread = {{path("lib/locked"), 13}};
+    const std::vector<std::string> expected = {path("lib/b.flac"), path("lib/lockedness.flac")};
     EXPECT_EQ(gonePaths(entries, listed, unread), expected);
 }
 

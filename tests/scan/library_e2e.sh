@@ -109,7 +109,7 @@ for i in $(seq 10 21); do "$beatgen" $((70 + 5 * i)) 44100 4 src.wav > /dev/null
 : > killed.starts
 STARTS=$work/killed.starts DECODE_DELAY=0.3 "$scan" --no-progress -j 1 --db kill.db kill > /dev/null &
 pid=$!
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   done_rows=$(rows kill.db 2> /dev/null)
   [ "${done_rows:-0}" -ge 4 ] && break
   sleep 0.1
