@@ -298,7 +298,18 @@ DecodedTempo runDecoder(const std::string& path, AudioContainer content, const D
 }  // namespace
 
 DecodedTempo decodeTempo(const std::string& path, AudioContainer content, const DecodeSettings& settings) {
-    return runDecoder(path, content, settings, true, nullptr);
+    DecodedTempo decoded = runDecoder(path, content, settings, true, nullptr);
+    const ScanFailure failure = decoded.error.failure;
+    const bool refused = failure == ScanFailure::NotAudio || failure == ScanFailure::EndsEarly ||
+                         failure == ScanFailure::DecoderStatus || failure == ScanFailure::NotWaveStream;
+    if (decoded.outcome != DecodeOutcome::Failed || !settings.describe || !refused) return decoded;
+    // The record must not depend on whether the file was described: a run
+    // the decoder refused is made again as a run that does not describe
+    // would be (not one that hung or was killed, which would only do so
+    // again).
+    DecodeSettings plain = settings;
+    plain.describe = false;
+    return runDecoder(path, content, plain, true, nullptr);
 }
 
 DecodedTempo decodeAudio(const std::string& path, AudioContainer content, const DecodeSettings& settings,

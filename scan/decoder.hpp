@@ -53,6 +53,8 @@ struct DecodedTempo {
 // up before any audio on a file whose content is a known audio container
 // met the end of a file cut short (EndsEarly); on anything else it met no
 // audio at all (NotAudio).
+// A file the decoder refuses while it describes it is decoded once more
+// without, so its record is the one a run that does not describe gives.
 DecodedTempo decodeTempo(const std::string& path, AudioContainer content, const DecodeSettings& settings);
 
 // The same decode without the analysis: the hash of the samples (and
