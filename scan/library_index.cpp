@@ -301,12 +301,9 @@ IndexOpening openingOf(sqlite3* db, int result, int& error) {
     return IndexOpening::Failed;
 }
 
-const char* const kSelect = "SELECT %s FROM files WHERE path = ?1 OR (path >= ?2 AND path < ?3)";
-
-std::string withColumns(const char* sql) {
-    const std::string text = sql;
-    const std::size_t at = text.find("%s");
-    return text.substr(0, at) + kColumns + text.substr(at + 2);
+// The rows of one root: the root itself, and the paths from ?2 up to ?3.
+std::string selectSql() {
+    return std::string("SELECT ") + kColumns + " FROM files WHERE path = ?1 OR (path >= ?2 AND path < ?3)";
 }
 
 // What the file is, read without writing anything: ours (or empty, to be
@@ -329,7 +326,7 @@ IndexOpening readIndexKind(sqlite3* db, int& error) {
     if (version == kIndexSchemaVersion) {
         // Our own schema must be all there.
         sqlite3_stmt* statement = nullptr;
-        result = sqlite3_prepare_v2(db, withColumns(kSelect).c_str(), -1, &statement, nullptr);
+        result = sqlite3_prepare_v2(db, selectSql().c_str(), -1, &statement, nullptr);
         sqlite3_finalize(statement);
         if (result != SQLITE_OK) return IndexOpening::Damaged;
     }
@@ -402,7 +399,7 @@ IndexOpening LibraryIndex::open(const std::string& path, int& error) {
         const std::string upsert = "INSERT OR REPLACE INTO files (" + std::string(kColumns) +
                                    ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, "
                                    "?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25)";
-        result = sqlite3_prepare_v2(db_, withColumns(kSelect).c_str(), -1, &select_, nullptr);
+        result = sqlite3_prepare_v2(db_, selectSql().c_str(), -1, &select_, nullptr);
         if (result == SQLITE_OK) result = sqlite3_prepare_v2(db_, upsert.c_str(), -1, &upsert_, nullptr);
         if (result == SQLITE_OK) {
             result = sqlite3_prepare_v2(db_, "DELETE FROM files WHERE path = ?1", -1, &remove_, nullptr);
