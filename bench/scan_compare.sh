@@ -10,8 +10,13 @@
 # writing tags is timed instead: a first --write-tags run over a fresh copy
 # of the library (every file written through a verified copy) and a second
 # one (nothing left to write), each against the same scan without tags.
+# With "db", the cost of the index (--db) is timed: a first run that fills
+# a new index against the same scan without one, and a second run over an
+# unchanged library of 1,000 files (copies of ten short clips: each a file
+# of its own), which stats the files and reads the index and starts no decoder
+# (it runs with no decoder at all, and must report every file as before).
 #
-#   bench/scan_compare.sh [BUILD_DIR] [RUNS] [LIBRARY] [tags]   (BUILD_DIR: release or test preset)
+#   bench/scan_compare.sh [BUILD_DIR] [RUNS] [LIBRARY] [tags|db]   (BUILD_DIR: release or test preset)
 set -euo pipefail
 build=$(cd "${1:-build/release}" && pwd)
 runs=${2:-5}
@@ -87,6 +92,43 @@ if [ "$mode" == tags ]; then
     printf "| tempo-scan -j %d (no tags) | %.2f | 1.000 |\n", j, p / 1e6
     printf "| tempo-scan -j %d --write-tags, first run (every file written and verified) | %.2f | %.3f |\n", j, f / 1e6, f / p
     printf "| tempo-scan -j %d --write-tags, second run (nothing to write) | %.2f | %.3f |\n", j, s / 1e6, s / p
+  }'
+  exit 0
+fi
+
+if [ "$mode" == db ]; then
+  indexed() { rm -f "$work/index.db"*; "$build/tempo-scan" --no-progress -j "$jobs" --db "$work/index.db" "$work/lib"; }
+  plain=(); first=()
+  for ((i = 0; i < runs; i++)); do
+    plain+=("$(wall_us "$build/tempo-scan" --no-progress -j "$jobs" "$work/lib")")
+    first+=("$(wall_us indexed)")
+  done
+  files=$(find "$work/lib" -type f | wc -l)
+  # 1,000 files of 5 s, each its own copy of one of ten clips, in ten folders.
+  for i in $(seq 0 9); do
+    "$build/beatgen" $((90 + 7 * i)) 44100 5 "$work/src.wav" && encode "$work/src.wav" "$work/short$i.flac"
+  done
+  for ((i = 0; i < 1000; i++)); do
+    mkdir -p "$work/big/$((i / 100))" && cp "$work/short$((i % 10)).flac" "$work/big/$((i / 100))/$i.flac"
+  done
+  big() { "$build/tempo-scan" --no-progress -j "$jobs" --db "$work/big.db" "$work/big"; }
+  big > "$work/big-first.tsv"
+  again=()
+  for ((i = 0; i < runs; i++)); do again+=("$(TEMPO_FFMPEG=/nonexistent wall_us big)"); done
+  TEMPO_FFMPEG=/nonexistent big > "$work/big-again.tsv" ||
+    { echo "the rerun failed: it must have needed a decoder" >&2; exit 1; }
+  cmp -s "$work/big-first.tsv" "$work/big-again.tsv" || { echo "the rerun reported otherwise" >&2; exit 1; }
+  plain_us=$(printf '%s\n' "${plain[@]}" | median)
+  first_us=$(printf '%s\n' "${first[@]}" | median)
+  again_us=$(printf '%s\n' "${again[@]}" | median)
+  echo "library $library: $files files; then 1,000 copies; medians of $runs alternating runs on $jobs CPUs"
+  echo
+  echo "| run | wall time (s) | ratio to the scan without an index |"
+  echo "|---|---|---|"
+  awk -v p="$plain_us" -v f="$first_us" -v a="$again_us" -v j="$jobs" -v n="$files" 'BEGIN {
+    printf "| tempo-scan -j %d, %d files, no index | %.2f | 1.000 |\n", j, n, p / 1e6
+    printf "| tempo-scan -j %d --db, %d files, first run into a new index | %.2f | %.3f |\n", j, n, f / 1e6, f / p
+    printf "| tempo-scan -j %d --db, 1,000 files unchanged, second run (no decoder) | %.3f | |\n", j, a / 1e6
   }'
   exit 0
 fi

@@ -20,4 +20,8 @@ void prepareConsole();
 // True when `stream` is a terminal or console.
 bool isTerminal(std::FILE* stream);
 
+// The width in columns of the terminal or console `stream` writes to, as it
+// is now; 0 when it is none or does not say.
+unsigned terminalColumns(std::FILE* stream);
+
 }  // namespace tempo::platform

@@ -31,6 +31,14 @@ bool isTerminal(std::FILE* stream) {
     return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR && GetConsoleMode(handle, &mode);
 }
 
+unsigned terminalColumns(std::FILE* stream) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    CONSOLE_SCREEN_BUFFER_INFO information{};
+    if (handle == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(handle, &information)) return 0;
+    const int columns = information.srWindow.Right - information.srWindow.Left + 1;
+    return columns > 0 ? static_cast<unsigned>(columns) : 0;
+}
+
 void prepareConsole() {
     prepareStandardOutput();
     _setmode(_fileno(stdout), _O_BINARY);

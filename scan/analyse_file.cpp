@@ -20,11 +20,22 @@ void takeReading(ScanRecord& record, const TempoReading& reading, const TempoRan
         record.status = ScanStatus::NoTempo;
     } else {
         record.status = ScanStatus::Ok;
+        record.foundTempo = reading.bpm;
         record.bpm = reportedBpm(reading.bpm, range);
         record.tempo = foldedTempo(reading.bpm, range);
         record.beats = reading.beats;
         record.tempoChanges = reading.tempoChanges;
     }
+}
+
+// A WAVE file read in place: what its header says.
+AudioFacts factsOfWave(const WaveFileReading& file) {
+    AudioFacts facts;
+    facts.sampleRate = file.sampleRate;
+    facts.channels = 2;  // tempo reads 16-bit stereo only
+    facts.codec = "pcm_s16le";
+    if (file.sampleRate > 0) facts.seconds = static_cast<double>(file.dataBytes / 4) / file.sampleRate;
+    return facts;
 }
 
 // The record of a file that only the decoder can read: `file` is what
@@ -37,6 +48,7 @@ void decodeInto(ScanRecord& record, const std::string& path, const DecodeSetting
             takeReading(record, decoded.reading, range);
             record.source = AudioSource::Decoder;
             record.audio = decoded.audio;
+            record.facts = std::move(decoded.facts);
             // A WAVE whose data chunk claims more than the file holds is
             // read as far as it goes.
             record.endsEarly = !decoded.complaint.empty() || file.result == WaveCheckResult::DataSize;
@@ -81,6 +93,10 @@ ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, 
         fail(record, ScanFailure::NotRegular);
         return record;
     }
+    if (status.identity.size == 0) {
+        fail(record, ScanFailure::Empty);
+        return record;
+    }
     const WaveFileReading file = analyseWaveFile(platform::nativePath(path).c_str(), settings.method);
     record.content = file.container;
     if (file.shrank) {
@@ -88,6 +104,7 @@ ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, 
     } else if (file.result == WaveCheckResult::Ok) {
         takeReading(record, file.reading, range);
         record.source = AudioSource::InPlace;
+        record.facts = factsOfWave(file);
     } else if (file.result == WaveCheckResult::OpenFailed && file.systemError != 0) {
         // No permission, or gone since it was listed: say why.
         fail(record, ScanFailure::System, platform::errnoOfSystemError(file.systemError));

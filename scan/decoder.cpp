@@ -5,6 +5,7 @@
 
 #include "scan/decoder.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 #include <vector>
@@ -63,6 +64,90 @@ std::string takeStreamLines(const std::string& text, std::vector<std::string>& s
     return rest;
 }
 
+// What the frame listing (ffmpeg's framecrc output, written into standard
+// error by the run that decodes) says of stream 0, the first audio stream
+// copied as it is, and stream 1, its first frame decoded to 16-bit PCM at
+// its own channels: "#codec_id 0: mp3", "#tb 1: 1/44100",
+// "#sample_rate 1: 44100", and frame lines "1, PTS, DTS, DURATION, SIZE,
+// 0xCRC". A decoded frame of DURATION samples (the time base is one
+// sample) takes 2 bytes per sample and channel.
+struct FrameListing {
+    std::string codec;
+    std::string timeBase;
+    std::string sampleRate;
+    long long duration = 0;
+    long long size = 0;
+
+    // Takes `line` when it is one of the listing's; false for any other.
+    bool take(const std::string& line) {
+        if (line.size() > 1 && line[0] == '#') return takeHeader(line);
+        const std::vector<std::string> fields = fieldsOf(line);
+        if (fields.size() < 6 || !digits(fields[0]) || fields[5].size() != 10 || fields[5].compare(0, 2, "0x") != 0 ||
+            fields[5].find_first_not_of("0123456789abcdef", 2) != std::string::npos) {
+            return false;
+        }
+        for (int i = 1; i <= 4; ++i) {
+            if (!digits(fields[i][0] == '-' ? fields[i].substr(1) : fields[i])) return false;
+        }
+        if (fields[0] == "1" && duration == 0) {
+            duration = std::stoll(fields[3]);
+            size = std::stoll(fields[4]);
+        }
+        return true;
+    }
+
+    // "#NAME: VALUE" or "#NAME N: VALUE", NAME in lower case letters and '_'.
+    bool takeHeader(const std::string& line) {
+        const std::size_t nameEnd = line.find_first_not_of("abcdefghijklmnopqrstuvwxyz_", 1);
+        if (nameEnd == 1 || nameEnd == std::string::npos) return false;
+        std::size_t colon = nameEnd;
+        if (line[colon] == ' ') colon = line.find_first_not_of("0123456789", colon + 1);
+        if (colon == std::string::npos || line[colon] != ':' || (colon != nameEnd && colon == nameEnd + 1)) return false;
+        const std::string key = line.substr(1, colon - 1);
+        const std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : std::string();
+        if (key == "codec_id 0") codec = value;
+        if (key == "tb 1") timeBase = value;
+        if (key == "sample_rate 1") sampleRate = value;
+        return true;
+    }
+
+    static bool digits(const std::string& text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    }
+
+    static std::vector<std::string> fieldsOf(const std::string& line) {
+        std::vector<std::string> fields;
+        for (std::size_t at = 0; at <= line.size();) {
+            const std::size_t end = std::min(line.find(',', at), line.size());
+            const std::size_t first = line.find_first_not_of(' ', at);
+            fields.push_back(first < end ? line.substr(first, end - first) : std::string());
+            at = end + 1;
+        }
+        return fields;
+    }
+
+    // The codec, and the channels where the first frame's size gives them.
+    void into(AudioFacts& facts) const {
+        facts.codec = codec;
+        if (duration > 0 && size % (2 * duration) == 0 && timeBase == "1/" + sampleRate) {
+            facts.channels = static_cast<unsigned>(size / (2 * duration));
+        }
+    }
+};
+
+// Takes the frame listing out of the decoder's standard error; the rest is
+// the decoder's complaint.
+std::string takeFrameListing(const std::string& text, FrameListing& listing) {
+    std::string rest;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::string line = text.substr(at, end - at);
+        if (!listing.take(line)) rest += line + (end < text.size() ? "\n" : "");
+        at = end + 1;
+    }
+    return rest;
+}
+
 // Collects the WAVE stream: header first, then samples into the analysis.
 struct StreamReader {
     StreamReader(Method chosen, bool analyse, bool hash) : method(chosen), analysing(analyse), hashing(hash) {}
@@ -73,6 +158,7 @@ struct StreamReader {
     std::vector<unsigned char> header;
     std::uint64_t headerNeeds = 0;  // the header is checked again once this long
     bool headerDone = false;
+    std::uint32_t sampleRate = 0;
     TempoStream analysis;
 
     void samples(const unsigned char* bytes, std::size_t count) {
@@ -93,6 +179,7 @@ struct StreamReader {
         if (result == WaveCheckResult::DataChunkCheck && header.size() < kMaxHeaderBytes) return true;
         if (result != WaveCheckResult::Ok) return false;
         headerDone = true;
+        sampleRate = wave.sampleRate;
         if (analysing) startTempoStream(analysis, method, wave.sampleRate);
         const std::size_t offset = static_cast<std::size_t>(wave.samples - header.data());
         samples(header.data() + offset, header.size() - offset);
@@ -142,7 +229,13 @@ DecodedTempo outcomeOfExit(int exitCode, StreamReader& reader, bool badStream, A
     }
     decoded.outcome = DecodeOutcome::Decoded;
     decoded.complaint = complaint;
-    if (reader.analysing) decoded.reading = finishTempoStream(reader.analysis);
+    if (reader.analysing) {
+        decoded.facts.sampleRate = reader.sampleRate;
+        if (reader.sampleRate > 0) {
+            decoded.facts.seconds = static_cast<double>(tempoStreamBytes(reader.analysis) / 4) / reader.sampleRate;
+        }
+        decoded.reading = finishTempoStream(reader.analysis);
+    }
     decoded.audio = reader.audio;
     return decoded;
 }
@@ -165,6 +258,15 @@ DecodedTempo runDecoder(const std::string& path, AudioContainer content, const D
     if (streams != nullptr) {
         run.args.insert(run.args.end(), {"-map", "0", "-c", "copy", "-f", "streamhash", "-hash", "md5", "pipe:2"});
     }
+    // The codec and channels, listed by a third output of the same run: the
+    // first packet as it is and the first frame as decoded, into standard
+    // error, where no line of a complaint takes their form either.
+    const bool describe = analyse && settings.describe;
+    if (describe) {
+        run.args.insert(run.args.end(), {"-map", "0:a:0", "-map", "0:a:0", "-c:a:0", "copy", "-c:a:1", "pcm_s16le",
+                                         "-frames:a:0", "1", "-frames:a:1", "1", "-fflags", "+bitexact", "-f",
+                                         "framecrc", "pipe:2"});
+    }
     run.timeLimit = std::chrono::seconds(settings.timeoutSeconds);
     run.stop = settings.stop;
     run.errorLimit = kMaxErrorText;
@@ -175,6 +277,8 @@ DecodedTempo runDecoder(const std::string& path, AudioContainer content, const D
     std::string errorText;
     const platform::ExitStatus status = platform::runSubprocess(run, errorText);
     if (streams != nullptr) errorText = takeStreamLines(errorText, *streams);
+    FrameListing listing;
+    if (describe) errorText = takeFrameListing(errorText, listing);
     DecodedTempo decoded;
     if (status.kind == platform::ExitStatus::Kind::Interrupted) {
         // However the child ended, the decode was cut short by the stop.
@@ -186,6 +290,7 @@ DecodedTempo runDecoder(const std::string& path, AudioContainer content, const D
     } else {
         decoded = outcomeOfExit(status.detail, reader, badStream, content, settings,
                                 firstLine(errorText, "file:" + path + ": "));
+        if (decoded.outcome == DecodeOutcome::Decoded) listing.into(decoded.facts);
     }
     return decoded;
 }
@@ -193,7 +298,18 @@ DecodedTempo runDecoder(const std::string& path, AudioContainer content, const D
 }  // namespace
 
 DecodedTempo decodeTempo(const std::string& path, AudioContainer content, const DecodeSettings& settings) {
-    return runDecoder(path, content, settings, true, nullptr);
+    DecodedTempo decoded = runDecoder(path, content, settings, true, nullptr);
+    const ScanFailure failure = decoded.error.failure;
+    const bool refused = failure == ScanFailure::NotAudio || failure == ScanFailure::EndsEarly ||
+                         failure == ScanFailure::DecoderStatus || failure == ScanFailure::NotWaveStream;
+    if (decoded.outcome != DecodeOutcome::Failed || !settings.describe || !refused) return decoded;
+    // The record must not depend on whether the file was described: a run
+    // the decoder refused is made again as a run that does not describe
+    // would be (not one that hung or was killed, which would only do so
+    // again).
+    DecodeSettings plain = settings;
+    plain.describe = false;
+    return runDecoder(path, content, plain, true, nullptr);
 }
 
 DecodedTempo decodeAudio(const std::string& path, AudioContainer content, const DecodeSettings& settings,

@@ -10,6 +10,7 @@
 
 #include "input/audio_container.hpp"
 #include "input/stream_hash.hpp"
+#include "scan/audio_facts.hpp"
 #include "scan/scan_failure.hpp"
 #include "tempo/estimate.hpp"
 
@@ -21,6 +22,9 @@ struct DecodeSettings {
     const std::atomic<bool>* stop = nullptr;  // when set, the child is stopped
     Method method = Method::Accurate;
     bool hashAudio = false;  // keep a hash of the decoded samples, to check a tagged copy against
+    // Also learn the file's own channels and codec: the same run lists its
+    // first packet and its first decoded frame, which costs next to nothing.
+    bool describe = false;
 };
 
 enum class DecodeOutcome {
@@ -37,6 +41,9 @@ struct DecodedTempo {
     std::string complaint;
     TempoReading reading;
     StreamHash audio;  // the decoded samples, when the settings ask for it
+    // Decoded: the rate and length of the stream read; the channels and
+    // codec too when the settings ask to describe it and the decoder said.
+    AudioFacts facts;
 };
 
 // The tempo of the first audio stream of `path`, as ffmpeg converts it
@@ -46,6 +53,8 @@ struct DecodedTempo {
 // up before any audio on a file whose content is a known audio container
 // met the end of a file cut short (EndsEarly); on anything else it met no
 // audio at all (NotAudio).
+// A file the decoder refuses while it describes it is decoded once more
+// without, so its record is the one a run that does not describe gives.
 DecodedTempo decodeTempo(const std::string& path, AudioContainer content, const DecodeSettings& settings);
 
 // The same decode without the analysis: the hash of the samples (and

@@ -1,17 +1,35 @@
 #pragma once
 
 // Which files a scan covers: the files named, and the audio files found by
-// walking the directories named.
+// walking the directories named, each file once.
 
 #include <string>
 #include <vector>
 
+#include "input/glob.hpp"
+#include "platform/files.hpp"
+
 namespace tempo::scan {
 
-// True when the last component of `path` ends in one of the audio
-// extensions (wav wave flac mp3 ogg oga opus m4a mp4 aac aif aiff aifc wma
-// wv ape mka webm), in any case.
+// The extensions a folder is walked for by default: what Debian's ffmpeg
+// decodes that people keep as music (lossless and lossy formats, tracker
+// modules), lower case, without the dot.
+const std::vector<std::string>& defaultExtensions();
+
+// True when the last component of `path` ends in "." and one of
+// `extensions` (lower case), in any case.
+bool hasExtension(const std::string& path, const std::vector<std::string>& extensions);
+
+// hasExtension with the default list.
 bool hasAudioExtension(const std::string& path);
+
+// What counts below each folder named; the paths named themselves always
+// count.
+struct CollectionRules {
+    bool hidden = false;                // names that start with '.' count too
+    std::vector<GlobPattern> excludes;  // entries (and whatever lies below them) left out
+    std::vector<std::string> extensions = defaultExtensions();
+};
 
 // A folder that could not be read to its end, and the errno value why.
 struct UnreadFolder {
@@ -29,13 +47,33 @@ struct Library {
 
 // Every root that is not a directory, as given (it is always analysed,
 // whatever its name, and reported if it cannot be); for every directory,
-// the entries below it with an audio extension that are not directories,
-// including links to files. Links to directories are not followed below a
+// the entries below it with one of the rules' extensions that are not
+// directories, including links to files, but for hidden ones (unless the
+// rules take them) and those an exclude pattern matches (a folder it
+// matches is not walked). Links to directories are not followed below a
 // root. A directory that cannot be read, or fails part way, is listed in
 // `unread` with what was read of it kept.
-Library listLibrary(const std::vector<std::string>& roots, bool findLeftCopies = false);
+Library listLibrary(const std::vector<std::string>& roots, const CollectionRules& rules = {},
+                    bool findLeftCopies = false);
+
+// A file of the scan and what it was when it was listed.
+struct ListedFile {
+    std::string path;
+    bool known = false;  // its status could be read: `identity` holds it
+    platform::FileIdentity identity;
+};
+
+// The files of `paths` (in byte order) with their identities, each file
+// once: of the paths that lead to one file (the same device and inode:
+// "a" and "./a", a link, a hard link), the first stays.
+std::vector<ListedFile> keepEachFileOnce(const std::vector<std::string>& paths);
 
 // The files at positions index, index + count, ... of `files`.
-std::vector<std::string> keepShard(const std::vector<std::string>& files, unsigned index, unsigned count);
+template <typename File>
+std::vector<File> keepShard(const std::vector<File>& files, unsigned index, unsigned count) {
+    std::vector<File> kept;
+    for (std::size_t i = index; i < files.size(); i += count) kept.push_back(files[i]);
+    return kept;
+}
 
 }  // namespace tempo::scan

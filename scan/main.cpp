@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "platform/stop_signals.hpp"
 #include "platform/wide_text.hpp"
 #include "scan/analyse_file.hpp"
+#include "scan/index_records.hpp"
 #include "scan/job_pool.hpp"
 #include "scan/library_walk.hpp"
 #include "scan/options.hpp"
@@ -28,6 +30,7 @@
 
 namespace {
 
+using namespace tempo;
 using namespace tempo::scan;
 namespace platform = tempo::platform;
 
@@ -68,14 +71,30 @@ struct ReportOutput {
     }
 };
 
-// The files of the scan: the walk's, then this shard's. A folder that
-// cannot be read is named and the scan ends with status 1: a cron job must
-// not take it for a whole library.
-std::vector<std::string> filesToScan(const ScanOptions& options, bool& walkFailed) {
+CollectionRules collectionRules(const ScanOptions& options) {
+    CollectionRules rules;
+    rules.hidden = options.hidden;
+    for (const std::string& text : options.excludes) {
+        GlobPattern pattern;
+        if (compileGlob(text, platform::kPathSeparators, pattern)) rules.excludes.push_back(std::move(pattern));
+    }
+    if (!options.extensions.empty()) rules.extensions = options.extensions;
+    return rules;
+}
+
+// Every file of the scan, each once, before the shard is taken. A folder
+// that cannot be read is named and the scan ends with status 1: a cron job
+// must not take it for a whole library.
+struct Collection {
+    std::vector<ListedFile> files;
+    std::vector<UnreadFolder> unread;
+};
+
+Collection collectFiles(const ScanOptions& options) {
     // A tag-writing run clears away the copies that killed runs left; a
     // dry run touches nothing.
     const bool clearCopies = options.writeTags && !options.dryRun;
-    const Library library = listLibrary(options.paths, clearCopies);
+    const Library library = listLibrary(options.paths, collectionRules(options), clearCopies);
     for (const UnreadFolder& folder : library.unread) {
         std::fprintf(stderr, "tempo-scan: cannot read directory %s: %s\n", folder.folder.c_str(),
                      std::strerror(folder.error));
@@ -83,8 +102,7 @@ std::vector<std::string> filesToScan(const ScanOptions& options, bool& walkFaile
     for (const std::string& copy : removeLeftCopies(library.leftCopies)) {
         std::fprintf(stderr, "tempo-scan: removed a copy left by an interrupted run: %s\n", copy.c_str());
     }
-    walkFailed = !library.unread.empty();
-    return keepShard(library.files, options.shardIndex, options.shardCount);
+    return {keepEachFileOnce(library.files), library.unread};
 }
 
 DecodeSettings decodeSettings(const ScanOptions& options) {
@@ -95,6 +113,8 @@ DecodeSettings decodeSettings(const ScanOptions& options) {
     settings.stop = &stopRequested;
     // A tagged copy is checked against the samples the analysis read.
     settings.hashAudio = options.writeTags && !options.dryRun;
+    // JSON Lines and the index keep the channels and codec.
+    settings.describe = options.format == ReportFormat::Jsonl || !options.db.empty();
     return settings;
 }
 
@@ -109,10 +129,29 @@ TagSettings tagSettings(const ScanOptions& options, const DecodeSettings& decode
     return settings;
 }
 
+// The run's index, when --db names one, and the first of its failures.
+struct IndexOfRun {
+    std::unique_ptr<IndexedRun> run;
+    std::string file;
+    IndexWriting failure = IndexWriting::Written;
+
+    // Writes what waits (all of it when `now`); the first failure is named
+    // and the index is left alone from then on.
+    void flush(bool now) {
+        int error = 0;
+        if (!run || failure != IndexWriting::Written) return;
+        failure = run->flush(now, error);
+        if (failure == IndexWriting::Written) return;
+        std::fprintf(stderr, "tempo-scan: cannot write the index %s: %s\n", file.c_str(),
+                     indexWritingText(failure, error).c_str());
+    }
+};
+
 // Analyses every file, `options.jobs` at a time, and writes each record
 // as soon as every earlier one is out, so an interrupted scan keeps what it
 // finished. True when any file had an error.
-bool scanFiles(const std::vector<std::string>& files, const ScanOptions& options, ReportOutput& report) {
+bool scanFiles(const std::vector<ListedFile>& files, const ScanOptions& options, ReportOutput& report,
+               IndexOfRun& indexed) {
     const DecodeSettings settings = decodeSettings(options);
     const TempoRange range{options.rangeMin, options.rangeMax};
     const TagSettings tags = tagSettings(options, settings);
@@ -131,10 +170,13 @@ bool scanFiles(const std::vector<std::string>& files, const ScanOptions& options
     JobPoolCalls calls;
     calls.run = [&](std::size_t index) {
         ScanRecord& record = records[index];
-        record = analyseFile(files[index], settings, range);
+        if (indexed.run && indexed.run->known(files[index], record)) return true;
+        record = analyseFile(files[index].path, settings, range);
         // A file cut short by a stop, or left as it was because of one, has
         // no record; one that was changed always has.
-        return record.status != ScanStatus::Interrupted && applyTempoTag(record, tags);
+        const bool whole = record.status != ScanStatus::Interrupted && applyTempoTag(record, tags);
+        if (whole && indexed.run) indexed.run->keep(record);
+        return whole;
     };
     calls.deliver = [&](std::size_t index) {
         const ScanRecord record = std::move(records[index]);
@@ -142,10 +184,14 @@ bool scanFiles(const std::vector<std::string>& files, const ScanOptions& options
         if (sharedTerminal) clearProgress(progress);
         report.write(formatRecord(options.format, record, options.writeTags, options.decimals, options.beats));
     };
-    calls.tick = [&](std::size_t finished) { drawProgress(progress, finished, sharedTerminal); };
+    calls.tick = [&](std::size_t finished) {
+        drawProgress(progress, finished, sharedTerminal);
+        indexed.flush(false);
+    };
     drawProgress(progress, 0, true);
     runJobs(files.size(), options.jobs, calls, stopRequested);
     clearProgress(progress);
+    indexed.flush(true);
     return anyError;
 }
 
@@ -172,7 +218,43 @@ bool readOptions(int argc, char* argv[], ScanOptions& options, int& status) {
         status = kExitUsage;
         return false;
     }
+    if (!options.db.empty() && !indexAvailable()) {
+        std::fputs("tempo-scan: --db needs a tempo-scan built with SQLite\n", stderr);
+        status = kExitUsage;
+        return false;
+    }
     return true;
+}
+
+// Opens the index --db names, before anything else is touched; false when
+// it is refused (status 2: it is not the file that was meant).
+bool openIndex(const ScanOptions& options, IndexOfRun& indexed) {
+    if (options.db.empty()) return true;
+    IndexUse use;
+    use.method = options.method;
+    use.decoder = decodeSettings(options).program;
+    use.range = TempoRange{options.rangeMin, options.rangeMax};
+    use.writeTags = options.writeTags;
+    use.overwriteTags = options.overwriteTags;
+    indexed.file = options.db;
+    indexed.run = std::make_unique<IndexedRun>(use);
+    int error = 0;
+    const IndexOpening opening = indexed.run->open(options.db, error);
+    if (opening == IndexOpening::Opened) return true;
+    std::fprintf(stderr, "tempo-scan: --db %s: %s\n", options.db.c_str(), indexOpeningText(opening, error).c_str());
+    return false;
+}
+
+// What the index knows of the files, and the rows of those gone dropped;
+// an index that cannot be read is named, and the scan goes on without it.
+void prepareIndex(const ScanOptions& options, const Collection& collection, IndexOfRun& indexed) {
+    if (!indexed.run) return;
+    int error = 0;
+    indexed.failure = indexed.run->prepare(options.paths, collection.files, collection.unread, error);
+    if (indexed.failure == IndexWriting::Written) return;
+    std::fprintf(stderr, "tempo-scan: cannot read the index %s: %s\n", indexed.file.c_str(),
+                 indexWritingText(indexed.failure, error).c_str());
+    indexed.run.reset();
 }
 
 int runScan(int argc, char* argv[]) {
@@ -180,6 +262,8 @@ int runScan(int argc, char* argv[]) {
     ScanOptions options;
     int status = kExitAllKnown;
     if (!readOptions(argc, argv, options, status)) return status;
+    IndexOfRun indexed;
+    if (!openIndex(options, indexed)) return kExitUsage;
     platform::installStopHandlers(&stopRequested);
     tempo::installFileImageGuard();
 
@@ -191,12 +275,13 @@ int runScan(int argc, char* argv[]) {
             return kExitSomeFailed;
         }
     }
-    bool walkFailed = false;
-    const std::vector<std::string> files = filesToScan(options, walkFailed);
+    const Collection collection = collectFiles(options);
+    prepareIndex(options, collection, indexed);
+    const std::vector<ListedFile> files = keepShard(collection.files, options.shardIndex, options.shardCount);
     // A header that cannot be written stops the scan as a record would:
     // nothing is analysed, let alone tagged, for a report nobody reads.
-    const bool anyError =
-        report.write(reportHeader(options.format, options.writeTags)) && scanFiles(files, options, report);
+    const bool anyError = report.write(reportHeader(options.format, options.writeTags)) &&
+                          scanFiles(files, options, report, indexed);
     if (!report.finish()) {
         // A reader that stopped early (head, a pager quit) is no error to
         // report; a full disk or a failing device is.
@@ -206,7 +291,8 @@ int runScan(int argc, char* argv[]) {
         return kExitSomeFailed;
     }
     if (stopRequested.load()) return platform::stopExitStatus();
-    return anyError || walkFailed ? kExitSomeFailed : kExitAllKnown;
+    const bool indexFailed = !options.db.empty() && indexed.failure != IndexWriting::Written;
+    return anyError || !collection.unread.empty() || indexFailed ? kExitSomeFailed : kExitAllKnown;
 }
 
 }  // namespace

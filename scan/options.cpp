@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "input/glob.hpp"
+#include "input/text.hpp"
 #include "platform/machine.hpp"
+#include "platform/path.hpp"
 
 namespace tempo::scan {
 namespace {
@@ -112,6 +115,45 @@ bool readTimeout(const std::string& value, ScanOptions& options, std::string& er
     return false;
 }
 
+bool readDb(const std::string& value, ScanOptions& options, std::string& error) {
+    if (value.empty()) {
+        error = "--db needs a file name";
+        return false;
+    }
+    options.db = value;
+    return true;
+}
+
+bool readExclude(const std::string& value, ScanOptions& options, std::string& error) {
+    GlobPattern pattern;
+    if (!compileGlob(value, platform::kPathSeparators, pattern)) {
+        error = "--exclude needs a pattern, not '" + value + "'";
+        return false;
+    }
+    options.excludes.push_back(value);
+    return true;
+}
+
+// "mp3,flac,.XM": each lower case, without its dot; given twice, the
+// lists join.
+bool readExtensions(const std::string& value, ScanOptions& options, std::string& error) {
+    std::vector<std::string> extensions;
+    for (std::size_t at = 0; at <= value.size();) {
+        const std::size_t comma = std::min(value.find(',', at), value.size());
+        std::string extension = asciiLower(value.substr(at, comma - at));
+        if (!extension.empty() && extension[0] == '.') extension.erase(0, 1);
+        if (extension.empty() || extension.find_first_of(std::string(".") + platform::kPathSeparators) !=
+                                     std::string::npos) {
+            error = "--extensions needs a list such as mp3,flac,xm, not '" + value + "'";
+            return false;
+        }
+        extensions.push_back(std::move(extension));
+        at = comma + 1;
+    }
+    options.extensions.insert(options.extensions.end(), extensions.begin(), extensions.end());
+    return true;
+}
+
 const OptionSpec kOptions[] = {
     {"-h", "--help", false, [](const std::string&, ScanOptions& o, std::string&) { o.help = true; return true; }},
     {"", "--version", false, [](const std::string&, ScanOptions& o, std::string&) { o.version = true; return true; }},
@@ -132,6 +174,10 @@ const OptionSpec kOptions[] = {
     {"-o", "--output", true, readOutput},
     {"", "--shard", true, readShard},
     {"", "--timeout", true, readTimeout},
+    {"", "--db", true, readDb},
+    {"", "--hidden", false, [](const std::string&, ScanOptions& o, std::string&) { o.hidden = true; return true; }},
+    {"", "--exclude", true, readExclude},
+    {"", "--extensions", true, readExtensions},
 };
 
 const OptionSpec* findOption(const std::string& name) {
@@ -215,6 +261,13 @@ const char* usageText() {
            "      --format FORMAT   tsv (default), csv or jsonl\n"
            "  -o, --output FILE     write the records to FILE instead of standard output\n"
            "      --shard I/N       only the files at positions I, I+N, I+2N, ... (0 <= I < N)\n"
+           "      --db FILE         keep every record in the index FILE (SQLite) and analyse\n"
+           "                        only the files that are new or changed since\n"
+           "      --hidden          also walk names that start with '.' (skipped by default)\n"
+           "      --exclude GLOB    leave out what GLOB matches below each PATH (repeatable;\n"
+           "                        *, ?, [a-z], ** for any folders; no '/': any depth)\n"
+           "      --extensions LIST the extensions walked for, instead of the default list\n"
+           "                        (comma-separated: mp3,flac,xm)\n"
            "      --progress        show a progress line on standard error\n"
            "      --no-progress     never show it (default: only on a terminal)\n"
            "      --timeout SECONDS time limit for decoding one file, 1 to 1000000 (default 600)\n"

@@ -33,6 +33,13 @@ struct ScanOptions {
     unsigned decimals = 0;  // digits after the point in the bpm field, 0 to 2
     bool beats = false;     // JSON Lines records carry the beats and tempo changes
     std::vector<std::string> paths;
+    std::string db;  // --db: the index file; empty: none
+    // What counts below each folder named: names that start with '.' too,
+    // the exclude patterns as given, and the extensions (lower case, no
+    // dot; empty: the default list).
+    bool hidden = false;
+    std::vector<std::string> excludes;
+    std::vector<std::string> extensions;
     bool help = false;
     bool version = false;
 };

@@ -1,14 +1,19 @@
-// Paths are bytes and may hold anything but NUL. TSV escapes the four
-// bytes that would break its lines and columns (on Windows, where the
-// backslash separates folders and no name holds a control character, the
-// path is written as Windows writes it, backslashes as they are); CSV
-// quotes; JSON writes valid UTF-8 as it is and each byte that is not part
-// of valid UTF-8 as the lone surrogate \udcXX (XX the byte), the convention
+// Paths are bytes and may hold anything but NUL. TSV and CSV write valid
+// UTF-8 as it is, and each byte that is not part of it, and each control
+// byte that has no escape of its own, as \xHH (its value in upper-case
+// hex): every report is then valid UTF-8, which any reader takes. TSV
+// writes a tab, newline and carriage return as \t, \n, \r; CSV quotes
+// them, as RFC 4180 has it. Both double the backslash, so the escapes read
+// back, but on Windows, where the backslash separates folders and no name
+// holds a control character: there the path is written as Windows writes
+// it. JSON writes valid UTF-8 as it is and each byte that is not part of
+// valid UTF-8 as the lone surrogate \udcXX (XX the byte), the convention
 // by which Python's os.fsencode gives back the original bytes.
 
 #include "scan/report.hpp"
 
 #include <cstdio>
+#include <cstring>
 
 #include "input/text.hpp"
 #include "platform/path.hpp"
@@ -51,21 +56,44 @@ std::string confidenceText(const ScanRecord& record) {
     return text;
 }
 
-std::string tsvField(const std::string& text) {
+// `text` with each byte that is not part of valid UTF-8 as \xHH, a
+// backslash doubled where it separates no folders, and the control bytes
+// that `keep` does not name: those with a letter as \t, \n, \r, the rest
+// as \xHH.
+std::string escapedText(const std::string& text, const char* keep) {
     std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '\\': out += platform::kPathSeparator == '\\' ? "\\" : "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default: out += c;
+    char escape[8];
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const Utf8Char character = decodeUtf8(text, i);
+        if (c >= 0x80 && character.kind == Utf8Kind::Valid) {
+            out.append(text, i, character.length);
+            i += character.length;
+            continue;
+        }
+        ++i;
+        const bool control = c < 0x20 || c == 0x7F;
+        if (c == '\\') {
+            out += platform::kPathSeparator == '\\' ? "\\" : "\\\\";
+        } else if (control && c != 0 && std::strchr(keep, c) != nullptr) {
+            out += static_cast<char>(c);
+        } else if (c == '\t' || c == '\n' || c == '\r') {
+            out += c == '\t' ? "\\t" : c == '\n' ? "\\n" : "\\r";
+        } else if (control || c >= 0x80) {
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
         }
     }
     return out;
 }
 
-std::string csvField(const std::string& text) {
+std::string tsvField(const std::string& text) { return escapedText(text, ""); }
+
+// Tabs and line breaks stay: the quotes hold them.
+std::string csvField(const std::string& raw) {
+    const std::string text = escapedText(raw, "\t\r\n");
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string out = "\"";
     for (char c : text) {
@@ -129,6 +157,17 @@ std::string beatsText(const ScanRecord& record, unsigned decimals) {
     return text + "]";
 }
 
+// The audio's facts, each null where not known: the length in seconds
+// (three decimals), the sample rate, the channels and the codec.
+std::string factsText(const AudioFacts& facts) {
+    char seconds[32] = "null";
+    if (facts.seconds) std::snprintf(seconds, sizeof seconds, "%.3f", *facts.seconds);
+    const auto number = [](unsigned value) { return value == 0 ? std::string("null") : std::to_string(value); };
+    return std::string(", \"duration\": ") + seconds + ", \"sample_rate\": " + number(facts.sampleRate) +
+           ", \"channels\": " + number(facts.channels) +
+           ", \"codec\": " + (facts.codec.empty() ? std::string("null") : jsonString(facts.codec));
+}
+
 }  // namespace
 
 std::string reportHeader(ReportFormat format, bool withTag) {
@@ -157,6 +196,7 @@ std::string formatRecord(ReportFormat format, const ScanRecord& record, bool wit
         line += ", \"tag\": " +
                 (record.tag.action == TagAction::None ? std::string("null") : jsonString(tagOutcomeText(record.tag)));
     }
+    line += factsText(record.facts);
     if (withBeats) line += beatsText(record, decimals);
     return line + "}\n";
 }

@@ -44,8 +44,31 @@ std::string scanFailureText(const ScanError& error) {
         case ScanFailure::EndsEarly: return inDecodersWords("file ends early", error);
         case ScanFailure::NotWaveStream: return "decoder wrote no 16-bit stereo WAVE stream";
         case ScanFailure::TooLong: return "audio longer than a WAVE file can hold (4 GiB)";
+        case ScanFailure::Empty: return "empty file";
     }
     return "error";
+}
+
+bool failureLasts(ScanFailure failure) {
+    switch (failure) {
+        case ScanFailure::NotAudio:
+        case ScanFailure::EndsEarly:
+        case ScanFailure::TooLong:
+        case ScanFailure::Empty:
+            return true;
+        case ScanFailure::System:
+        case ScanFailure::NotRegular:
+        case ScanFailure::Shrank:
+        case ScanFailure::DecoderMissing:
+        case ScanFailure::DecoderNotRun:
+        case ScanFailure::DecoderUnwatched:
+        case ScanFailure::TimedOut:
+        case ScanFailure::DecoderKilled:
+        case ScanFailure::DecoderStatus:
+        case ScanFailure::NotWaveStream:
+            break;
+    }
+    return false;
 }
 
 }  // namespace tempo::scan

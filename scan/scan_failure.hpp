@@ -22,6 +22,7 @@ enum class ScanFailure {
     EndsEarly,      // the decoder gave up on audio that stops short
     NotWaveStream,  // the decoder's output was not the WAVE stream asked for
     TooLong,        // more audio than a WAVE stream can describe
+    Empty,          // a file of no bytes at all
 };
 
 struct ScanError {
@@ -34,6 +35,12 @@ struct ScanError {
 // The record's words for `error` ("no such file or directory",
 // "file ends early (ffmpeg: End of file)", ...).
 std::string scanFailureText(const ScanError& error);
+
+// Whether `failure` comes from the file's content alone, so that the same
+// file fails the same way again (an index keeps such a record); the others
+// depend on the moment or the machine (a decoder missing or killed, a time
+// limit, a permission) and are tried again.
+bool failureLasts(ScanFailure failure);
 
 // The name a message gives a decoder: "ffmpeg" for /usr/bin/ffmpeg and for
 // C:\ffmpeg\bin\FFMPEG.EXE alike.

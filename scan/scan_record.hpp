@@ -9,6 +9,7 @@
 #include "input/audio_container.hpp"
 #include "input/stream_hash.hpp"
 #include "platform/files.hpp"
+#include "scan/audio_facts.hpp"
 #include "scan/scan_failure.hpp"
 #include "scan/tag_outcome.hpp"
 #include "tempo/estimate.hpp"
@@ -32,8 +33,9 @@ enum class AudioSource {
 struct ScanRecord {
     std::string path;
     ScanStatus status = ScanStatus::Error;
-    int bpm = 0;         // the tempo when status is Ok, rounded
-    double tempo = 0.0;  // the same, doubled or halved alike but not rounded
+    int bpm = 0;              // the tempo when status is Ok, rounded
+    double tempo = 0.0;       // the same, doubled or halved alike but not rounded
+    double foundTempo = 0.0;  // the tempo as the analysis found it: before the range and the rounding
     Method method = Method::Classic;
     std::optional<double> confidence;              // 0 to 1, when the accurate method gave a reading
     std::vector<double> beats;                     // seconds, when status is Ok (accurate method)
@@ -49,6 +51,7 @@ struct ScanRecord {
     AudioContainer content = AudioContainer::Unknown;
     AudioSource source = AudioSource::None;
     StreamHash audio;  // the decoded samples, when the decode settings asked for their hash
+    AudioFacts facts;  // what the audio is, as far as the reading found (status Ok or NoTempo)
 };
 
 }  // namespace tempo::scan

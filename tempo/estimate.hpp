@@ -88,6 +88,10 @@ struct WaveFileReading {
     // refused may be read by a decoder).
     AudioContainer container = AudioContainer::Unknown;
     TempoReading reading;   // when result is Ok
+    // The header's sample rate (Hz) and data chunk size (bytes), when
+    // result is Ok.
+    std::uint32_t sampleRate = 0;
+    std::uint64_t dataBytes = 0;
     TempoEstimate classic;  // the classic method's whole estimate, when that method ran
     // The accurate method's onset curve and its frames per second, when
     // asked for (for plotting); empty otherwise.

@@ -31,7 +31,11 @@ WaveFileReading readWaveFile(const PathChar* path, Analyse analyse) {
         file.container = identifyContainer(bytesOf(image));
         file.result = checkWaveHeader(bytesOf(image), wave);
     }
-    if (file.result == WaveCheckResult::Ok) analyse(image, wave, file);
+    if (file.result == WaveCheckResult::Ok) {
+        file.sampleRate = wave.sampleRate;
+        file.dataBytes = wave.dataSize;
+        analyse(image, wave, file);
+    }
     // A file cut short by another process while it was read: its data
     // chunk no longer fits in it, whatever was computed from the zeros.
     if (fileImageLostBytes(image)) {

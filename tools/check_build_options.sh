@@ -3,8 +3,9 @@
 # needs, each tried in a build folder of its own.
 #   TEMPO_WITH_TAGLIB=OFF builds a tempo-scan whose --write-tags exits 2
 #   with its message; ON without TagLib stops the configure and says what
-#   to install; AUTO without it says it builds without; plain tempo builds
-#   and runs without KISS FFT, which only the accurate analysis needs.
+#   to install; AUTO without it says it builds without; the same for
+#   TEMPO_WITH_SQLITE and --db; plain tempo builds and runs without KISS
+#   FFT, which only the accurate analysis needs.
 #   tools/check_build_options.sh [WORK_DIR]
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +17,8 @@ configure() { local dir=$1; shift; cmake -S . -B "$work/$dir" -G Ninja -DCMAKE_B
 # Whether a log says TEXT, however CMake wrapped its lines.
 says() { tr -s ' \n' '  ' < "$1" | grep -qF "$2"; }
 
-configure notags -DTEMPO_WITH_TAGLIB=OFF > "$work/notags.log" 2>&1 || fail "configure with TEMPO_WITH_TAGLIB=OFF"
+configure notags -DTEMPO_WITH_TAGLIB=OFF -DTEMPO_WITH_SQLITE=OFF > "$work/notags.log" 2>&1 ||
+  fail "configure with TEMPO_WITH_TAGLIB=OFF and TEMPO_WITH_SQLITE=OFF"
 says "$work/notags.log" "built without TagLib: --write-tags is refused (TEMPO_WITH_TAGLIB=OFF)" ||
   fail "configure did not say tags are off"
 cmake --build "$work/notags" --target tempo-scan > /dev/null || fail "build tempo-scan without TagLib"
@@ -25,6 +27,25 @@ out=$("$work/notags/tempo-scan" --write-tags . 2> "$work/err.txt"); status=$?
 [ -z "$out" ] || fail "--write-tags without TagLib wrote [$out]"
 [ "$(cat "$work/err.txt")" == "tempo-scan: --write-tags needs a tempo-scan built with TagLib" ] ||
   fail "--write-tags without TagLib said [$(cat "$work/err.txt")]"
+
+says "$work/notags.log" "built without SQLite: --db is refused (TEMPO_WITH_SQLITE=OFF)" ||
+  fail "configure did not say the index is off"
+out=$("$work/notags/tempo-scan" --db "$work/index.db" . 2> "$work/err.txt"); status=$?
+[ "$status" -eq 2 ] || fail "--db without SQLite exited $status, not 2"
+[ -z "$out" ] && [ ! -e "$work/index.db" ] || fail "--db without SQLite wrote [$out] or made an index"
+[ "$(cat "$work/err.txt")" == "tempo-scan: --db needs a tempo-scan built with SQLite" ] ||
+  fail "--db without SQLite said [$(cat "$work/err.txt")]"
+
+# SQLite not to be found, as on a machine without libsqlite3-dev.
+if configure sqlite-on -DTEMPO_WITH_SQLITE=ON -DCMAKE_DISABLE_FIND_PACKAGE_SQLite3=TRUE > "$work/sqlite-on.log" 2>&1; then
+  fail "TEMPO_WITH_SQLITE=ON configured without SQLite"
+fi
+says "$work/sqlite-on.log" "TEMPO_WITH_SQLITE=ON, but SQLite was not found (apt-get install libsqlite3-dev)" ||
+  fail "TEMPO_WITH_SQLITE=ON without SQLite did not say what to install"
+configure sqlite-auto -DCMAKE_DISABLE_FIND_PACKAGE_SQLite3=TRUE > "$work/sqlite-auto.log" 2>&1 ||
+  fail "configure AUTO without SQLite"
+says "$work/sqlite-auto.log" "built without SQLite: --db is refused (TEMPO_WITH_SQLITE=AUTO)" ||
+  fail "AUTO without SQLite did not say so"
 
 # TagLib hidden from pkg-config, as on a machine without libtag1-dev.
 if PKG_CONFIG_LIBDIR=/nonexistent configure taglib-on -DTEMPO_WITH_TAGLIB=ON > "$work/on.log" 2>&1; then

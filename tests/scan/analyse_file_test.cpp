@@ -6,6 +6,7 @@
 
 #include "platform/path.hpp"
 #include "tests/support/temp_dir.hpp"
+#include "tests/support/wave_bytes.hpp"
 
 namespace tempo::scan {
 namespace {
@@ -42,12 +43,43 @@ TEST(AnalyseFile, NamesWhatIsNotThere) {
         {folder + platform::kPathSeparator + "missing.flac", "no such file or directory"},
         {folder + platform::kPathSeparator + "missing" + platform::kPathSeparator + "x.flac", "no such file or directory"},
         {folder, "not a regular file"},
+        // An empty file is named as such, whatever its name promises.
+        {(dir.path() / "empty.mp3").string(), "empty file"},
+        {(dir.path() / "empty.wav").string(), "empty file"},
     };
+    ASSERT_TRUE(testing::writeFile(dir.path() / "empty.mp3", {}));
+    ASSERT_TRUE(testing::writeFile(dir.path() / "empty.wav", {}));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         const ScanRecord record = analyseFile(c.path, settings, TempoRange{});
         EXPECT_EQ(record.status, ScanStatus::Error);
         EXPECT_EQ(scanFailureText(record.error), c.reason);
+    }
+}
+
+// A WAVE file read in place says what it is from its header: the rate,
+// two channels of 16-bit samples, and the length its data chunk holds.
+TEST(AnalyseFile, TakesTheFactsOfAWaveFromItsHeader) {
+    const testing::TempDir dir;
+    const struct {
+        std::uint32_t blocks;  // of 512 frames
+        std::uint32_t rate;
+        double seconds;
+    } cases[] = {{375, 48000, 4.0}, {100, 44100, 51200.0 / 44100}, {43, 22050, 22016.0 / 22050}};
+    DecodeSettings settings;
+    settings.program = "no-such-decoder-program";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rate);
+        const std::filesystem::path path = dir.path() / ("clip-" + std::to_string(c.rate) + ".wav");
+        ASSERT_TRUE(testing::writeFile(path, testing::validWave(c.blocks, c.rate)));
+        const ScanRecord record = analyseFile(path.string(), settings, TempoRange{});
+        ASSERT_NE(record.status, ScanStatus::Error) << scanFailureText(record.error);
+        EXPECT_EQ(record.facts.sampleRate, c.rate);
+        EXPECT_EQ(record.facts.channels, 2U);
+        EXPECT_EQ(record.facts.codec, "pcm_s16le");
+        ASSERT_TRUE(record.facts.seconds.has_value());
+        EXPECT_DOUBLE_EQ(*record.facts.seconds, c.seconds);
+        EXPECT_EQ(record.identity.size, static_cast<std::int64_t>(std::filesystem::file_size(path)));
     }
 }
 

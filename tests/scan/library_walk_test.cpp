@@ -34,6 +34,8 @@ TEST(HasAudioExtension, KnowsTheAudioExtensionsInAnyCase) {
         {"d.opus", true},      {"e.m4a", true},       {"f.aiff", true},     {"g.webm", true},
         {"h.txt", false},      {"wav", false},        {"i.wav.bak", false}, {"dir.wav/readme", false},
         {"j.", false},         {"k.wav2", false},     {".wav", true},       {"x/y.AifC", true},
+        {"song.mod", true},    {"song.XM", true},     {"a.s3m", true},      {"a.it", true},
+        {"chip.vgm", true},    {"a.mpc", true},       {"a.dsf", true},      {"notes.pdf", false},
     };
     for (const auto& c : cases) EXPECT_EQ(hasAudioExtension(c.path), c.audio) << c.path;
 }
@@ -100,6 +102,89 @@ TEST(ListLibrary, WalksTheTreeInTheSameOrderAsElsewhere) {
     };
     EXPECT_EQ(library.files, expected);
     EXPECT_TRUE(library.unread.empty());
+}
+#endif
+
+#ifndef _WIN32
+std::vector<std::string> namesBelow(const Library& library, const std::string& root) {
+    std::vector<std::string> names;
+    for (const std::string& file : library.files) names.push_back(file.substr(root.size() + 1));
+    return names;
+}
+
+// Below each folder named: hidden names skipped unless asked for, what an
+// exclude pattern matches left out (a folder with all below it), and only
+// the extensions asked for; the paths named themselves always count.
+TEST(ListLibrary, KeepsToTheCollectionRules) {
+    testing::TempDir dir;
+    const fs::path root = dir.path() / "lib";
+    for (const char* name : {"a.mp3", "._a.mp3", ".Trash/b.mp3", "live/c.flac", "live/sub/d.flac", "e.xm",
+                             "f.opus", "g.MOD", "notes.txt", "x/.hidden/h.mp3", "x/live/i.mp3", "x/j.tmp.mp3"}) {
+        fs::create_directories((root / name).parent_path());
+        ASSERT_TRUE(testing::writeFile(root / name, {1}));
+    }
+    const std::string r = root.string();
+    const auto rules = [](bool hidden, std::vector<std::string> excludes, std::vector<std::string> extensions) {
+        CollectionRules made;
+        made.hidden = hidden;
+        for (const std::string& text : excludes) {
+            GlobPattern pattern;
+            EXPECT_TRUE(compileGlob(text, "/", pattern));
+            made.excludes.push_back(pattern);
+        }
+        if (!extensions.empty()) made.extensions = std::move(extensions);
+        return made;
+    };
+    const struct {
+        const char* what;
+        CollectionRules rules;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"defaults", rules(false, {}, {}),
+         {"a.mp3", "e.xm", "f.opus", "g.MOD", "live/c.flac", "live/sub/d.flac", "x/j.tmp.mp3", "x/live/i.mp3"}},
+        {"hidden", rules(true, {}, {}),
+         {".Trash/b.mp3", "._a.mp3", "a.mp3", "e.xm", "f.opus", "g.MOD", "live/c.flac", "live/sub/d.flac",
+          "x/.hidden/h.mp3", "x/j.tmp.mp3", "x/live/i.mp3"}},
+        {"a name at any depth", rules(false, {"live"}, {}), {"a.mp3", "e.xm", "f.opus", "g.MOD", "x/j.tmp.mp3"}},
+        {"a folder from the root", rules(false, {"/live"}, {}),
+         {"a.mp3", "e.xm", "f.opus", "g.MOD", "x/j.tmp.mp3", "x/live/i.mp3"}},
+        {"any depth below", rules(false, {"live/**/*.flac", "*.tmp.*"}, {}),
+         {"a.mp3", "e.xm", "f.opus", "g.MOD", "x/live/i.mp3"}},
+        {"one level below", rules(false, {"live/*/*.flac"}, {}),
+         {"a.mp3", "e.xm", "f.opus", "g.MOD", "live/c.flac", "x/j.tmp.mp3", "x/live/i.mp3"}},
+        {"extensions", rules(false, {}, {"mp3", "mod"}), {"a.mp3", "g.MOD", "x/j.tmp.mp3", "x/live/i.mp3"}},
+        {"all at once", rules(true, {".Trash/", "x"}, {"mp3"}), {"._a.mp3", "a.mp3"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(namesBelow(listLibrary({r}, c.rules), r), c.names);
+    }
+    // Named, a hidden or excluded file still counts.
+    const Library named = listLibrary({r + "/._a.mp3", r + "/notes.txt"}, rules(false, {"*"}, {"flac"}));
+    EXPECT_EQ(named.files, (std::vector<std::string>{r + "/._a.mp3", r + "/notes.txt"}));
+}
+
+// The same file reached twice (named twice, through "./", a link or a hard
+// link) is one file, under its first path in byte order; a path that
+// names nothing stays, to be reported.
+TEST(KeepEachFileOnce, KeepsTheFirstPathOfEachFile) {
+    testing::TempDir dir;
+    const std::string r = dir.path().string();
+    ASSERT_TRUE(testing::writeFile(dir.path() / "b.mp3", {1}));
+    ASSERT_TRUE(testing::writeFile(dir.path() / "c.mp3", {1, 2}));
+    fs::create_symlink(dir.path() / "b.mp3", dir.path() / "a-link.mp3");
+    fs::create_hard_link(dir.path() / "c.mp3", dir.path() / "d-hard.mp3");
+    const std::vector<std::string> paths = {r + "/./b.mp3", r + "/a-link.mp3", r + "/b.mp3", r + "/c.mp3",
+                                            r + "/d-hard.mp3", r + "/missing.mp3", r + "/missing.mp3"};
+    const std::vector<ListedFile> files = keepEachFileOnce(paths);
+    ASSERT_EQ(files.size(), 4U);
+    EXPECT_EQ(files[0].path, r + "/./b.mp3");
+    EXPECT_EQ(files[0].identity.size, 1);
+    EXPECT_EQ(files[1].path, r + "/c.mp3");
+    EXPECT_EQ(files[1].identity.size, 2);
+    EXPECT_EQ(files[2].path, r + "/missing.mp3");
+    EXPECT_FALSE(files[2].known);
+    EXPECT_EQ(files[3].path, r + "/missing.mp3");
 }
 #endif
 

@@ -82,6 +82,15 @@ TEST(ParseOptions, RefusesWhatItCannotRead) {
         {"--beats", "--format", "csv", "a"},
         {"--beats=yes", "--format", "jsonl", "a"},
         {"--beats", "--format", "jsonl", "--method", "classic", "a"},
+        {"--db", "", "a"},
+        {"--db"},
+        {"--exclude", "", "a"},
+        {"--exclude", "/", "a"},
+        {"--extensions", "", "a"},
+        {"--extensions", "mp3,,flac", "a"},
+        {"--extensions", "tar.gz", "a"},
+        {"--extensions", "a/b", "a"},
+        {"--hidden=yes", "a"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.empty() ? "(nothing)" : args[0]);
@@ -151,6 +160,26 @@ TEST(ParseOptions, ReadsDecimalsAndBeats) {
     std::string error;
     EXPECT_FALSE(parse({"--beats", "--format", "tsv", "a"}, options, error));
     EXPECT_EQ(error, "--beats needs --format jsonl (TSV and CSV have no field for them)");
+}
+
+// The index and the collection: --exclude gathers, --extensions lists
+// join, lower case and without their dots.
+TEST(ParseOptions, ReadsTheIndexAndTheCollection) {
+    ScanOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"a"}, options, error)) << error;
+    EXPECT_EQ(options.db, "");
+    EXPECT_FALSE(options.hidden);
+    EXPECT_TRUE(options.excludes.empty());
+    EXPECT_TRUE(options.extensions.empty());
+    ASSERT_TRUE(parse({"--db", "x.db", "--hidden", "--exclude", ".Trash", "--exclude=**/demo/*", "--extensions",
+                       ".MP3,flac", "--extensions=xm", "a"},
+                      options, error))
+        << error;
+    EXPECT_EQ(options.db, "x.db");
+    EXPECT_TRUE(options.hidden);
+    EXPECT_EQ(options.excludes, (std::vector<std::string>{".Trash", "**/demo/*"}));
+    EXPECT_EQ(options.extensions, (std::vector<std::string>{"mp3", "flac", "xm"}));
 }
 
 }  // namespace

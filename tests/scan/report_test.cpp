@@ -9,6 +9,9 @@
 namespace tempo::scan {
 namespace {
 
+// What JSON Lines gives a record whose audio nothing is known of.
+const std::string kNoFacts = ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null";
+
 ScanRecord record(const std::string& path, ScanStatus status, int bpm = 0, const ScanError& error = {}) {
     ScanRecord r;
     r.path = path;
@@ -36,14 +39,16 @@ TEST(FormatRecord, WritesEachFormatExactly) {
                                  : "\terror: ffmpeg not found\td\\\\i\\tr\\n\"q\",\\r.wav\n"},
         {ReportFormat::Csv, &ok, "128,ok,music/a b.flac\r\n"},
         {ReportFormat::Csv, &none, ",no tempo,x.wav\r\n"},
-        {ReportFormat::Csv, &odd, ",error: ffmpeg not found,\"d\\i\tr\n\"\"q\"\",\r.wav\"\r\n"},
-        {ReportFormat::Jsonl, &ok, "{\"path\": \"music/a b.flac\", \"bpm\": 128, \"status\": \"ok\", \"confidence\": null, \"method\": \"classic\"}\n"},
-        {ReportFormat::Jsonl, &none, "{\"path\": \"x.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": null, \"method\": \"classic\"}\n"},
+        {ReportFormat::Csv, &odd,
+         platform::kPathSeparator == '\\' ? ",error: ffmpeg not found,\"d\\i\tr\n\"\"q\"\",\r.wav\"\r\n"
+                                 : ",error: ffmpeg not found,\"d\\\\i\tr\n\"\"q\"\",\r.wav\"\r\n"},
+        {ReportFormat::Jsonl, &ok, "{\"path\": \"music/a b.flac\", \"bpm\": 128, \"status\": \"ok\", \"confidence\": null, \"method\": \"classic\"" + kNoFacts + "}\n"},
+        {ReportFormat::Jsonl, &none, "{\"path\": \"x.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": null, \"method\": \"classic\"" + kNoFacts + "}\n"},
         {ReportFormat::Jsonl, &odd,
-         "{\"path\": \"d\\\\i\\tr\\n\\\"q\\\",\\r.wav\", \"bpm\": null, \"status\": \"error: ffmpeg not found\", \"confidence\": null, \"method\": \"classic\"}\n"},
+         "{\"path\": \"d\\\\i\\tr\\n\\\"q\\\",\\r.wav\", \"bpm\": null, \"status\": \"error: ffmpeg not found\", \"confidence\": null, \"method\": \"classic\"" + kNoFacts + "}\n"},
         {ReportFormat::Jsonl, &bytes,
          "{\"path\": \"\xc3\xa9\\udcff\\udce2\\udc82.wav\\u0001\", \"bpm\": null, \"status\": \"error: not a "
-         "regular file\", \"confidence\": null, \"method\": \"classic\"}\n"},
+         "regular file\", \"confidence\": null, \"method\": \"classic\"" + kNoFacts + "}\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(formatRecord(c.format, *c.record), c.line);
     EXPECT_EQ(reportHeader(ReportFormat::Csv), "bpm,status,path\r\n");
@@ -66,8 +71,8 @@ TEST(FormatRecord, CarriesTheTagOutcomeWhenAsked) {
         {ReportFormat::Tsv, &none, "\tno tempo\t\tb,c.wav\n"},
         {ReportFormat::Csv, &kept, "128,ok,kept 99.5,a.mp3\r\n"},
         {ReportFormat::Csv, &none, ",no tempo,,\"b,c.wav\"\r\n"},
-        {ReportFormat::Jsonl, &kept, "{\"path\": \"a.mp3\", \"bpm\": 128, \"status\": \"ok\", \"confidence\": null, \"method\": \"classic\", \"tag\": \"kept 99.5\"}\n"},
-        {ReportFormat::Jsonl, &none, "{\"path\": \"b,c.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": null, \"method\": \"classic\", \"tag\": null}\n"},
+        {ReportFormat::Jsonl, &kept, "{\"path\": \"a.mp3\", \"bpm\": 128, \"status\": \"ok\", \"confidence\": null, \"method\": \"classic\", \"tag\": \"kept 99.5\"" + kNoFacts + "}\n"},
+        {ReportFormat::Jsonl, &none, "{\"path\": \"b,c.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": null, \"method\": \"classic\", \"tag\": null" + kNoFacts + "}\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(formatRecord(c.format, *c.record, true), c.line);
     EXPECT_EQ(reportHeader(ReportFormat::Csv, true), "bpm,status,tag,path\r\n");
@@ -88,14 +93,14 @@ TEST(FormatRecord, GivesTheAccurateMethodsConfidence) {
         const ScanRecord* record;
         std::string line;
     } cases[] = {
-        {&ok, "{\"path\": \"a.flac\", \"bpm\": 121, \"status\": \"ok\", \"confidence\": 0.88, \"method\": \"accurate\"}\n"},
+        {&ok, "{\"path\": \"a.flac\", \"bpm\": 121, \"status\": \"ok\", \"confidence\": 0.88, \"method\": \"accurate\"" + kNoFacts + "}\n"},
         {&none,
          "{\"path\": \"b.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": 0.04, \"method\": "
-         "\"accurate\"}\n"},
+         "\"accurate\"" + kNoFacts + "}\n"},
         {&failed,
          "{\"path\": \"c.mp3\", \"bpm\": null, \"status\": \"error: file ends early (ffmpeg: End of file)\", "
          "\"confidence\": null, "
-         "\"method\": \"accurate\"}\n"},
+         "\"method\": \"accurate\"" + kNoFacts + "}\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(formatRecord(ReportFormat::Jsonl, *c.record), c.line);
     EXPECT_EQ(formatRecord(ReportFormat::Tsv, ok), "121\tok\ta.flac\n");
@@ -108,7 +113,7 @@ TEST(FormatRecord, WarnsOfAFileThatEndsEarly) {
     cut.endsEarly = true;
     EXPECT_EQ(formatRecord(ReportFormat::Jsonl, cut),
               "{\"path\": \"cut.flac\", \"bpm\": 100, \"status\": \"ok\", \"confidence\": null, \"method\": "
-              "\"classic\", \"warning\": \"file ends early\"}\n");
+              "\"classic\", \"warning\": \"file ends early\"" + kNoFacts + "}\n");
     EXPECT_EQ(formatRecord(ReportFormat::Tsv, cut), "100\tok\tcut.flac\n");
     EXPECT_EQ(formatRecord(ReportFormat::Csv, cut), "100,ok,cut.flac\r\n");
 }
@@ -128,7 +133,7 @@ TEST(FormatRecord, EscapesEveryByteOfInvalidUtf8) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(formatRecord(ReportFormat::Jsonl, record(c.path, ScanStatus::NoTempo)),
-                  "{\"path\": \"" + c.json + "\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": null, \"method\": \"classic\"}\n");
+                  "{\"path\": \"" + c.json + "\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": null, \"method\": \"classic\"" + kNoFacts + "}\n");
     }
 }
 
@@ -151,9 +156,11 @@ TEST(FormatRecord, GivesTheTempoToTheDecimalsAsked) {
         {ReportFormat::Csv, &ok, 2, "127.30,ok,a.flac\r\n"},
         {ReportFormat::Csv, &none, 2, ",no tempo,b.wav\r\n"},
         {ReportFormat::Jsonl, &ok, 2,
-         "{\"path\": \"a.flac\", \"bpm\": 127.30, \"status\": \"ok\", \"confidence\": 0.90, \"method\": \"accurate\"}\n"},
+         "{\"path\": \"a.flac\", \"bpm\": 127.30, \"status\": \"ok\", \"confidence\": 0.90, \"method\": \"accurate\""
+         ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null}\n"},
         {ReportFormat::Jsonl, &none, 1,
-         "{\"path\": \"b.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": null, \"method\": \"classic\"}\n"},
+         "{\"path\": \"b.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": null, \"method\": \"classic\""
+         ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null}\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(formatRecord(c.format, *c.record, false, c.decimals), c.line);
 }
@@ -179,19 +186,66 @@ TEST(FormatRecord, GivesBeatsAndTempoChangesInJsonLines) {
         std::string line;
     } cases[] = {
         {&ok, 0,
-         prefix + "120, \"status\": \"ok\", \"confidence\": 0.50, \"method\": \"accurate\", \"tag\": null, "
-                  "\"beats\": [0.250, 0.750, 1.250], \"tempo_changes\": [{\"at\": 0.750, \"bpm\": 131}]}\n"},
+         prefix + "120, \"status\": \"ok\", \"confidence\": 0.50, \"method\": \"accurate\", \"tag\": null"
+                  ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": [0.250, 0.750, 1.250], \"tempo_changes\": [{\"at\": 0.750, \"bpm\": 131}]}\n"},
         {&ok, 1,
-         prefix + "120.0, \"status\": \"ok\", \"confidence\": 0.50, \"method\": \"accurate\", \"tag\": null, "
-                  "\"beats\": [0.250, 0.750, 1.250], \"tempo_changes\": [{\"at\": 0.750, \"bpm\": 131.3}]}\n"},
+         prefix + "120.0, \"status\": \"ok\", \"confidence\": 0.50, \"method\": \"accurate\", \"tag\": null"
+                  ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": [0.250, 0.750, 1.250], \"tempo_changes\": [{\"at\": 0.750, \"bpm\": 131.3}]}\n"},
         {&none, 0,
          "{\"path\": \"b.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": 0.01, \"method\": "
-         "\"accurate\", \"tag\": null, \"beats\": [], \"tempo_changes\": []}\n"},
+         "\"accurate\", \"tag\": null"
+         ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": [], \"tempo_changes\": []}\n"},
         {&failed, 0,
          "{\"path\": \"c.mp3\", \"bpm\": null, \"status\": \"error: file ends early (ffmpeg: End of file)\", "
-         "\"confidence\": null, \"method\": \"accurate\", \"tag\": null, \"beats\": null, \"tempo_changes\": null}\n"},
+         "\"confidence\": null, \"method\": \"accurate\", \"tag\": null"
+         ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": null, \"tempo_changes\": null}\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(formatRecord(ReportFormat::Jsonl, *c.record, true, c.decimals, true), c.line);
+}
+
+// TSV and CSV are valid UTF-8 whatever the name: a byte that is not part
+// of valid UTF-8, and a control byte with no escape of its own, is \xHH;
+// the backslash is doubled so the escapes read back (where it separates no
+// folders); CSV quotes what RFC 4180 says and escapes nothing else.
+TEST(FormatRecord, EscapesBytesThatAreNotUtf8InTsvAndCsv) {
+    const bool windows = platform::kPathSeparator == '\\';
+    const struct {
+        std::string path;
+        std::string tsv;
+        std::string csv;
+    } cases[] = {
+        {"caf\xc3\xa9 \xff.mp3", "caf\xc3\xa9 \\xFF.mp3", "caf\xc3\xa9 \\xFF.mp3"},
+        {"\xe2\x82\x01\x7f.wav", "\\xE2\\x82\\x01\\x7F.wav", "\\xE2\\x82\\x01\\x7F.wav"},
+        {"\xed\xa0\x80", "\\xED\\xA0\\x80", "\\xED\\xA0\\x80"},
+        {"a\\xFF", windows ? "a\\xFF" : "a\\\\xFF", windows ? "a\\xFF" : "a\\\\xFF"},
+        {"t\ta\xff,b", "t\\ta\\xFF,b", "\"t\ta\\xFF,b\""},
+        {"\xf0\x9f\x8e\xb5\xe3\x83\x86", "\xf0\x9f\x8e\xb5\xe3\x83\x86", "\xf0\x9f\x8e\xb5\xe3\x83\x86"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tsv);
+        const ScanRecord r = record(c.path, ScanStatus::Ok, 90);
+        EXPECT_EQ(formatRecord(ReportFormat::Tsv, r), "90\tok\t" + c.tsv + "\n");
+        EXPECT_EQ(formatRecord(ReportFormat::Csv, r), "90,ok," + c.csv + "\r\n");
+    }
+}
+
+// JSON Lines gives what is known of the audio, each fact null on its own
+// where it is not known; TSV and CSV keep their fields.
+TEST(FormatRecord, GivesTheAudioFactsInJsonLines) {
+    ScanRecord full = record("a.flac", ScanStatus::Ok, 120);
+    full.facts = {183.2566, 44100, 6, "flac"};
+    ScanRecord part = record("b.xm", ScanStatus::NoTempo);
+    part.facts.seconds = 0.0;
+    part.facts.sampleRate = 48000;
+    const std::string start = ", \"confidence\": null, \"method\": \"classic\"";
+    EXPECT_EQ(formatRecord(ReportFormat::Jsonl, full),
+              "{\"path\": \"a.flac\", \"bpm\": 120, \"status\": \"ok\"" + start +
+                  ", \"duration\": 183.257, \"sample_rate\": 44100, \"channels\": 6, \"codec\": \"flac\"}\n");
+    EXPECT_EQ(formatRecord(ReportFormat::Jsonl, part),
+              "{\"path\": \"b.xm\", \"bpm\": null, \"status\": \"no tempo\"" + start +
+                  ", \"duration\": 0.000, \"sample_rate\": 48000, \"channels\": null, \"codec\": null}\n");
+    EXPECT_EQ(formatRecord(ReportFormat::Tsv, full), "120\tok\ta.flac\n");
+    EXPECT_EQ(formatRecord(ReportFormat::Csv, full), "120,ok,a.flac\r\n");
 }
 
 }  // namespace

@@ -88,6 +88,34 @@ done <<< "$out"
 expect_eq "$("$scan" --no-progress lib/0-plain.wav)" "$("$scan" --no-progress --method accurate lib/0-plain.wav)" \
   "accurate is the default"
 
+# JSON Lines says what each file's audio is, as the decoder found it, and
+# listing it changes no record: the same tempos as the TSV report above.
+json=$("$scan" -j 2 --no-progress --format jsonl lib 2> /dev/null)
+expect_eq "$(python3 -c '
+import json, sys
+for line in sys.stdin:
+    r = json.loads(line)
+    bpm = "" if r["bpm"] is None else str(r["bpm"])
+    print("%s\t%s\t%s" % (bpm, r["status"], r["path"]))' <<< "$json")" "$out" "JSON Lines against TSV"
+while read -r name facts; do
+  got=$(python3 -c '
+import json, sys
+r = [json.loads(l) for l in sys.stdin if json.loads(l)["path"] == sys.argv[1]][0]
+print(r["codec"], r["channels"], r["sample_rate"], "%.1f" % r["duration"])' "lib/$name" <<< "$json")
+  expect_eq "$got" "$facts" "facts of $name"
+done <<'LIST'
+0-plain.wav pcm_s16le 2 44100 20.0
+a.flac flac 2 44100 20.0
+b.mp3 mp3 2 48000 20.0
+c.ogg vorbis 2 22050 20.0
+d.opus opus 2 48000 20.0
+f-24bit.wav pcm_s24le 2 22050 20.0
+g-float.wav pcm_f32le 2 44100 20.0
+h-mono.wav pcm_s16le 1 48000 20.0
+sub/i-5.1.flac flac 6 22050 20.0
+sub/k.AIFF pcm_s16be 2 44100 20.0
+LIST
+
 # Sounds without a beat: no tempo, with the confidence that says so.
 ff -f lavfi -i "sine=f=440:d=20" -ac 2 flat-sine.wav
 ff -f lavfi -i "anoisesrc=d=20:c=white:a=0.5:seed=1" -ac 2 flat-white.flac
@@ -116,7 +144,7 @@ out=$("$scan" --no-progress --decimals 2 lib/0-plain.wav)
 expect_eq "$("$scan" --no-progress --decimals 1 --format csv --range 60-120 lib/0-plain.wav | tail -1)" $'70.0,ok,lib/0-plain.wav\r' \
   "--decimals 1 with --range, CSV"
 json=$("$scan" --no-progress --format jsonl --beats lib/0-plain.wav)
-[[ $json =~ \"method\":\ \"accurate\",\ \"beats\":\ \[([0-9., ]+)\],\ \"tempo_changes\":\ \[\]\}$ ]] || fail "--beats: $json"
+[[ $json =~ \"method\":\ \"accurate\",\ \"duration\":\ 20.000,\ \"sample_rate\":\ 44100,\ \"channels\":\ 2,\ \"codec\":\ \"pcm_s16le\",\ \"beats\":\ \[([0-9., ]+)\],\ \"tempo_changes\":\ \[\]\}$ ]] || fail "--beats: $json"
 awk -v beats="${BASH_REMATCH[1]}" 'BEGIN { n = split(beats, b, ", "); bad = n < 40
     for (i = 2; i <= n; i++) { gap = b[i] - b[i - 1]; if (gap < 0.41 || gap > 0.45) bad = 1 }
     exit bad }' || fail "--beats: not every 60/140 s: $json"
@@ -152,10 +180,10 @@ grep -q '^tempo-scan: cannot write /: ' err.txt || fail "no message for -o /: $(
 csv=$("$scan" --no-progress --format csv lib/0-plain.wav lib/missing.wav)
 expect_eq "$csv" $'bpm,status,path\r\n140,ok,lib/0-plain.wav\r\n,error: no such file or directory,lib/missing.wav\r' "CSV"
 json=$("$scan" --no-progress --method classic --format jsonl lib/0-plain.wav)
-expect_eq "$json" '{"path": "lib/0-plain.wav", "bpm": 140, "status": "ok", "confidence": null, "method": "classic"}' \
+expect_eq "$json" '{"path": "lib/0-plain.wav", "bpm": 140, "status": "ok", "confidence": null, "method": "classic", "duration": 20.000, "sample_rate": 44100, "channels": 2, "codec": "pcm_s16le"}' \
   "JSON Lines, classic"
 json=$("$scan" --no-progress --format jsonl lib/0-plain.wav)
-[[ $json =~ ^\{\"path\":\ \"lib/0-plain.wav\",\ \"bpm\":\ 140,\ \"status\":\ \"ok\",\ \"confidence\":\ (0\.[0-9][0-9]|1\.00),\ \"method\":\ \"accurate\"\}$ ]] ||
+[[ $json =~ ^\{\"path\":\ \"lib/0-plain.wav\",\ \"bpm\":\ 140,\ \"status\":\ \"ok\",\ \"confidence\":\ (0\.[0-9][0-9]|1\.00),\ \"method\":\ \"accurate\",\ \"duration\":\ 20\.000,\ \"sample_rate\":\ 44100,\ \"channels\":\ 2,\ \"codec\":\ \"pcm_s16le\"\}$ ]] ||
   fail "JSON Lines, accurate: $json"
 
 # Without ffmpeg the files tempo accepts still work.
@@ -267,12 +295,12 @@ ff -i src100.wav -c:a flac cut.flac && head -c 2048 cut.flac > cut-2k.flac && he
 head -c 1000000 src100.wav > cut-half.wav
 expect_eq "$("$tempo" cut-half.wav)" "data size error." "tempo on a cut WAVE"
 out=$("$scan" --no-progress --format jsonl empty.mp3 cut-2k.flac cut-half.flac cut-half.wav)
-expect_eq "$(sed -n 1p <<< "$out")" '{"path": "cut-2k.flac", "bpm": null, "status": "error: file ends early (ffmpeg: End of file)", "confidence": null, "method": "accurate"}' "a FLAC cut at 2 KB"
-[[ $(sed -n 2p <<< "$out") =~ ^\{\"path\":\ \"cut-half.flac\",\ \"bpm\":\ 100,\ \"status\":\ \"ok\",.*\"warning\":\ \"file\ ends\ early\"\}$ ]] ||
+expect_eq "$(sed -n 1p <<< "$out")" '{"path": "cut-2k.flac", "bpm": null, "status": "error: file ends early (ffmpeg: End of file)", "confidence": null, "method": "accurate", "duration": null, "sample_rate": null, "channels": null, "codec": null}' "a FLAC cut at 2 KB"
+[[ $(sed -n 2p <<< "$out") =~ ^\{\"path\":\ \"cut-half.flac\",\ \"bpm\":\ 100,\ \"status\":\ \"ok\",.*\"warning\":\ \"file\ ends\ early\",\ \"duration\":\ [0-9.]+,\ \"sample_rate\":\ 44100,\ \"channels\":\ 2,\ \"codec\":\ \"flac\"\}$ ]] ||
   fail "a FLAC cut in half: $(sed -n 2p <<< "$out")"
-[[ $(sed -n 3p <<< "$out") =~ ^\{\"path\":\ \"cut-half.wav\",\ \"bpm\":\ 100,\ \"status\":\ \"ok\",.*\"warning\":\ \"file\ ends\ early\"\}$ ]] ||
+[[ $(sed -n 3p <<< "$out") =~ ^\{\"path\":\ \"cut-half.wav\",\ \"bpm\":\ 100,\ \"status\":\ \"ok\",.*\"warning\":\ \"file\ ends\ early\",\ \"duration\":\ [0-9.]+,\ \"sample_rate\":\ 44100,\ \"channels\":\ 2,\ \"codec\":\ \"pcm_s16le\"\}$ ]] ||
   fail "a WAVE cut in half: $(sed -n 3p <<< "$out")"
-expect_eq "$(sed -n 4p <<< "$out")" '{"path": "empty.mp3", "bpm": null, "status": "error: not readable as audio (ffmpeg: Failed to read frame size: Could not seek to 1026.)", "confidence": null, "method": "accurate"}' "an empty MP3"
+expect_eq "$(sed -n 4p <<< "$out")" '{"path": "empty.mp3", "bpm": null, "status": "error: empty file", "confidence": null, "method": "accurate", "duration": null, "sample_rate": null, "channels": null, "codec": null}' "an empty MP3"
 expect_eq "$("$scan" --no-progress cut-half.wav)" $'100\tok\tcut-half.wav' "TSV keeps its fields for a file cut short"
 
 # What cannot be read is reported, or for a folder named on standard
@@ -284,9 +312,9 @@ chmod 755 perm && chmod 000 perm/locked perm/secret.wav
 as_user=()
 [ "$(id -u)" -eq 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
 out=$("${as_user[@]}" "$scan" --no-progress --method classic --format jsonl perm 2> err.txt); status=$?
-expect_eq "$out" '{"path": "perm/new\nline\udcff.wav", "bpm": 140, "status": "ok", "confidence": null, "method": "classic"}
-{"path": "perm/ok.wav", "bpm": 140, "status": "ok", "confidence": null, "method": "classic"}
-{"path": "perm/secret.wav", "bpm": null, "status": "error: permission denied", "confidence": null, "method": "classic"}' "unreadable file and folder"
+expect_eq "$out" '{"path": "perm/new\nline\udcff.wav", "bpm": 140, "status": "ok", "confidence": null, "method": "classic", "duration": 20.000, "sample_rate": 44100, "channels": 2, "codec": "pcm_s16le"}
+{"path": "perm/ok.wav", "bpm": 140, "status": "ok", "confidence": null, "method": "classic", "duration": 20.000, "sample_rate": 44100, "channels": 2, "codec": "pcm_s16le"}
+{"path": "perm/secret.wav", "bpm": null, "status": "error: permission denied", "confidence": null, "method": "classic", "duration": null, "sample_rate": null, "channels": null, "codec": null}' "unreadable file and folder"
 expect_eq "$(cat err.txt)" "tempo-scan: cannot read directory perm/locked: Permission denied" "unreadable folder"
 expect_eq "$status" 1 "exit status with an unreadable file"
 chmod 755 perm/locked && chmod 644 perm/secret.wav

@@ -30,8 +30,22 @@ TEST(ScanFailureText, GivesEachFailureItsWords) {
         {{ScanFailure::EndsEarly, 1, "ffmpeg", "End of file"}, "file ends early (ffmpeg: End of file)"},
         {{ScanFailure::NotWaveStream, 0, "ffmpeg", ""}, "decoder wrote no 16-bit stereo WAVE stream"},
         {{ScanFailure::TooLong, 0, "ffmpeg", ""}, "audio longer than a WAVE file can hold (4 GiB)"},
+        {{ScanFailure::Empty, 0, "", ""}, "empty file"},
     };
     for (const auto& c : cases) EXPECT_EQ(scanFailureText(c.error), c.text);
+}
+
+// What an index may keep: failures of the file's own content, never those
+// of the moment or the machine.
+TEST(FailureLasts, OnlyForTheFilesOwnContent) {
+    const ScanFailure lasting[] = {ScanFailure::NotAudio, ScanFailure::EndsEarly, ScanFailure::TooLong,
+                                   ScanFailure::Empty};
+    const ScanFailure passing[] = {ScanFailure::System,       ScanFailure::NotRegular,     ScanFailure::Shrank,
+                                   ScanFailure::DecoderMissing, ScanFailure::DecoderNotRun, ScanFailure::DecoderUnwatched,
+                                   ScanFailure::TimedOut,     ScanFailure::DecoderKilled,  ScanFailure::DecoderStatus,
+                                   ScanFailure::NotWaveStream};
+    for (ScanFailure failure : lasting) EXPECT_TRUE(failureLasts(failure)) << scanFailureText({failure, 0, "", ""});
+    for (ScanFailure failure : passing) EXPECT_FALSE(failureLasts(failure)) << scanFailureText({failure, 0, "", ""});
 }
 
 TEST(ProgramName, NamesTheDecoderWithoutItsFolder) {

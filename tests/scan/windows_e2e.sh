@@ -52,6 +52,24 @@ expect_eq "$?" 2 "--write-tags status"
 # (Standard error is a text stream on Windows: its lines end in CR LF.)
 tr -d '\r' < tags.err | grep -qFx "tempo-scan: --write-tags needs a tempo-scan built with TagLib" || fail "--write-tags message: $(cat tags.err)"
 expect_eq "$(cat tags.out)" "" "--write-tags output"
+# No SQLite either: the index is refused before any file is read, and no
+# index file is made.
+"$wine" "$scan_exe" --db index.db lib > db.out 2> db.err
+expect_eq "$?" 2 "--db status"
+tr -d '\r' < db.err | grep -qFx "tempo-scan: --db needs a tempo-scan built with SQLite" || fail "--db message: $(cat db.err)"
+expect_eq "$(cat db.out)" "" "--db output"
+[ -e index.db ] && fail "--db made a file"
+# The collection options are the same as on Linux: a name that starts with
+# '.' is skipped unless --hidden, --exclude and --extensions take effect.
+mkdir -p col/.hidden col/skip && cp lib/a.wav col/.dot.wav && cp lib/a.wav col/.hidden/h.wav && cp lib/a.wav col/skip/s.wav &&
+  cp lib/a.wav col/kept.wav && cp lib/a.wav col/other.aiff
+for args in "" "--hidden" "--hidden --exclude skip --extensions wav"; do
+  # shellcheck disable=SC2086
+  "$host/tempo-scan" --method classic $args col > linux.out
+  # shellcheck disable=SC2086
+  "$wine" "$scan_exe" --method classic $args col | tr '\\' '/' > windows.out
+  cmp -s windows.out linux.out || fail "collection [$args] differs: $(diff linux.out windows.out | head -5)"
+done
 
 # The decoder crashes, hangs, closes its pipes and lingers, or complains.
 mkdir bad

@@ -12,6 +12,9 @@
 //   copy-full         the first write into a sibling copy takes only half
 //                     its bytes, and every later one fails with ENOSPC, as
 //                     on a disk that fills while the copy is made
+//   full=SUFFIX       every write into a file whose path ends in SUFFIX
+//                     fails with ENOSPC (full=-wal: SQLite's write-ahead
+//                     log, so no transaction of an index can commit)
 // Errno values are numbers (5 is EIO, 12 ENOMEM).
 
 #include <dirent.h>
@@ -68,15 +71,35 @@ bool readdirFails(const void* dir) {
     return true;
 }
 
-bool isSiblingCopy(int fd) {
+// The path the descriptor `fd` was opened by, or "".
+std::string pathOf(int fd) {
     char link[64];
     char target[4096];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     const ssize_t length = ::readlink(link, target, sizeof target - 1);
-    if (length <= 0) return false;
-    target[length] = '\0';
-    const char* name = std::strrchr(target, '/');
-    return name != nullptr && name[1] == '.' && std::strstr(name, ".tempo-") != nullptr;
+    if (length <= 0) return std::string();
+    return std::string(target, static_cast<std::size_t>(length));
+}
+
+bool isSiblingCopy(int fd) {
+    const std::string target = pathOf(fd);
+    const std::size_t slash = target.rfind('/');
+    if (slash == std::string::npos) return false;
+    const std::string name = target.substr(slash + 1);
+    return name[0] == '.' && name.find(".tempo-") != std::string::npos;
+}
+
+// True when a write to `fd` must fail as on a full disk, with errno set.
+bool diskFull(int fd) {
+    const char* suffix = ruleValue("full");
+    if (suffix == nullptr) return false;
+    const std::string end(suffix, std::strcspn(suffix, ";"));
+    const std::string target = pathOf(fd);
+    if (end.empty() || target.size() < end.size() || target.compare(target.size() - end.size(), end.size(), end) != 0) {
+        return false;
+    }
+    errno = ENOSPC;
+    return true;
 }
 
 void damageMiddle(int fd) {
@@ -112,6 +135,7 @@ struct dirent64* readdir64(DIR* dir) {
 }
 
 ssize_t write(int fd, const void* bytes, size_t count) {
+    if (diskFull(fd)) return -1;
     if (ruleValue("copy-full") != nullptr && isSiblingCopy(fd)) {
         struct stat status {};
         if (::fstat(fd, &status) == 0 && status.st_size > 0) {
@@ -121,6 +145,16 @@ ssize_t write(int fd, const void* bytes, size_t count) {
         count /= 2;
     }
     return next<ssize_t (*)(int, const void*, size_t)>("write")(fd, bytes, count);
+}
+
+ssize_t pwrite(int fd, const void* bytes, size_t count, off_t offset) {
+    if (diskFull(fd)) return -1;
+    return next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, bytes, count, offset);
+}
+
+ssize_t pwrite64(int fd, const void* bytes, size_t count, off64_t offset) {
+    if (diskFull(fd)) return -1;
+    return next<ssize_t (*)(int, const void*, size_t, off64_t)>("pwrite64")(fd, bytes, count, offset);
 }
 
 int fsync(int fd) {
