@@ -13,8 +13,14 @@
 // - the confidence: logistic regression (Platt 1999) of "the chosen level is
 //   right" on the chosen level's height and the log-odds of its share.
 //
-// Prints the weights in the order pulse/metre.cpp and pulse/calibration.cpp
-// hold them.
+// - the beat phase: logistic regression of "the beats halfway between
+//   those tracked lie nearer the labelled beats" on the six terms of the
+//   lines "phase NAME t1 ... t6 F_TRACKED F_HALFWAY" (tools/phase_features),
+//   over the files where one of the two beat F-measures beats the other by
+//   more than kClearPhase; songs weigh SONG_WEIGHT times as much here too.
+//
+// Prints the weights in the order pulse/metre.cpp, pulse/calibration.cpp
+// and pulse/beat_phase.cpp hold them.
 
 #include <cmath>
 #include <cstdio>
@@ -32,6 +38,19 @@ constexpr double kRidge = 0.01;
 // weights to settle to three decimals.
 constexpr int kLevelSteps = 8000;
 constexpr int kConfidenceSteps = 5000;
+constexpr int kPhaseSteps = 20000;
+
+// A phase is learnt from a file only where one phase's beats clearly
+// score better than the other's (elsewhere neither is on the beats: a
+// wrong tempo, a tempo that drifts off the labels).
+constexpr double kClearPhase = 0.1;
+constexpr std::size_t kPhaseTerms = 6;
+
+struct PhaseExample {
+    std::vector<double> terms;  // 1 (the intercept), then the six terms
+    double halfway = 0.0;       // 1 where the beats halfway are the better
+    double weight = 1.0;
+};
 
 struct Level {
     std::vector<double> terms;
@@ -50,11 +69,36 @@ std::vector<double> termsOf(double bpm, const std::vector<double>& v) {
     return {octaves * octaves, octaves, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
 }
 
-std::vector<File> readFiles(double songWeight) {
+// A "phase" line's example; false where it teaches nothing.
+bool readPhase(std::istringstream& in, double songWeight, PhaseExample& example) {
+    std::string name;
+    in >> name;
+    example.terms.assign(1, 1.0);
+    for (std::size_t k = 0; k < kPhaseTerms; ++k) {
+        double term = 0.0;
+        in >> term;
+        example.terms.push_back(term);
+    }
+    double tracked = 0.0;
+    double halfway = 0.0;
+    in >> tracked >> halfway;
+    example.halfway = halfway > tracked ? 1.0 : 0.0;
+    example.weight = name.rfind("songs:", 0) == 0 ? songWeight : 1.0;
+    return static_cast<bool>(in) && std::fabs(halfway - tracked) > kClearPhase;
+}
+
+std::vector<File> readFiles(double songWeight, std::vector<PhaseExample>& phases) {
     std::vector<File> files;
     std::string line;
     while (std::getline(std::cin, line)) {
         std::istringstream in(line);
+        if (line.rfind("phase ", 0) == 0) {
+            std::string kind;
+            in >> kind;
+            PhaseExample example;
+            if (readPhase(in, songWeight, example)) phases.push_back(example);
+            continue;
+        }
         std::string name;
         double label = 0.0;
         double bpm = 0.0;
@@ -140,11 +184,32 @@ std::vector<double> fitConfidence(const std::vector<File>& files, const std::vec
     return c;
 }
 
+// Plain logistic regression by gradient ascent, with the same small ridge
+// on every weight but the intercept.
+std::vector<double> fitPhase(const std::vector<PhaseExample>& examples) {
+    std::vector<double> w(kPhaseTerms + 1, 0.0);
+    double totalWeight = 0.0;
+    for (const PhaseExample& example : examples) totalWeight += example.weight;
+    for (int step = 0; step < kPhaseSteps; ++step) {
+        std::vector<double> gradient(w.size(), 0.0);
+        for (std::size_t k = 1; k < w.size(); ++k) gradient[k] = -kRidge * w[k] * totalWeight;
+        for (const PhaseExample& example : examples) {
+            const double p = 1.0 / (1.0 + std::exp(-dot(w, example.terms)));
+            for (std::size_t k = 0; k < w.size(); ++k) {
+                gradient[k] += example.weight * (example.halfway - p) * example.terms[k];
+            }
+        }
+        for (std::size_t k = 0; k < w.size(); ++k) w[k] += 0.5 * gradient[k] / totalWeight;
+    }
+    return w;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     const double songWeight = argc > 1 ? std::atof(argv[1]) : 4.0;
-    const std::vector<File> files = readFiles(songWeight);
+    std::vector<PhaseExample> phases;
+    const std::vector<File> files = readFiles(songWeight, phases);
     if (files.empty()) {
         std::fputs("fit_weights: no levels on standard input\n", stderr);
         return 2;
@@ -154,5 +219,11 @@ int main(int argc, char* argv[]) {
     for (double x : w) std::printf(" %.3f", x);
     const std::vector<double> c = fitConfidence(files, w);
     std::printf("\nconfidence: intercept %.4f, per height %.4f, per share log-odds %.4f\n", c[0], c[1], c[2]);
+    if (!phases.empty()) {
+        const std::vector<double> phase = fitPhase(phases);
+        std::printf("phase: intercept %.3f, weights", phase[0]);
+        for (std::size_t k = 1; k < phase.size(); ++k) std::printf(" %.3f", phase[k]);
+        std::printf(" (%zu files)\n", phases.size());
+    }
     return 0;
 }
