@@ -9,7 +9,6 @@
 #include <cmath>
 
 #include "pulse/beat_tracker.hpp"
-#include "pulse/calibration.hpp"
 #include "pulse/periodicity.hpp"
 
 namespace tempo::pulse {
@@ -77,11 +76,11 @@ PulseReading analysePulse(const std::vector<float>& onset, const std::vector<flo
     double share = 0.0;
     const LevelEvidence level = chooseLevel(levels, share);
     if (evidence != nullptr) evidence->levels = levels;
-    reading.confidence = calibratedConfidence(level.height, share);
 
     std::vector<double> both(strength);
     for (std::size_t t = 0; t < both.size() && t < lowStrength.size(); ++t) both[t] += kLowWeight * lowStrength[t];
-    const std::vector<std::size_t> tracked = trackBeats(both, localPeriods(salient, frameRate, level.period));
+    const std::vector<double> periods = localPeriods(salient, frameRate, level.period);
+    const std::vector<std::size_t> tracked = trackBeats(both, periods);
     const std::vector<double> highStrength = scaledToUnit(salientOnsets(highOnsets(onset, lowOnset), frameRate));
     const PhaseCurves phaseCurves{&strength, &lowStrength, &highStrength};
     if (evidence != nullptr) {
@@ -89,7 +88,11 @@ PulseReading analysePulse(const std::vector<float>& onset, const std::vector<flo
         evidence->trackedBeats = secondsOf(tracked, frameRate);
         evidence->halfwayBeats = secondsOf(halfwayBeats(tracked, both), frameRate);
     }
-    reading.beats = secondsOf(choosePhase(tracked, phaseCurves, both), frameRate);
+    const std::vector<std::size_t> beats = choosePhase(tracked, phaseCurves, both);
+    const ConfidenceTerms terms{share, beatDeviation(beats, periods), level.rival};
+    if (evidence != nullptr) evidence->confidence = terms;
+    reading.confidence = calibratedConfidence(terms);
+    reading.beats = secondsOf(beats, frameRate);
     reading.bpm = beatsTempo(reading.beats, level.bpm);
     reading.tempoChanges = tempoChanges(reading.beats, reading.bpm);
     return reading;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pulse/beat_phase.hpp"
+#include "pulse/calibration.hpp"
 #include "pulse/metre.hpp"
 #include "pulse/tempo_changes.hpp"
 
@@ -28,6 +29,7 @@ struct PulseEvidence {
     PhaseTerms phase{};                  // the evidence for the off-beats of the beats tracked
     std::vector<double> trackedBeats;    // seconds: the beats tracked, before their phase was chosen
     std::vector<double> halfwayBeats;    // seconds: the beats halfway between them
+    ConfidenceTerms confidence{};        // what the confidence rests on, where beats were tracked
 };
 
 // The reading of an onset curve (`onset`, with `lowOnset` from the low

@@ -18,6 +18,12 @@
 //   lines "phase NAME t1 ... t6 F_TRACKED F_HALFWAY" (tools/phase_features),
 //   over the files where one of the two beat F-measures beats the other by
 //   more than kClearPhase; songs weigh SONG_WEIGHT times as much here too.
+// - the confidence of a reading whose beats were tracked: logistic
+//   regression (Platt 1999) of "the tempo is right" on the lines
+//   "confidence NAME RIGHT share deviation rival"
+//   (tools/reading_features), each file counted once, its terms the
+//   share's log-odds, the deviation's log and 1 for no rival,
+//   fitted by Newton's method (iteratively reweighted least squares).
 //
 // Prints the weights in the order pulse/metre.cpp, pulse/calibration.cpp
 // and pulse/beat_phase.cpp hold them.
@@ -25,6 +31,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -50,6 +57,17 @@ struct PhaseExample {
     std::vector<double> terms;  // 1 (the intercept), then the six terms
     double halfway = 0.0;       // 1 where the beats halfway are the better
     double weight = 1.0;
+};
+
+constexpr std::size_t kConfidenceTerms = 4;  // the intercept, then the three terms
+constexpr int kNewtonSteps = 50;
+// As pulse/calibration.cpp keeps them.
+constexpr double kShareMargin = 1e-6;
+constexpr double kLeastDeviation = 1e-3;
+
+struct ConfidenceExample {
+    std::vector<double> terms;
+    double right = 0.0;
 };
 
 struct Level {
@@ -87,11 +105,27 @@ bool readPhase(std::istringstream& in, double songWeight, PhaseExample& example)
     return static_cast<bool>(in) && std::fabs(halfway - tracked) > kClearPhase;
 }
 
-std::vector<File> readFiles(double songWeight, std::vector<PhaseExample>& phases) {
+std::vector<File> readFiles(double songWeight, std::vector<PhaseExample>& phases,
+                            std::vector<ConfidenceExample>& confidences) {
     std::vector<File> files;
     std::string line;
     while (std::getline(std::cin, line)) {
         std::istringstream in(line);
+        if (line.rfind("confidence ", 0) == 0) {
+            std::string kind;
+            std::string name;
+            double right = 0.0;
+            double share = 0.0;
+            double deviation = 0.0;
+            double rival = 0.0;
+            in >> kind >> name >> right >> share >> deviation >> rival;
+            if (!in) continue;
+            share = std::min(std::max(share, kShareMargin), 1.0 - kShareMargin);
+            confidences.push_back({{1.0, std::log(share / (1.0 - share)),
+                                    std::log(std::max(deviation, kLeastDeviation)), rival > 0.0 ? 0.0 : 1.0},
+                                   right});
+            continue;
+        }
         if (line.rfind("phase ", 0) == 0) {
             std::string kind;
             in >> kind;
@@ -204,12 +238,62 @@ std::vector<double> fitPhase(const std::vector<PhaseExample>& examples) {
     return w;
 }
 
+// Solves a x = b by Gaussian elimination with partial pivoting.
+std::vector<double> solve(std::vector<std::vector<double>> a, std::vector<double> b) {
+    const std::size_t n = b.size();
+    for (std::size_t c = 0; c < n; ++c) {
+        std::size_t pivot = c;
+        for (std::size_t r = c + 1; r < n; ++r) {
+            if (std::fabs(a[r][c]) > std::fabs(a[pivot][c])) pivot = r;
+        }
+        std::swap(a[c], a[pivot]);
+        std::swap(b[c], b[pivot]);
+        for (std::size_t r = 0; r < n; ++r) {
+            if (r == c) continue;
+            const double f = a[r][c] / a[c][c];
+            for (std::size_t k = c; k < n; ++k) a[r][k] -= f * a[c][k];
+            b[r] -= f * b[c];
+        }
+    }
+    std::vector<double> x(n);
+    for (std::size_t i = 0; i < n; ++i) x[i] = b[i] / a[i][i];
+    return x;
+}
+
+// Logistic regression by Newton's method, the mean log-likelihood less the
+// small ridge on every weight but the intercept.
+std::vector<double> fitBeatsConfidence(const std::vector<ConfidenceExample>& examples) {
+    std::vector<double> w(kConfidenceTerms, 0.0);
+    const auto count = static_cast<double>(examples.size());
+    for (int step = 0; step < kNewtonSteps; ++step) {
+        std::vector<double> gradient(kConfidenceTerms, 0.0);
+        std::vector<std::vector<double>> hessian(kConfidenceTerms, std::vector<double>(kConfidenceTerms, 0.0));
+        for (const ConfidenceExample& example : examples) {
+            const double p = 1.0 / (1.0 + std::exp(-dot(w, example.terms)));
+            for (std::size_t i = 0; i < kConfidenceTerms; ++i) {
+                gradient[i] += (example.right - p) * example.terms[i] / count;
+                for (std::size_t j = 0; j < kConfidenceTerms; ++j) {
+                    hessian[i][j] += p * (1.0 - p) * example.terms[i] * example.terms[j] / count;
+                }
+            }
+        }
+        for (std::size_t i = 1; i < kConfidenceTerms; ++i) {
+            gradient[i] -= kRidge * w[i];
+            hessian[i][i] += kRidge;
+        }
+        const std::vector<double> move = solve(hessian, gradient);
+        for (std::size_t i = 0; i < kConfidenceTerms; ++i) w[i] += move[i];
+    }
+    return w;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     const double songWeight = argc > 1 ? std::atof(argv[1]) : 4.0;
     std::vector<PhaseExample> phases;
-    const std::vector<File> files = readFiles(songWeight, phases);
+    std::vector<ConfidenceExample> confidences;
+    const std::vector<File> files = readFiles(songWeight, phases, confidences);
     if (files.empty()) {
         std::fputs("fit_weights: no levels on standard input\n", stderr);
         return 2;
@@ -219,6 +303,11 @@ int main(int argc, char* argv[]) {
     for (double x : w) std::printf(" %.3f", x);
     const std::vector<double> c = fitConfidence(files, w);
     std::printf("\nconfidence: intercept %.4f, per height %.4f, per share log-odds %.4f\n", c[0], c[1], c[2]);
+    if (!confidences.empty()) {
+        const std::vector<double> b = fitBeatsConfidence(confidences);
+        std::printf("confidence with beats: intercept %.3f, weights %.3f %.3f %.3f (%zu files)\n", b[0], b[1], b[2], b[3],
+                    confidences.size());
+    }
     if (!phases.empty()) {
         const std::vector<double> phase = fitPhase(phases);
         std::printf("phase: intercept %.3f, weights", phase[0]);

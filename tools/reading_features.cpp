@@ -1,11 +1,18 @@
-// phase_features FILE.wav NAME BEATS: the evidence for the off-beats that
-// the accurate method weighs (pulse/beat_phase), for tools/fit_weights, as
-// one line: "phase NAME" then the six terms, then the beat F-measure of
-// the beats tracked and of the beats halfway between them against the
-// labelled beats in BEATS (seconds, one a line; 70 ms, the first 5 s left
-// out, as bench/accuracy.sh scores them). Nothing for a file with no tempo.
+// reading_features FILE.wav NAME LABEL BEATS: what the accurate method
+// weighs after the metrical level, for tools/fit_weights, as two lines:
+// - "phase NAME", the six terms of the evidence for the off-beats
+//   (pulse/beat_phase), then the beat F-measure of the beats tracked and of
+//   the beats halfway between them against the labelled beats in BEATS
+//   (seconds, one a line; 70 ms, the first 5 s left out, as
+//   bench/accuracy.sh scores them);
+// - "confidence NAME RIGHT share deviation rival": the terms of the
+//   confidence (pulse/calibration), RIGHT 1 where the tempo lies within 4 %
+//   of LABEL (BPM), else 0.
+// Nothing for a file with no tempo.
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <vector>
 
@@ -15,6 +22,7 @@ namespace {
 
 constexpr double kTolerance = 0.07;
 constexpr double kSkipped = 5.0;
+constexpr double kRight = 0.04;
 
 double fMeasure(const std::vector<double>& found, const std::vector<double>& labelled) {
     std::vector<double> f;
@@ -39,8 +47,8 @@ double fMeasure(const std::vector<double>& found, const std::vector<double>& lab
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc != 4) {
-        std::fputs("usage: phase_features FILE.wav NAME BEATS\n", stderr);
+    if (argc != 5) {
+        std::fputs("usage: reading_features FILE.wav NAME LABEL BEATS\n", stderr);
         return 2;
     }
     tempo::WaveFileReading file = tempo::analyseWaveFile(argv[1], tempo::Method::Accurate, tempo::OnsetCurve::Keep);
@@ -49,7 +57,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     std::vector<double> labelled;
-    std::ifstream in(argv[3]);
+    std::ifstream in(argv[4]);
     for (double at = 0.0; in >> at;) labelled.push_back(at);
     tempo::pulse::PulseEvidence evidence;
     const tempo::pulse::PulseReading reading =
@@ -58,5 +66,9 @@ int main(int argc, char* argv[]) {
     std::printf("phase %s", argv[2]);
     for (double term : evidence.phase) std::printf(" %.5f", term);
     std::printf(" %.3f %.3f\n", fMeasure(evidence.trackedBeats, labelled), fMeasure(evidence.halfwayBeats, labelled));
+    const double label = std::atof(argv[3]);
+    const tempo::pulse::ConfidenceTerms& c = evidence.confidence;
+    std::printf("confidence %s %d %.5f %.6f %.5f\n", argv[2], std::fabs(reading.bpm / label - 1.0) <= kRight ? 1 : 0,
+                c.share, c.deviation, c.rival);
     return 0;
 }
