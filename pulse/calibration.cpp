@@ -11,11 +11,11 @@
 //   weaker off-beats, and beats at 3/4 or 4/3 of it fall between its notes,
 //   and both wander (Davies and Plumbley 2007 and Ellis 2007 judge a
 //   tracker by how well its beats keep the period);
-// - whether the periodicity curve has a peak at 2/3, 3/4, 4/3 or 3/2 of
-//   the period: at the beat a listener taps, the sixteenths and triplets
-//   that subdivide it recur there too; at a level that is itself a
-//   subdivision (a groove counted at twice its tempo) nothing does, and
-//   a beat with no such peak is less likely right.
+// - whether anything recurs at 2/3, 3/4, 4/3 or 3/2 of the period (the
+//   periodicity curve above 0 at one of them): at the beat a listener
+//   taps, the eighths or triplets that divide it recur there; a level
+//   that is itself the fastest pulse (a groove counted at twice its tempo)
+//   has nothing there, and is less likely right.
 //
 // The coefficients were fitted by maximum likelihood over the benchmark's
 // songs, the beatgen clips and the tuning half of the generated grooves,
@@ -39,17 +39,17 @@ namespace {
 
 // The calibration with the beats: intercept, then per share log-odds, per
 // log deviation and for no rival. Fitted by bench/fit_weights.sh.
-constexpr double kBeatsIntercept = -4.881;
-constexpr double kBeatsWeights[] = {0.476, -1.347, -1.427};
+constexpr double kBeatsIntercept = -4.945;
+constexpr double kBeatsWeights[] = {0.624, -1.251, -0.596};
 // Deviations are kept above this (a thousandth of a period, a tenth of a
 // frame at 120 BPM), so that their log stays finite for beats that keep
 // the period exactly.
 constexpr double kLeastDeviation = 1e-3;
 
 // The calibration on the periodicity alone.
-constexpr double kIntercept = -0.6566;
-constexpr double kPerHeight = 2.2640;
-constexpr double kPerShareLogOdds = 0.5858;
+constexpr double kIntercept = -0.1242;
+constexpr double kPerHeight = 1.5728;
+constexpr double kPerShareLogOdds = 0.6113;
 // Shares are kept this far from 0 and 1, so that their log-odds stay finite.
 constexpr double kShareMargin = 1e-6;
 

@@ -10,8 +10,8 @@ namespace tempo::pulse {
 struct ConfidenceTerms {
     double share = 0.5;      // the chosen level's weight among the levels weighed (0 to 1)
     double deviation = 1.0;  // beatDeviation of the beats (0: as steady as the period)
-    // The periodicity curve's highest peak at 2/3, 3/4, 4/3 and 3/2 of the
-    // period (LevelEvidence::rival), 0 where it has none there.
+    // The periodicity curve's highest at 2/3, 3/4, 4/3 and 3/2 of the period
+    // (LevelEvidence::rival), 0 where it is at or below 0 at all four.
     double rival = 0.0;
 };
 

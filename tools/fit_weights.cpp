@@ -1,7 +1,7 @@
-// fit_weights [SONG_WEIGHT]: fits the accurate method's two models from
+// fit_weights [SONG_WEIGHT]: fits the accurate method's models from
 // the lines of tools/level_features on standard input (NAME LABEL bpm
 // height lowHeight evenness lowEvenness ternaryEvenness first
-// fasterEvenness fasterLowEvenness, one line per metrical level, the
+// fasterEvenness fasterLowEvenness rival, one line per metrical level, the
 // levels of one file together):
 //
 // - the metrical level: conditional logistic regression (McFadden 1974),
@@ -39,7 +39,7 @@
 
 namespace {
 
-constexpr std::size_t kTerms = 10;
+constexpr std::size_t kTerms = 11;
 constexpr double kRidge = 0.01;
 // Steps of gradient ascent, each half the mean gradient: enough for the
 // weights to settle to three decimals.
@@ -84,7 +84,7 @@ struct File {
 
 std::vector<double> termsOf(double bpm, const std::vector<double>& v) {
     const double octaves = std::log2(bpm / 120.0);
-    return {octaves * octaves, octaves, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
+    return {octaves * octaves, octaves, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8] > 0.0 ? 0.0 : 1.0};
 }
 
 // A "phase" line's example; false where it teaches nothing.
@@ -136,7 +136,7 @@ std::vector<File> readFiles(double songWeight, std::vector<PhaseExample>& phases
         std::string name;
         double label = 0.0;
         double bpm = 0.0;
-        std::vector<double> v(8);
+        std::vector<double> v(9);
         in >> name >> label >> bpm;
         for (double& x : v) in >> x;
         if (!in) continue;
