@@ -36,7 +36,7 @@ double offBeatChance(const PhaseTerms& terms);
 // The beats moved by half a period: the frame halfway between each two
 // beats, on the strongest frame of `strength` within a frame of it, and a
 // beat half a gap before the first and after the last where they fall
-// within the curve's `frames`. Empty for fewer than 2 beats.
+// within the curve. Empty for fewer than 2 beats or an empty curve.
 std::vector<std::size_t> halfwayBeats(const std::vector<std::size_t>& beats, const std::vector<double>& strength);
 
 // `beats`, or the beats halfway between them where the off-beats' chance
