@@ -33,8 +33,8 @@ namespace {
 
 // The intercept and the weights of the terms (see PhaseTerms). Fitted by
 // bench/fit_weights.sh.
-constexpr double kPhaseIntercept = 0.103;
-constexpr double kPhaseWeights[] = {0.854, 1.106, 0.735, 0.546, 1.398, 1.470};
+constexpr double kPhaseIntercept = 0.026;
+constexpr double kPhaseWeights[] = {0.813, 1.086, 0.721, 0.620, 1.366, 1.390};
 // Means are kept this far above 0 so that their log stays finite where
 // nothing sounds (a click track's midpoints).
 constexpr double kFloor = 1e-3;

@@ -39,8 +39,8 @@ namespace {
 
 // The calibration with the beats: intercept, then per share log-odds, per
 // log deviation and for no rival. Fitted by bench/fit_weights.sh.
-constexpr double kBeatsIntercept = -4.945;
-constexpr double kBeatsWeights[] = {0.624, -1.251, -0.596};
+constexpr double kBeatsIntercept = -5.227;
+constexpr double kBeatsWeights[] = {0.722, -1.249, -0.420};
 // Deviations are kept above this (a thousandth of a period, a tenth of a
 // frame at 120 BPM), so that their log stays finite for beats that keep
 // the period exactly.

@@ -62,10 +62,13 @@ constexpr double kShortestFasterPeriod = 4.0;
 // low ones (a click track's; a groove's beats differ from one to the next).
 constexpr double kAlike = 0.9;
 // How much more another level must score than the periodicity's choice to
-// be taken instead: the spread of a level's score between the ten copies
-// of one song in bench/one_song_one_number.sh (WAVE, MP3, Opus, 48 kHz,
-// mono...) reaches about 0.4.
-constexpr double kFirstMargin = 0.5;
+// be taken instead (in log-odds: e^0.75, about twice as likely): the
+// spread of one level's lead between the ten copies of one song in
+// bench/one_song_one_number.sh (WAVE, MP3, Opus, 48 kHz, mono...) reaches
+// 0.3 to 0.4, and a song whose lead lies near the margin (0.39 in its WAVE,
+// 0.70 in its MP3 at 128 kbit/s, at 0.5) must not go one way in one copy
+// and the other way in the next.
+constexpr double kFirstMargin = 0.75;
 // The preferred tempo about which the resonance is taken.
 constexpr double kResonanceBpm = 120.0;
 
