@@ -1,7 +1,9 @@
 // The accurate analysis after the onset curve: the period comes from the
-// periodicity curve, the beats from the tracker that follows it, and the
-// tempo reported from the beats, which measure it more finely than any one
-// lag of the curve can.
+// periodicity curve, the beats from the tracker that follows it (on the
+// beats or halfway between, whichever the beat phase chooses), the tempo
+// reported from the beats, which measure it more finely than any one lag
+// of the curve can, and the confidence from the level's share and how
+// steadily the beats keep the period.
 
 #include "pulse/analysis.hpp"
 
