@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "pulse/beat_phase.hpp"
+#include "pulse/calibration.hpp"
 #include "pulse/metre.hpp"
 #include "pulse/tempo_changes.hpp"
 
@@ -21,13 +23,22 @@ struct PulseReading {
     std::vector<TempoChange> tempoChanges;    // empty for a steady piece and when not found
 };
 
+// What the analysis weighed on the way, for the tools that fit its weights.
+struct PulseEvidence {
+    std::vector<LevelEvidence> levels;   // each metrical level considered
+    PhaseTerms phase{};                  // the evidence for the off-beats of the beats tracked
+    std::vector<double> trackedBeats;    // seconds: the beats tracked, before their phase was chosen
+    std::vector<double> halfwayBeats;    // seconds: the beats halfway between them
+    ConfidenceTerms confidence{};        // what the confidence rests on, where beats were tracked
+};
+
 // The reading of an onset curve (`onset`, with `lowOnset` from the low
 // bands alone, one value per frame each, `frameRate` frames per second).
 // No tempo for a curve shorter than a few seconds, a frame rate of 0, or a
 // curve with no regular onsets.
-// With `evidence`, also the evidence for each metrical level considered
-// (for the tools that fit the weights).
+// With `evidence`, also what was weighed (for the tools that fit the
+// weights).
 PulseReading analysePulse(const std::vector<float>& onset, const std::vector<float>& lowOnset, double frameRate,
-                          std::vector<LevelEvidence>* evidence = nullptr);
+                          PulseEvidence* evidence = nullptr);
 
 }  // namespace tempo::pulse

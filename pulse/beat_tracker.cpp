@@ -58,6 +58,12 @@ constexpr double kSwingShare = 0.4;
 // The gaps searched for the beat before, as a ratio to the period either
 // way: from half to twice the period, as Ellis searches.
 constexpr double kWidestGap = 2.0;
+// Beats lie on whole frames, so the gap between two beats that keep the
+// period exactly is up to a frame off it (a third of a frame on average);
+// this much of each gap's miss is not counted against the beats' steadiness,
+// so that a fast tempo, with fewer frames to a beat, is not judged less
+// steady for its rounding alone.
+constexpr double kRoundingMiss = 0.5;
 // Beats at the ends whose onset is below this share of the beats' root
 // mean square onset are silence around the music.
 constexpr double kEndBeatShare = 0.5;
@@ -290,6 +296,17 @@ std::vector<std::size_t> trackBeats(const std::vector<double>& strength, const s
     alignSwing(beats, strength, periods);
     dropSilentEnds(beats, strength);
     return beats;
+}
+
+double beatDeviation(const std::vector<std::size_t>& beats, const std::vector<double>& periods) {
+    double sum = 0.0;
+    double gaps = 0.0;
+    for (std::size_t i = 0; i + 1 < beats.size() && beats[i] < periods.size(); ++i) {
+        const double miss = std::fabs(static_cast<double>(beats[i + 1] - beats[i]) - periods[beats[i]]);
+        sum += std::max(0.0, miss - kRoundingMiss) / periods[beats[i]];
+        gaps += 1.0;
+    }
+    return gaps > 0.0 ? sum / gaps : 1.0;
 }
 
 double frameSeconds(double frame, double frameRate) { return (frame + 0.5) / frameRate; }

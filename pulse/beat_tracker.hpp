@@ -23,6 +23,13 @@ std::vector<double> localPeriods(const std::vector<double>& salient, double fram
 // or where the periods are not at least 2 frames.
 std::vector<std::size_t> trackBeats(const std::vector<double>& strength, const std::vector<double>& periods);
 
+// How far the gaps between successive `beats` (frames, ascending) stray
+// from the local period at the first of each (`periods`, one per frame):
+// the mean of each gap's miss, less the half frame that rounding to whole
+// frames may give (not below 0), over the period. 0 for beats within half a
+// frame of a period apart; 1 for fewer than 2 beats.
+double beatDeviation(const std::vector<std::size_t>& beats, const std::vector<double>& periods);
+
 // The time in seconds at which the onset of frame `frame` is heard, for a
 // curve of `frameRate` frames per second (the frame's rise comes from the
 // newest hop of samples in its window).

@@ -17,6 +17,15 @@
 //   every band (after Goto 2001). Beats are tracked at each level and the
 //   mean onset of odd and even beats compared, in all bands and in the
 //   low ones, and of every third beat for a ternary metre;
+// - whether anything recurs at 2/3, 3/4, 4/3 or 3/2 of the level's period
+//   (the periodicity curve above 0 at one of them): at the beat a
+//   listener taps, the eighths or triplets that divide it recur at 3/2 or
+//   4/3 of its period; at the fastest regular pulse of a piece (a slow
+//   groove's eighths, a ballad's arpeggio) nothing divides it, and the
+//   curve is at or below 0 at all four. Listeners seldom tap that fastest
+//   pulse, the tatum (Bilmes 1993), when a slower one is there (the tatum,
+//   the beat and the bar are separate levels in Klapuri, Eronen and
+//   Astola 2006);
 // - the periodicity's own first choice.
 //
 // Their weights come from conditional logistic regression (McFadden 1974)
@@ -53,19 +62,23 @@ constexpr double kShortestFasterPeriod = 4.0;
 // low ones (a click track's; a groove's beats differ from one to the next).
 constexpr double kAlike = 0.9;
 // How much more another level must score than the periodicity's choice to
-// be taken instead: the spread of a level's score between the ten copies
-// of one song in bench/one_song_one_number.sh (WAVE, MP3, Opus, 48 kHz,
-// mono...) reaches about 0.4.
-constexpr double kFirstMargin = 0.5;
+// be taken instead (in log-odds: e^0.75, about twice as likely): the
+// spread of one level's lead between the ten copies of one song in
+// bench/one_song_one_number.sh (WAVE, MP3, Opus, 48 kHz, mono...) reaches
+// 0.3 to 0.4, and a song whose lead lies near the margin (0.39 in its WAVE,
+// 0.70 in its MP3 at 128 kbit/s, at 0.5) must not go one way in one copy
+// and the other way in the next.
+constexpr double kFirstMargin = 0.75;
 // The preferred tempo about which the resonance is taken.
 constexpr double kResonanceBpm = 120.0;
 
 // The weights of the conditional logistic model, in the order of the
 // terms in scoreOf: the squared and plain log2 of the tempo over
 // kResonanceBpm (together a log-normal resonance), height, low height,
-// evenness, low evenness, ternary evenness, first choice, and the faster
-// level's evenness and low evenness. Fitted by bench/fit_weights.sh.
-constexpr double kWeights[] = {-2.480, 1.386, 10.920, -4.443, 2.155, -9.430, 1.863, 1.023, 4.929, -10.399};
+// evenness, low evenness, ternary evenness, first choice, the faster
+// level's evenness and low evenness, and no rival. Fitted by
+// bench/fit_weights.sh.
+constexpr double kWeights[] = {-2.023, 2.378, 10.842, -4.840, 2.035, -9.226, 2.047, 1.154, 4.845, -10.851, -1.822};
 
 // The strongest value within a frame of `frame`.
 double near(const std::vector<double>& values, std::size_t frame) {
@@ -102,7 +115,8 @@ double scoreOf(const LevelEvidence& level) {
     const double terms[] = {octaves * octaves,     octaves,           level.height,
                             level.lowHeight,       level.evenness,    level.lowEvenness,
                             level.ternaryEvenness, level.first ? 1.0 : 0.0,
-                            level.fasterEvenness,  level.fasterLowEvenness};
+                            level.fasterEvenness,  level.fasterLowEvenness,
+                            level.rival > 0.0 ? 0.0 : 1.0};
     double score = 0.0;
     for (std::size_t k = 0; k < std::size(terms); ++k) score += kWeights[k] * terms[k];
     return score;

@@ -23,8 +23,9 @@ struct LevelEvidence {
     double fasterEvenness = 1.0;
     double fasterLowEvenness = 1.0;
     // The periodicity curve's highest at 2/3, 3/4, 4/3 and 3/2 of the
-    // period: a pulse that competes with this one but is not its multiple
-    // (a dotted figure, a triplet feel).
+    // period, 0 where it is at or below 0 at all four: a pulse that
+    // competes with this one but is not its multiple (a dotted figure, a
+    // triplet feel), or that divides it (eighths recur at 3/2 of the beat).
     double rival = 0.0;
     // For the fastest level only: the larger of the evenness and the low
     // evenness of the pulse at twice its tempo (1 elsewhere). Near 0 where

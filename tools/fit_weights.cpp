@@ -1,7 +1,7 @@
-// fit_weights [SONG_WEIGHT]: fits the accurate method's two models from
+// fit_weights [SONG_WEIGHT]: fits the accurate method's models from
 // the lines of tools/level_features on standard input (NAME LABEL bpm
 // height lowHeight evenness lowEvenness ternaryEvenness first
-// fasterEvenness fasterLowEvenness, one line per metrical level, the
+// fasterEvenness fasterLowEvenness rival, one line per metrical level, the
 // levels of one file together):
 //
 // - the metrical level: conditional logistic regression (McFadden 1974),
@@ -13,12 +13,25 @@
 // - the confidence: logistic regression (Platt 1999) of "the chosen level is
 //   right" on the chosen level's height and the log-odds of its share.
 //
-// Prints the weights in the order pulse/metre.cpp and pulse/calibration.cpp
-// hold them.
+// - the beat phase: logistic regression of "the beats halfway between
+//   those tracked lie nearer the labelled beats" on the six terms of the
+//   lines "phase NAME t1 ... t6 F_TRACKED F_HALFWAY" (tools/phase_features),
+//   over the files where one of the two beat F-measures beats the other by
+//   more than kClearPhase; songs weigh SONG_WEIGHT times as much here too.
+// - the confidence of a reading whose beats were tracked: logistic
+//   regression (Platt 1999) of "the tempo is right" on the lines
+//   "confidence NAME RIGHT share deviation rival"
+//   (tools/reading_features), each file counted once, its terms the
+//   share's log-odds, the deviation's log and 1 for no rival,
+//   fitted by Newton's method (iteratively reweighted least squares).
+//
+// Prints the weights in the order pulse/metre.cpp, pulse/calibration.cpp
+// and pulse/beat_phase.cpp hold them.
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -26,12 +39,36 @@
 
 namespace {
 
-constexpr std::size_t kTerms = 10;
+constexpr std::size_t kTerms = 11;
 constexpr double kRidge = 0.01;
 // Steps of gradient ascent, each half the mean gradient: enough for the
 // weights to settle to three decimals.
 constexpr int kLevelSteps = 8000;
 constexpr int kConfidenceSteps = 5000;
+constexpr int kPhaseSteps = 20000;
+
+// A phase is learnt from a file only where one phase's beats clearly
+// score better than the other's (elsewhere neither is on the beats: a
+// wrong tempo, a tempo that drifts off the labels).
+constexpr double kClearPhase = 0.1;
+constexpr std::size_t kPhaseTerms = 6;
+
+struct PhaseExample {
+    std::vector<double> terms;  // 1 (the intercept), then the six terms
+    double halfway = 0.0;       // 1 where the beats halfway are the better
+    double weight = 1.0;
+};
+
+constexpr std::size_t kConfidenceTerms = 4;  // the intercept, then the three terms
+constexpr int kNewtonSteps = 50;
+// As pulse/calibration.cpp keeps them.
+constexpr double kShareMargin = 1e-6;
+constexpr double kLeastDeviation = 1e-3;
+
+struct ConfidenceExample {
+    std::vector<double> terms;
+    double right = 0.0;
+};
 
 struct Level {
     std::vector<double> terms;
@@ -47,18 +84,59 @@ struct File {
 
 std::vector<double> termsOf(double bpm, const std::vector<double>& v) {
     const double octaves = std::log2(bpm / 120.0);
-    return {octaves * octaves, octaves, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
+    return {octaves * octaves, octaves, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8] > 0.0 ? 0.0 : 1.0};
 }
 
-std::vector<File> readFiles(double songWeight) {
+// A "phase" line's example; false where it teaches nothing.
+bool readPhase(std::istringstream& in, double songWeight, PhaseExample& example) {
+    std::string name;
+    in >> name;
+    example.terms.assign(1, 1.0);
+    for (std::size_t k = 0; k < kPhaseTerms; ++k) {
+        double term = 0.0;
+        in >> term;
+        example.terms.push_back(term);
+    }
+    double tracked = 0.0;
+    double halfway = 0.0;
+    in >> tracked >> halfway;
+    example.halfway = halfway > tracked ? 1.0 : 0.0;
+    example.weight = name.rfind("songs:", 0) == 0 ? songWeight : 1.0;
+    return static_cast<bool>(in) && std::fabs(halfway - tracked) > kClearPhase;
+}
+
+std::vector<File> readFiles(double songWeight, std::vector<PhaseExample>& phases,
+                            std::vector<ConfidenceExample>& confidences) {
     std::vector<File> files;
     std::string line;
     while (std::getline(std::cin, line)) {
         std::istringstream in(line);
+        if (line.rfind("confidence ", 0) == 0) {
+            std::string kind;
+            std::string name;
+            double right = 0.0;
+            double share = 0.0;
+            double deviation = 0.0;
+            double rival = 0.0;
+            in >> kind >> name >> right >> share >> deviation >> rival;
+            if (!in) continue;
+            share = std::min(std::max(share, kShareMargin), 1.0 - kShareMargin);
+            confidences.push_back({{1.0, std::log(share / (1.0 - share)),
+                                    std::log(std::max(deviation, kLeastDeviation)), rival > 0.0 ? 0.0 : 1.0},
+                                   right});
+            continue;
+        }
+        if (line.rfind("phase ", 0) == 0) {
+            std::string kind;
+            in >> kind;
+            PhaseExample example;
+            if (readPhase(in, songWeight, example)) phases.push_back(example);
+            continue;
+        }
         std::string name;
         double label = 0.0;
         double bpm = 0.0;
-        std::vector<double> v(8);
+        std::vector<double> v(9);
         in >> name >> label >> bpm;
         for (double& x : v) in >> x;
         if (!in) continue;
@@ -140,11 +218,82 @@ std::vector<double> fitConfidence(const std::vector<File>& files, const std::vec
     return c;
 }
 
+// Plain logistic regression by gradient ascent, with the same small ridge
+// on every weight but the intercept.
+std::vector<double> fitPhase(const std::vector<PhaseExample>& examples) {
+    std::vector<double> w(kPhaseTerms + 1, 0.0);
+    double totalWeight = 0.0;
+    for (const PhaseExample& example : examples) totalWeight += example.weight;
+    for (int step = 0; step < kPhaseSteps; ++step) {
+        std::vector<double> gradient(w.size(), 0.0);
+        for (std::size_t k = 1; k < w.size(); ++k) gradient[k] = -kRidge * w[k] * totalWeight;
+        for (const PhaseExample& example : examples) {
+            const double p = 1.0 / (1.0 + std::exp(-dot(w, example.terms)));
+            for (std::size_t k = 0; k < w.size(); ++k) {
+                gradient[k] += example.weight * (example.halfway - p) * example.terms[k];
+            }
+        }
+        for (std::size_t k = 0; k < w.size(); ++k) w[k] += 0.5 * gradient[k] / totalWeight;
+    }
+    return w;
+}
+
+// Solves a x = b by Gaussian elimination with partial pivoting.
+std::vector<double> solve(std::vector<std::vector<double>> a, std::vector<double> b) {
+    const std::size_t n = b.size();
+    for (std::size_t c = 0; c < n; ++c) {
+        std::size_t pivot = c;
+        for (std::size_t r = c + 1; r < n; ++r) {
+            if (std::fabs(a[r][c]) > std::fabs(a[pivot][c])) pivot = r;
+        }
+        std::swap(a[c], a[pivot]);
+        std::swap(b[c], b[pivot]);
+        for (std::size_t r = 0; r < n; ++r) {
+            if (r == c) continue;
+            const double f = a[r][c] / a[c][c];
+            for (std::size_t k = c; k < n; ++k) a[r][k] -= f * a[c][k];
+            b[r] -= f * b[c];
+        }
+    }
+    std::vector<double> x(n);
+    for (std::size_t i = 0; i < n; ++i) x[i] = b[i] / a[i][i];
+    return x;
+}
+
+// Logistic regression by Newton's method, the mean log-likelihood less the
+// small ridge on every weight but the intercept.
+std::vector<double> fitBeatsConfidence(const std::vector<ConfidenceExample>& examples) {
+    std::vector<double> w(kConfidenceTerms, 0.0);
+    const auto count = static_cast<double>(examples.size());
+    for (int step = 0; step < kNewtonSteps; ++step) {
+        std::vector<double> gradient(kConfidenceTerms, 0.0);
+        std::vector<std::vector<double>> hessian(kConfidenceTerms, std::vector<double>(kConfidenceTerms, 0.0));
+        for (const ConfidenceExample& example : examples) {
+            const double p = 1.0 / (1.0 + std::exp(-dot(w, example.terms)));
+            for (std::size_t i = 0; i < kConfidenceTerms; ++i) {
+                gradient[i] += (example.right - p) * example.terms[i] / count;
+                for (std::size_t j = 0; j < kConfidenceTerms; ++j) {
+                    hessian[i][j] += p * (1.0 - p) * example.terms[i] * example.terms[j] / count;
+                }
+            }
+        }
+        for (std::size_t i = 1; i < kConfidenceTerms; ++i) {
+            gradient[i] -= kRidge * w[i];
+            hessian[i][i] += kRidge;
+        }
+        const std::vector<double> move = solve(hessian, gradient);
+        for (std::size_t i = 0; i < kConfidenceTerms; ++i) w[i] += move[i];
+    }
+    return w;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     const double songWeight = argc > 1 ? std::atof(argv[1]) : 4.0;
-    const std::vector<File> files = readFiles(songWeight);
+    std::vector<PhaseExample> phases;
+    std::vector<ConfidenceExample> confidences;
+    const std::vector<File> files = readFiles(songWeight, phases, confidences);
     if (files.empty()) {
         std::fputs("fit_weights: no levels on standard input\n", stderr);
         return 2;
@@ -154,5 +303,16 @@ int main(int argc, char* argv[]) {
     for (double x : w) std::printf(" %.3f", x);
     const std::vector<double> c = fitConfidence(files, w);
     std::printf("\nconfidence: intercept %.4f, per height %.4f, per share log-odds %.4f\n", c[0], c[1], c[2]);
+    if (!confidences.empty()) {
+        const std::vector<double> b = fitBeatsConfidence(confidences);
+        std::printf("confidence with beats: intercept %.3f, weights %.3f %.3f %.3f (%zu files)\n", b[0], b[1], b[2], b[3],
+                    confidences.size());
+    }
+    if (!phases.empty()) {
+        const std::vector<double> phase = fitPhase(phases);
+        std::printf("phase: intercept %.3f, weights", phase[0]);
+        for (std::size_t k = 1; k < phase.size(); ++k) std::printf(" %.3f", phase[k]);
+        std::printf(" (%zu files)\n", phases.size());
+    }
     return 0;
 }

@@ -1,6 +1,7 @@
 // level_features FILE.wav NAME LABEL: the evidence for each metrical level
 // that the accurate method weighs, one line per level: NAME LABEL bpm
-// height lowHeight evenness lowEvenness ternaryEvenness first, for
+// height lowHeight evenness lowEvenness ternaryEvenness first
+// fasterEvenness fasterLowEvenness rival, for
 // tools/fit_weights. Nothing for a file with no tempo.
 
 #include <cstdio>
@@ -17,12 +18,12 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", tempo::waveCheckMessage(file.result));
         return 1;
     }
-    std::vector<tempo::pulse::LevelEvidence> levels;
-    tempo::pulse::analysePulse(file.onsets, file.lowOnsets, file.onsetRate, &levels);
-    for (const tempo::pulse::LevelEvidence& level : levels) {
-        std::printf("%s %s %.4f %.5f %.5f %.5f %.5f %.5f %d %.5f %.5f\n", argv[2], argv[3], level.bpm, level.height,
+    tempo::pulse::PulseEvidence evidence;
+    tempo::pulse::analysePulse(file.onsets, file.lowOnsets, file.onsetRate, &evidence);
+    for (const tempo::pulse::LevelEvidence& level : evidence.levels) {
+        std::printf("%s %s %.4f %.5f %.5f %.5f %.5f %.5f %d %.5f %.5f %.5f\n", argv[2], argv[3], level.bpm, level.height,
                     level.lowHeight, level.evenness, level.lowEvenness, level.ternaryEvenness, level.first ? 1 : 0,
-                    level.fasterEvenness, level.fasterLowEvenness);
+                    level.fasterEvenness, level.fasterLowEvenness, level.rival);
     }
     return 0;
 }

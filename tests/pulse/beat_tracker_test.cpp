@@ -100,5 +100,30 @@ TEST(TrackBeats, GivesNothingForNothing) {
     EXPECT_DOUBLE_EQ(frameSeconds(0.0, 100.0), 0.005);
 }
 
+// The beats' deviation from the local period: 0 for beats within half a
+// frame of a period apart, otherwise the mean share by which each gap
+// strays beyond that half frame, 1 for too few beats.
+TEST(BeatDeviation, MeasuresHowFarTheGapsStray) {
+    const std::vector<double> steadyPeriods(200, 40.0);
+    const std::vector<double> longerPeriods(200, 40.5);
+    std::vector<double> ramp(200);
+    for (std::size_t t = 0; t < ramp.size(); ++t) ramp[t] = 40.0 + 0.1 * static_cast<double>(t);
+    const struct {
+        const char* name;
+        std::vector<std::size_t> beats;
+        const std::vector<double>& periods;
+        double deviation;
+    } cases[] = {
+        {"a period apart", {10, 50, 90, 130}, steadyPeriods, 0.0},
+        {"each gap 10 % off", {10, 54, 90, 134}, steadyPeriods, 3.5 / 40.0},
+        {"half a frame off", {10, 50, 90}, longerPeriods, 0.0},
+        {"a skipped beat", {10, 50, 130}, steadyPeriods, 19.75 / 40.0},
+        {"a ramp followed", {0, 40, 84}, ramp, 0.0},
+        {"one beat", {10}, steadyPeriods, 1.0},
+        {"no beat", {}, steadyPeriods, 1.0},
+    };
+    for (const auto& c : cases) EXPECT_NEAR(beatDeviation(c.beats, c.periods), c.deviation, 1e-12) << c.name;
+}
+
 }  // namespace
 }  // namespace tempo::pulse

@@ -78,6 +78,32 @@ TEST(ChooseLevel, CountsTheBeatOfBackbeatsAndClicks) {
     }
 }
 
+// Eighths between the beats make the beat's periodicity recur at 3/2 of
+// its period (three eighths), while at the eighths' own level, the fastest
+// pulse, nothing recurs at 2/3, 3/4, 4/3 or 3/2 of the period (between one
+// eighth and the next, or at three sixteenths): its rival is 0, and the
+// groove is counted at its beat although the periodicity first chose its
+// eighths.
+TEST(LevelEvidence, FindsARivalPulseAtTheBeatButNotAtItsSubdivision) {
+    for (double beat : {64.0, 72.0, 80.0}) {
+        SCOPED_TRACE(std::to_string(beat) + " BPM");
+        Curves curves{std::vector<double>(static_cast<std::size_t>(30 * kFrameRate), 0.0), {}};
+        curves.low = curves.strength;
+        add(curves.strength, beat, 1.0, 2, 0);
+        add(curves.low, beat, 1.0, 2, 0);
+        add(curves.strength, beat, 1.0, 2, 1);
+        add(curves.strength, beat, 0.3, 1, 0, 0.5);
+        std::vector<LevelEvidence> levels;
+        double share = 0.0;
+        const LevelEvidence level = choose(curves, 2.0 * beat, levels, share);
+        EXPECT_NEAR(level.bpm, beat, 0.02 * beat);
+        for (const LevelEvidence& each : levels) {
+            if (std::fabs(each.bpm / beat - 1.0) < 0.02) EXPECT_GT(each.rival, 0.0);
+            if (std::fabs(each.bpm / beat - 2.0) < 0.04) EXPECT_EQ(each.rival, 0.0);
+        }
+    }
+}
+
 // No frame rate or no period: nothing weighed, nothing chosen.
 TEST(ChooseLevel, WeighsNothingWithoutAPeriod) {
     const std::vector<double> empty;
