@@ -36,6 +36,13 @@ else
 fi
 
 cmake --install "$build" --prefix "$scratch/prefix"
+# Every project header an installed header includes is installed too.
+for header in $(cd "$scratch/prefix/include/tempo" && find . -name '*.hpp'); do
+  for included in $(sed -n 's/^#include "\(.*\)"$/\1/p' "$scratch/prefix/include/tempo/$header"); do
+    [ -f "$scratch/prefix/include/tempo/$included" ] ||
+      { echo "installed $header includes $included, which is not installed" >&2; exit 1; }
+  done
+done
 cmake -S tests/consumer -B "$scratch/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_PREFIX_PATH="$scratch/prefix"
 cmake --build "$scratch/consumer"
