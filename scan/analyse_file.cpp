@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "scan/in_process_decode.hpp"
 #include "scan/platform.hpp"
 #include "tempo/estimate.hpp"
 
@@ -29,7 +30,8 @@ void takeReading(ScanRecord& record, const TempoReading& reading, const TempoRan
 // what tempo's own check said of it.
 void decodeInto(ScanRecord& record, const std::string& path, const DecodeSettings& settings, const TempoRange& range,
                 WaveCheckResult waveResult) {
-    const DecodedTempo decoded = decodeTempo(path, settings);
+    DecodedTempo decoded;
+    if (!decodeInProcess(path, settings, decoded)) decoded = decodeTempo(path, settings);
     switch (decoded.outcome) {
         case DecodeOutcome::Decoded:
             takeReading(record, decoded.reading, range);

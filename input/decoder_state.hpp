@@ -1,0 +1,35 @@
+#pragma once
+
+// What each format's decoder gives audio_decoder.cpp: its state behind one
+// read call, and the function that opens it. Only the decoder units see
+// this header; each keeps its library's calls and callbacks to itself.
+
+#include <cstddef>
+
+#include "input/audio_decoder.hpp"
+
+namespace tempo {
+
+struct DecoderState {
+    virtual ~DecoderState() = default;
+    // As readAudio: up to maxFrames mono frames into `out`, 0 at the end
+    // with decoder.result set; keeps decoder.consumed up to date.
+    virtual std::size_t read(AudioDecoder& decoder, float* out, std::size_t maxFrames) = 0;
+};
+
+// Each sets decoder.state, the rate, one channel and the bytes consumed,
+// and returns Ok; or returns NotDecodable and leaves no state.
+DecodeResult openMpegDecoder(AudioDecoder& decoder, ByteSpan file);
+DecodeResult openFlacDecoder(AudioDecoder& decoder, ByteSpan file);
+DecodeResult openVorbisDecoder(AudioDecoder& decoder, ByteSpan file);
+DecodeResult openOpusDecoder(AudioDecoder& decoder, ByteSpan file);
+
+// The result of a stream that stopped: `damaged` (cut short, or bytes
+// skipped on the way) makes it EndedEarly once it gave audio; before any
+// audio it is NotDecodable.
+inline DecodeResult endResult(bool damaged, bool gaveAudio) {
+    if (!damaged) return DecodeResult::Ok;
+    return gaveAudio ? DecodeResult::EndedEarly : DecodeResult::NotDecodable;
+}
+
+}  // namespace tempo

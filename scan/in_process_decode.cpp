@@ -1,0 +1,104 @@
+// The loop between an in-process decoder and the analysis: it pulls blocks
+// of samples, feeds them to the analysis, hands the file's pages behind
+// what the decoder has taken back to the system (so memory stays flat
+// however long the file), and between blocks looks at the stop flag, the
+// clock and the amount of audio, so that Ctrl-C, --timeout and a bound
+// set by the file's size hold as they do for the ffmpeg child.
+
+#include "scan/in_process_decode.hpp"
+
+#include <chrono>
+#include <limits>
+#include <vector>
+
+#include "input/audio_container.hpp"
+#include "input/audio_decoder.hpp"
+#include "input/file_image.hpp"
+#include "scan/platform.hpp"
+
+namespace tempo::scan {
+namespace {
+
+// Frames pulled at a time: a third of a second at 12 kHz, so the stop and
+// the clock are looked at many times a second.
+constexpr std::size_t kBlockFrames = 4096;
+// The most frames a byte of any of these formats can stand for: a FLAC
+// frame of one constant value holds up to 65535 samples of each channel in
+// about 8 bytes (an MP3 frame at most 1152 in 24, an Opus packet 5760 at
+// 48 kHz in 2). More than this is a decoder running on without its file.
+constexpr std::uint64_t kMostFramesPerByte = 8192;
+
+enum class LoopEnd { Ended, Stopped, TimedOut, TooLong };
+
+// Pulls every block of `decoder` into `analysis`, counting the frames.
+LoopEnd pullSamples(AudioDecoder& decoder, FileImage& image, TempoStream& analysis, const DecodeSettings& settings,
+                    std::uint64_t& frames) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(settings.timeoutSeconds);
+    const std::uint64_t mostFrames = image.length > std::numeric_limits<std::uint64_t>::max() / kMostFramesPerByte
+                                         ? std::numeric_limits<std::uint64_t>::max()
+                                         : image.length * kMostFramesPerByte;
+    std::vector<float> block(kBlockFrames * decoder.channels);
+    for (;;) {
+        const std::size_t count = readAudio(decoder, block.data(), kBlockFrames);
+        if (count == 0) return LoopEnd::Ended;
+        frames += count;
+        // The decoded samples of this block, in block[0, count * channels).
+        feedTempoStreamSamples(analysis, block.data(), count, decoder.channels);
+        releaseFileImageBefore(image, decoder.consumed);
+        if (settings.stop != nullptr && settings.stop->load()) return LoopEnd::Stopped;
+        if (std::chrono::steady_clock::now() >= deadline) return LoopEnd::TimedOut;
+        if (frames > mostFrames) return LoopEnd::TooLong;
+    }
+}
+
+// As decodeInProcess, for a mapped file of a container decoded here.
+bool decodeImage(FileImage& image, AudioContainer container, const DecodeSettings& settings, DecodedTempo& decoded) {
+    AudioDecoder decoder;
+    if (openAudioDecoder(decoder, container, bytesOf(image)) != DecodeResult::Ok) return false;
+    TempoStream analysis;
+    startTempoStream(analysis, settings.method, decoder.sampleRate);
+    std::uint64_t frames = 0;
+    const LoopEnd end = pullSamples(decoder, image, analysis, settings, frames);
+    decoded = DecodedTempo{};
+    switch (end) {
+        case LoopEnd::Stopped:
+            decoded.outcome = DecodeOutcome::Interrupted;
+            return true;
+        case LoopEnd::TimedOut:
+            decoded.error = "decoding took longer than " + std::to_string(settings.timeoutSeconds) + " s";
+            return true;
+        case LoopEnd::TooLong:
+            decoded.error = "decoder gave more audio than the file can hold";
+            return true;
+        case LoopEnd::Ended:
+            break;
+    }
+    // Refused before any audio: ffmpeg has its own words for such a file,
+    // or reads what these decoders do not.
+    if (frames == 0 && decoder.result != DecodeResult::Ok) return false;
+    decoded.outcome = DecodeOutcome::Decoded;
+    decoded.complained = decoder.result != DecodeResult::Ok;
+    decoded.reading = finishTempoStream(analysis);
+    return true;
+}
+
+}  // namespace
+
+bool decodeInProcess(const std::string& path, const DecodeSettings& settings, DecodedTempo& decoded) {
+    if (settings.method != Method::Accurate) return false;
+    FileImage image;
+    bool handled = false;
+    if (openFileImage(nativePath(path).c_str(), image) == WaveCheckResult::Ok) {
+        const AudioContainer container = identifyContainer(bytesOf(image));
+        handled = decodesInProcess(container) && decodeImage(image, container, settings, decoded);
+        // Zeros read where another process cut the file short.
+        if (handled && fileImageLostBytes(image)) {
+            decoded = DecodedTempo{};
+            decoded.error = "file shrank while it was read";
+        }
+    }
+    closeFileImage(image);
+    return handled;
+}
+
+}  // namespace tempo::scan

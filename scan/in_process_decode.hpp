@@ -1,0 +1,25 @@
+#pragma once
+
+// Decoding in this process, for the accurate method: MP3, FLAC, Ogg Vorbis
+// and Opus, identified by their content, are read from the mapped file by
+// the decoders of input/audio_decoder and their samples go straight into
+// the analysis, with no child process, no pipe and no conversion to 16-bit
+// stereo. Everything else goes to the ffmpeg child (scan/decoder).
+
+#include <string>
+
+#include "scan/decoder.hpp"
+
+namespace tempo::scan {
+
+// The tempo of `path` decoded in the process, into `decoded`: true, with
+// the outcome as decodeTempo gives it (an error in the same words where
+// there is one: the time limit, the stop, a file that shrank while it was
+// read; a stream decoded as far as it goes is Decoded and `complained`).
+// False where ffmpeg is to decode the file instead: the classic method
+// (whose numbers are tempo's on ffmpeg's decode), a format not decoded
+// here, a build without the decoders (Windows), a file that cannot be
+// mapped, or a stream the decoder refused before any audio.
+bool decodeInProcess(const std::string& path, const DecodeSettings& settings, DecodedTempo& decoded);
+
+}  // namespace tempo::scan
