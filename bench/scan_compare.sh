@@ -2,21 +2,24 @@
 # tempo-scan against the pipeline a user writes today: find | xargs -P, each
 # file converted by ffmpeg into a temporary WAVE and tempo run on it. The
 # library is generated: "mixed" (the default) holds 30 FLAC, 30 MP3 and 30
-# 16-bit WAVE clips of 60 s; "mp3", "ogg", "flac" and "wav" hold 30 songs
-# of 3 to 5 minutes in that one format. Runs alternate, medians are
-# compared, and every tempo of the classic method must agree with the
-# pipeline's. Both methods are timed, so the accurate method's cost shows
-# as a ratio to the classic one.
+# 16-bit WAVE clips of 60 s; "mp3", "opus", "ogg", "flac" and "wav" hold 30
+# songs of 3 to 5 minutes in that one format, and "formats" is the first
+# four of those in turn. Runs alternate, medians are compared, and every
+# tempo of the classic method must agree with the pipeline's. Both methods
+# are timed, and ffmpeg decoding each file alone, the floor of any scan
+# through it.
 #
-#   bench/scan_compare.sh [BUILD_DIR] [RUNS] [LIBRARY]   (BUILD_DIR: release or test preset)
+#   bench/scan_compare.sh [BUILD_DIR] [RUNS] [LIBRARY...]   (BUILD_DIR: release or test preset)
 set -euo pipefail
 build=$(cd "${1:-build/release}" && pwd)
 runs=${2:-5}
-library=${3:-mixed}
+shift 2 || shift $#
+libraries=("${@:-mixed}")
+[ "${libraries[*]}" == formats ] && libraries=(mp3 opus ogg flac)
 jobs=$(nproc)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/lib"
+source "$(dirname "$0")/timing.sh"
 
 # encode SOURCE OUTPUT: by the output's extension.
 encode() {
@@ -24,20 +27,25 @@ encode() {
     *.flac) ffmpeg -nostdin -loglevel error -y -i "$1" -c:a flac "$2" ;;
     *.mp3) ffmpeg -nostdin -loglevel error -y -i "$1" -c:a libmp3lame -b:a 192k "$2" ;;
     *.ogg) ffmpeg -nostdin -loglevel error -y -i "$1" -c:a libvorbis "$2" ;;
+    *.opus) ffmpeg -nostdin -loglevel error -y -i "$1" -c:a libopus "$2" ;;
     *.wav) cp "$1" "$2" ;;
   esac
 }
-for i in $(seq 0 29); do
-  bpm=$((80 + 3 * i))
-  if [ "$library" == mixed ]; then
-    "$build/beatgen" $bpm 44100 60 "$work/src.wav"
-    for ext in flac mp3 wav; do mkdir -p "$work/lib/$ext" && encode "$work/src.wav" "$work/lib/$ext/clip$i-$bpm.$ext"; done
-  else
-    "$build/beatgen" $bpm 44100 $((180 + 4 * i)) "$work/src.wav"
-    encode "$work/src.wav" "$work/lib/song$i-$bpm.$library"
-  fi
-done
-rm "$work/src.wav"
+# make_library NAME: the generated files under $work/lib.
+make_library() {
+  rm -rf "$work/lib" && mkdir -p "$work/lib"
+  for i in $(seq 0 29); do
+    bpm=$((80 + 3 * i))
+    if [ "$1" == mixed ]; then
+      "$build/beatgen" $bpm 44100 60 "$work/src.wav"
+      for ext in flac mp3 wav; do mkdir -p "$work/lib/$ext" && encode "$work/src.wav" "$work/lib/$ext/clip$i-$bpm.$ext"; done
+    else
+      "$build/beatgen" $bpm 44100 $((180 + 4 * i)) "$work/src.wav"
+      encode "$work/src.wav" "$work/lib/song$i-$bpm.$1"
+    fi
+  done
+  rm "$work/src.wav"
+}
 
 export TEMPO="$build/tempo"
 pipeline() {
@@ -55,40 +63,70 @@ decode_only() {
 }
 # scan JOBS [METHOD]
 scan() { "$build/tempo-scan" --no-progress -j "$1" --method "${2:-classic}" "$work/lib"; }
-source "$(dirname "$0")/timing.sh"
 
 # Every tempo agrees: bpm:N from the pipeline, N from tempo-scan.
-pipeline | awk -F'\t' '{sub(/^bpm:/, "", $1); print $2 "\t" $1}' | LC_ALL=C sort > "$work/pipeline.txt"
-scan "$jobs" | awk -F'\t' '{print $3 "\t" $1}' | LC_ALL=C sort > "$work/scan.txt"
-files=$(wc -l < "$work/scan.txt")
-if ! cmp -s "$work/pipeline.txt" "$work/scan.txt"; then
-  diff "$work/pipeline.txt" "$work/scan.txt" >&2
-  echo "tempos differ" >&2
-  exit 1
+check_agreement() {
+  pipeline | awk -F'\t' '{sub(/^bpm:/, "", $1); print $2 "\t" $1}' | LC_ALL=C sort > "$work/pipeline.txt"
+  scan "$jobs" | awk -F'\t' '{print $3 "\t" $1}' | LC_ALL=C sort > "$work/scan.txt"
+  files=$(wc -l < "$work/scan.txt")
+  if ! cmp -s "$work/pipeline.txt" "$work/scan.txt"; then
+    diff "$work/pipeline.txt" "$work/scan.txt" >&2
+    echo "tempos differ" >&2
+    exit 1
+  fi
+}
+
+# The medians of $runs alternating runs, in microseconds: pipeline_us,
+# classic_us, accurate_us, single_us (classic, -j 1) and floor_us.
+time_library() {
+  local ours=() theirs=() single=() accurate=() floor=()
+  for ((i = 0; i < runs; i++)); do
+    ours+=("$(wall_us scan "$jobs")")
+    accurate+=("$(wall_us scan "$jobs" accurate)")
+    theirs+=("$(wall_us pipeline)")
+    [ "$1" == mixed ] && single+=("$(wall_us scan 1)")
+    floor+=("$(wall_us decode_only)")
+  done
+  classic_us=$(printf '%s\n' "${ours[@]}" | median)
+  accurate_us=$(printf '%s\n' "${accurate[@]}" | median)
+  pipeline_us=$(printf '%s\n' "${theirs[@]}" | median)
+  single_us=$( ([ "$1" == mixed ] && printf '%s\n' "${single[@]}" | median) || echo 0)
+  floor_us=$(printf '%s\n' "${floor[@]}" | median)
+}
+
+if [ "${libraries[*]}" == mixed ]; then
+  make_library mixed
+  check_agreement
+  time_library mixed
+  echo "library mixed: $files files, all $files tempos agree; medians of $runs alternating runs on $jobs CPUs"
+  echo
+  echo "| run | wall time (s) | files per second | ratio to the pipeline |"
+  echo "|---|---|---|---|"
+  awk -v f="$files" -v p="$pipeline_us" -v s="$classic_us" -v one="$single_us" -v j="$jobs" -v a="$accurate_us" \
+    -v d="$floor_us" 'BEGIN {
+    printf "| find + xargs -P %d + ffmpeg to a temporary WAVE + tempo | %.2f | %.1f | 1.000 |\n", j, p / 1e6, f * 1e6 / p
+    printf "| tempo-scan -j %d --method classic | %.2f | %.1f | %.3f |\n", j, s / 1e6, f * 1e6 / s, s / p
+    printf "| tempo-scan -j %d --method accurate | %.2f | %.1f | %.3f |\n", j, a / 1e6, f * 1e6 / a, a / p
+    printf "| tempo-scan -j 1 --method classic | %.2f | %.1f | %.3f |\n", one / 1e6, f * 1e6 / one, one / p
+    printf "| ffmpeg decoding alone, -P %d (the floor of any scan through it) | %.2f | %.1f | %.3f |\n", j, d / 1e6, f * 1e6 / d, d / p
+    printf "\naccurate / classic at -j %d: %.3f\n", j, a / s
+  }'
+  exit 0
 fi
 
-ours=(); theirs=(); single=(); accurate=(); floor=()
-for ((i = 0; i < runs; i++)); do
-  ours+=("$(wall_us scan "$jobs")")
-  accurate+=("$(wall_us scan "$jobs" accurate)")
-  theirs+=("$(wall_us pipeline)")
-  single+=("$(wall_us scan 1)")
-  floor+=("$(wall_us decode_only)")
+# One library per format, one row each.
+rows=()
+for library in "${libraries[@]}"; do
+  make_library "$library"
+  check_agreement
+  time_library "$library"
+  rows+=("$(awk -v l="$library" -v f="$files" -v p="$pipeline_us" -v s="$classic_us" -v a="$accurate_us" \
+    -v d="$floor_us" 'BEGIN {
+    printf "| %s, %d songs | %.2f | %.2f | %.3f | %.2f | %.3f | %.2f | %.3f |", l, f, p / 1e6, d / 1e6, d / p, s / 1e6, s / p, a / 1e6, a / p
+  }')")
 done
-ours_us=$(printf '%s\n' "${ours[@]}" | median)
-accurate_us=$(printf '%s\n' "${accurate[@]}" | median)
-theirs_us=$(printf '%s\n' "${theirs[@]}" | median)
-single_us=$(printf '%s\n' "${single[@]}" | median)
-floor_us=$(printf '%s\n' "${floor[@]}" | median)
-echo "library $library: $files files, all $files tempos agree; medians of $runs alternating runs on $jobs CPUs"
+echo "medians of $runs alternating runs on $jobs CPUs; every classic tempo agrees with the pipeline's"
 echo
-echo "| run | wall time (s) | files per second | ratio to the pipeline |"
-echo "|---|---|---|---|"
-awk -v f="$files" -v p="$theirs_us" -v s="$ours_us" -v one="$single_us" -v j="$jobs" -v a="$accurate_us" -v d="$floor_us" 'BEGIN {
-  printf "| find + xargs -P %d + ffmpeg to a temporary WAVE + tempo | %.2f | %.1f | 1.000 |\n", j, p / 1e6, f * 1e6 / p
-  printf "| tempo-scan -j %d --method classic | %.2f | %.1f | %.3f |\n", j, s / 1e6, f * 1e6 / s, s / p
-  printf "| tempo-scan -j %d --method accurate | %.2f | %.1f | %.3f |\n", j, a / 1e6, f * 1e6 / a, a / p
-  printf "| tempo-scan -j 1 --method classic | %.2f | %.1f | %.3f |\n", one / 1e6, f * 1e6 / one, one / p
-  printf "| ffmpeg decoding alone, -P %d (the floor of any scan through it) | %.2f | %.1f | %.3f |\n", j, d / 1e6, f * 1e6 / d, d / p
-  printf "\naccurate / classic at -j %d: %.3f\n", j, a / s
-}'
+echo "| library | pipeline (s) | ffmpeg decoding alone (s) | ratio | tempo-scan -j $jobs classic (s) | ratio | tempo-scan -j $jobs accurate (s) | ratio |"
+echo "|---|---|---|---|---|---|---|---|"
+printf '%s\n' "${rows[@]}"
