@@ -53,8 +53,8 @@ bool decodesInProcess(AudioContainer container);
 // NotDecodable (another container, headers this decoder does not accept).
 DecodeResult openAudioDecoder(AudioDecoder& decoder, AudioContainer container, ByteSpan file);
 
-// Up to `maxFrames` frames of samples, full scale +-1.0, into `out` (room
-// for maxFrames * channels floats); the count written. 0 once the stream
+// Up to `maxFrames` frames of samples, finite, full scale +-1.0, into
+// `out` (room for maxFrames * channels floats); the count written. 0 once the stream
 // is over: decoder.result then says how it ended. A call may take as long
 // as skipping the damaged bytes in its way does, which is bounded by the
 // file's size.

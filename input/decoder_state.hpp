@@ -4,6 +4,7 @@
 // read call, and the function that opens it. Only the decoder units see
 // this header; each keeps its library's calls and callbacks to itself.
 
+#include <cmath>
 #include <cstddef>
 
 #include "input/audio_decoder.hpp"
@@ -31,5 +32,10 @@ inline DecodeResult endResult(bool damaged, bool gaveAudio) {
     if (!damaged) return DecodeResult::Ok;
     return gaveAudio ? DecodeResult::EndedEarly : DecodeResult::NotDecodable;
 }
+
+// A decoded sample as the analysis may take it: a value that is not a
+// number or infinite, which a hostile stream can make a float decoder
+// give, is silence.
+inline float finiteSample(float sample) { return std::isfinite(sample) ? sample : 0.0F; }
 
 }  // namespace tempo

@@ -116,7 +116,9 @@ std::size_t MpegState::read(AudioDecoder& decoder, float* out, std::size_t maxFr
         const int status = mpg123_read(handle, reinterpret_cast<unsigned char*>(out), maxFrames * sizeof(float), &done);
         if (done > 0) {
             gaveAudio = true;
-            return done / sizeof(float);
+            const std::size_t frames = done / sizeof(float);
+            for (std::size_t i = 0; i < frames; ++i) out[i] = finiteSample(out[i]);
+            return frames;
         }
         if (status == MPG123_OK) continue;
         if (status == MPG123_NEED_MORE) {

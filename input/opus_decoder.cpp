@@ -123,7 +123,7 @@ std::size_t OpusState::read(AudioDecoder& decoder, float* out, std::size_t maxFr
         const float* frame = pcm.data() + (pcmAt + i) * width;
         float sum = 0.0F;
         for (std::size_t c = 0; c < width; ++c) sum += frame[c];
-        out[i] = sum * share;
+        out[i] = finiteSample(sum * share);
     }
     pcmAt += count;
     gaveAudio = true;

@@ -55,7 +55,7 @@ std::size_t VorbisState::read(AudioDecoder& decoder, float* out, std::size_t max
             for (std::size_t i = 0; i < count; ++i) {
                 float sum = 0.0F;
                 for (std::size_t c = 0; c < channels; ++c) sum += pcm[c][i];
-                out[i] = sum * share;
+                out[i] = finiteSample(sum * share);
             }
             vorbis_synthesis_read(&dsp, static_cast<int>(count));
             gaveAudio = true;
