@@ -7,7 +7,7 @@
 # four of those in turn. Runs alternate, medians are compared, and every
 # tempo of the classic method must agree with the pipeline's. Both methods
 # are timed, and ffmpeg decoding each file alone, the floor of any scan
-# through it.
+# through it; for one format or more, in wall time and in CPU time.
 #
 #   bench/scan_compare.sh [BUILD_DIR] [RUNS] [LIBRARY...]   (BUILD_DIR: release or test preset)
 set -euo pipefail
@@ -77,21 +77,28 @@ check_agreement() {
 }
 
 # The medians of $runs alternating runs, in microseconds: pipeline_us,
-# classic_us, accurate_us, single_us (classic, -j 1) and floor_us.
+# classic_us, accurate_us, single_us (classic, -j 1) and floor_us of wall
+# time, and the same names ending in _cpu of CPU time.
 time_library() {
-  local ours=() theirs=() single=() accurate=() floor=()
+  local name sample
+  local -A times=()
   for ((i = 0; i < runs; i++)); do
-    ours+=("$(wall_us scan "$jobs")")
-    accurate+=("$(wall_us scan "$jobs" accurate)")
-    theirs+=("$(wall_us pipeline)")
-    [ "$1" == mixed ] && single+=("$(wall_us scan 1)")
-    floor+=("$(wall_us decode_only)")
+    for name in classic accurate pipeline single floor; do
+      case $name in
+        classic) sample=$(wall_cpu_us scan "$jobs") ;;
+        accurate) sample=$(wall_cpu_us scan "$jobs" accurate) ;;
+        pipeline) sample=$(wall_cpu_us pipeline) ;;
+        single) [ "$1" == mixed ] || continue; sample=$(wall_cpu_us scan 1) ;;
+        floor) sample=$(wall_cpu_us decode_only) ;;
+      esac
+      times[$name.wall]+="${sample% *} "
+      times[$name.cpu]+="${sample#* } "
+    done
   done
-  classic_us=$(printf '%s\n' "${ours[@]}" | median)
-  accurate_us=$(printf '%s\n' "${accurate[@]}" | median)
-  pipeline_us=$(printf '%s\n' "${theirs[@]}" | median)
-  single_us=$( ([ "$1" == mixed ] && printf '%s\n' "${single[@]}" | median) || echo 0)
-  floor_us=$(printf '%s\n' "${floor[@]}" | median)
+  for name in classic accurate pipeline single floor; do
+    printf -v "${name}_us" '%s' "$(tr ' ' '\n' <<< "${times[$name.wall]:-0}" | grep . | median)"
+    printf -v "${name}_cpu" '%s' "$(tr ' ' '\n' <<< "${times[$name.cpu]:-0}" | grep . | median)"
+  done
 }
 
 if [ "${libraries[*]}" == mixed ]; then
@@ -114,19 +121,26 @@ if [ "${libraries[*]}" == mixed ]; then
   exit 0
 fi
 
-# One library per format, one row each.
-rows=()
+# One library per format, one row each, in wall time and in CPU time.
+wall_rows=() cpu_rows=()
+row() {
+  awk -v l="$1" -v f="$2" -v p="$3" -v d="$4" -v s="$5" -v a="$6" 'BEGIN {
+    printf "| %s, %d songs | %.2f | %.2f | %.3f | %.2f | %.3f | %.2f | %.3f |", l, f, p / 1e6, d / 1e6, d / p, s / 1e6, s / p, a / 1e6, a / p
+  }'
+}
 for library in "${libraries[@]}"; do
   make_library "$library"
   check_agreement
   time_library "$library"
-  rows+=("$(awk -v l="$library" -v f="$files" -v p="$pipeline_us" -v s="$classic_us" -v a="$accurate_us" \
-    -v d="$floor_us" 'BEGIN {
-    printf "| %s, %d songs | %.2f | %.2f | %.3f | %.2f | %.3f | %.2f | %.3f |", l, f, p / 1e6, d / 1e6, d / p, s / 1e6, s / p, a / 1e6, a / p
-  }')")
+  wall_rows+=("$(row "$library" "$files" "$pipeline_us" "$floor_us" "$classic_us" "$accurate_us")")
+  cpu_rows+=("$(row "$library" "$files" "$pipeline_cpu" "$floor_cpu" "$classic_cpu" "$accurate_cpu")")
 done
 echo "medians of $runs alternating runs on $jobs CPUs; every classic tempo agrees with the pipeline's"
-echo
-echo "| library | pipeline (s) | ffmpeg decoding alone (s) | ratio | tempo-scan -j $jobs classic (s) | ratio | tempo-scan -j $jobs accurate (s) | ratio |"
-echo "|---|---|---|---|---|---|---|---|"
-printf '%s\n' "${rows[@]}"
+for kind in wall CPU; do
+  echo
+  echo "$kind time:"
+  echo
+  echo "| library | pipeline (s) | ffmpeg decoding alone (s) | ratio | tempo-scan -j $jobs classic (s) | ratio | tempo-scan -j $jobs accurate (s) | ratio |"
+  echo "|---|---|---|---|---|---|---|---|"
+  if [ $kind == wall ]; then printf '%s\n' "${wall_rows[@]}"; else printf '%s\n' "${cpu_rows[@]}"; fi
+done

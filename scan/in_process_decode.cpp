@@ -22,6 +22,10 @@ namespace {
 // Frames pulled at a time: a third of a second at 12 kHz, so the stop and
 // the clock are looked at many times a second.
 constexpr std::size_t kBlockFrames = 4096;
+// The file's pages go back to the system a mebibyte at a time (about 45 s
+// of an MP3): each release costs a system call, and with several jobs
+// running, a flush of the other processors' address caches.
+constexpr std::uint64_t kReleaseBytes = 1 << 20;
 // The most frames a byte of any of these formats can stand for: a FLAC
 // frame of one constant value holds up to 65535 samples of each channel in
 // about 8 bytes (an MP3 frame at most 1152 in 24, an Opus packet 5760 at
@@ -44,7 +48,7 @@ LoopEnd pullSamples(AudioDecoder& decoder, FileImage& image, TempoStream& analys
         frames += count;
         // The decoded samples of this block, in block[0, count * channels).
         feedTempoStreamSamples(analysis, block.data(), count, decoder.channels);
-        releaseFileImageBefore(image, decoder.consumed);
+        if (decoder.consumed - image.released >= kReleaseBytes) releaseFileImageBefore(image, decoder.consumed);
         if (settings.stop != nullptr && settings.stop->load()) return LoopEnd::Stopped;
         if (std::chrono::steady_clock::now() >= deadline) return LoopEnd::TimedOut;
         if (frames > mostFrames) return LoopEnd::TooLong;
