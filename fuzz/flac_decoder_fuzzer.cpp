@@ -1,5 +1,5 @@
-// Fuzzes the in-process FLAC decoder and the analysis behind it (see
-// decoder_fuzz.hpp).
+// Fuzzes the in-process FLAC decoder
+// (see decoder_fuzz.hpp).
 
 #include "fuzz/decoder_fuzz.hpp"
 
