@@ -13,12 +13,12 @@
 // Damaged bytes between frames are skipped however many there are
 // (MPG123_RESYNC_LIMIT -1), as ffmpeg does, so a song with a damaged
 // stretch is read to its end; the library does not say that it skipped
-// any. The bytes go in through the library's feed: it copies what it needs, so
-// everything fed can be handed back. A file that stops inside a frame
-// leaves that frame's start in the library's buffer at the end: the stream
-// was cut short. Tags after the last frame (ID3v1 is read by the library,
-// APE or Lyrics3 tags are not) are left there too, but do not start with
-// a frame's sync bits.
+// any. The bytes go in through the library's feed: it copies what it
+// needs, so everything fed can be handed back. A file that stops inside a
+// frame leaves that frame's start in the library's buffer at the end: the
+// stream was cut short. Tags after the last frame (ID3v1 is read by the
+// library, APE or Lyrics3 tags are not) are left there too, but do not
+// start with a frame's sync bits.
 
 #include <mpg123.h>
 
@@ -32,6 +32,10 @@ namespace {
 
 // Bytes handed to the library at a time.
 constexpr std::size_t kFeedBytes = 16 * 1024;
+// Calls in a row that give no sample and need no input, after which the
+// stream is taken as stuck: a frame trimmed away whole (the encoder's
+// delay) gives none, but every such call reads a frame.
+constexpr int kMostEmptyCalls = 1 << 16;
 
 std::once_flag libraryStarted;
 
@@ -41,11 +45,14 @@ struct MpegState final : DecoderState {
     }
     std::size_t read(AudioDecoder& decoder, float* out, std::size_t maxFrames) override;
     // True when more was fed; false at the end of the file.
-    bool feedMore(AudioDecoder& decoder);
+    bool feedMore();
+    // Whether the bytes left in the library at the end start a frame.
+    bool cutInAFrame() const;
     std::size_t finish(AudioDecoder& decoder, bool damaged);
 
     mpg123_handle* handle = nullptr;
     ByteSpan file;
+    std::uint64_t fed = 0;
     long rate = 0;
     bool gaveAudio = false;
 };
@@ -75,12 +82,21 @@ mpg123_handle* newHandle(long downSampleFactor) {
     return handle;
 }
 
-bool MpegState::feedMore(AudioDecoder& decoder) {
-    if (decoder.consumed >= file.length) return false;
-    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kFeedBytes, file.length - decoder.consumed));
-    if (mpg123_feed(handle, file.bytes + decoder.consumed, count) != MPG123_OK) return false;
-    decoder.consumed += count;
+bool MpegState::feedMore() {
+    if (fed >= file.length) return false;
+    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kFeedBytes, file.length - fed));
+    if (mpg123_feed(handle, file.bytes + fed, count) != MPG123_OK) return false;
+    fed += count;
     return true;
+}
+
+bool MpegState::cutInAFrame() const {
+    long left = 0;
+    double leftAsDouble = 0.0;
+    if (mpg123_getstate(handle, MPG123_BUFFERFILL, &left, &leftAsDouble) != MPG123_OK) return false;
+    if (left < 2 || static_cast<std::uint64_t>(left) > file.length) return false;
+    const unsigned char* start = file.bytes + (file.length - static_cast<std::uint64_t>(left));
+    return start[0] == 0xFF && (start[1] & 0xE0U) == 0xE0U;
 }
 
 // The output rate of the stream's first frame at `factor`, or 0 when no
@@ -90,7 +106,6 @@ long firstRate(ByteSpan file, long factor) {
     probe.handle = newHandle(factor);
     if (probe.handle == nullptr) return 0;
     probe.file = file;
-    AudioDecoder counter;
     unsigned char scratch[1];
     for (;;) {
         std::size_t done = 0;
@@ -101,7 +116,7 @@ long firstRate(ByteSpan file, long factor) {
             int encoding = 0;
             return mpg123_getformat(probe.handle, &rate, &channels, &encoding) == MPG123_OK ? rate : 0;
         }
-        if (status != MPG123_NEED_MORE || !probe.feedMore(counter)) return 0;
+        if (status != MPG123_NEED_MORE || !probe.feedMore()) return 0;
     }
 }
 
@@ -111,25 +126,25 @@ std::size_t MpegState::finish(AudioDecoder& decoder, bool damaged) {
 }
 
 std::size_t MpegState::read(AudioDecoder& decoder, float* out, std::size_t maxFrames) {
-    for (;;) {
+    for (int empty = 0;;) {
         std::size_t done = 0;
         const int status = mpg123_read(handle, reinterpret_cast<unsigned char*>(out), maxFrames * sizeof(float), &done);
+        decoder.consumed = fed;
         if (done > 0) {
             gaveAudio = true;
             const std::size_t frames = done / sizeof(float);
             for (std::size_t i = 0; i < frames; ++i) out[i] = finiteSample(out[i]);
             return frames;
         }
-        if (status == MPG123_OK) continue;
+        if (status == MPG123_OK) {
+            if (++empty > kMostEmptyCalls) return finish(decoder, true);
+            continue;
+        }
         if (status == MPG123_NEED_MORE) {
-            if (feedMore(decoder)) continue;
+            empty = 0;
+            if (feedMore()) continue;
             // All fed: a frame's start left over is a frame cut short.
-            long left = 0;
-            double leftAsDouble = 0.0;
-            mpg123_getstate(handle, MPG123_BUFFERFILL, &left, &leftAsDouble);
-            const bool cut = left >= 2 && static_cast<std::uint64_t>(left) <= file.length &&
-                             file.bytes[file.length - left] == 0xFF && (file.bytes[file.length - left + 1] & 0xE0U) == 0xE0U;
-            return finish(decoder, cut);
+            return finish(decoder, cutInAFrame());
         }
         if (status == MPG123_NEW_FORMAT) {
             // A stream that changes its rate part way: the analysis runs
@@ -161,7 +176,6 @@ DecodeResult openMpegDecoder(AudioDecoder& decoder, ByteSpan file) {
     state->rate = nativeRate >> factor;
     decoder.sampleRate = static_cast<std::uint32_t>(state->rate);
     decoder.channels = 1;
-    decoder.consumed = 0;
     decoder.state.reset(state.release());
     return DecodeResult::Ok;
 }

@@ -199,5 +199,34 @@ TEST(AudioDecoder, DecodesDamagedFilesAsFarAsTheyGo) {
     EXPECT_EQ(openAudioDecoder(decoder, AudioContainer::Mpeg, spanOf(Bytes(4000, 0x55))), DecodeResult::NotDecodable);
 }
 
+// What may follow an MP3's last frame (an ID3v1 tag, an APEv2 tag) is no
+// sign of a cut, while a last frame missing its end is.
+TEST(AudioDecoder, TellsTagsAfterTheLastFrameFromAFrameCutShort) {
+    const Bytes mp3 = readFile(clipPath("mp3-44k.mp3"));
+    Bytes id3v1 = {'T', 'A', 'G'};
+    id3v1.resize(128, ' ');
+    Bytes ape = {'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X', 0xD0, 0x07, 0, 0, 32, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    ape.resize(32, 0);
+    Bytes both = ape;
+    both.insert(both.end(), id3v1.begin(), id3v1.end());
+    const struct {
+        const char* name;
+        Bytes tail;
+        std::size_t cut;
+        DecodeResult result;
+    } cases[] = {
+        {"ID3v1", id3v1, 0, DecodeResult::Ok},
+        {"APEv2", ape, 0, DecodeResult::Ok},
+        {"APEv2 and ID3v1", both, 0, DecodeResult::Ok},
+        {"last frame cut", {}, 100, DecodeResult::EndedEarly},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes(mp3.begin(), mp3.end() - static_cast<std::ptrdiff_t>(c.cut));
+        bytes.insert(bytes.end(), c.tail.begin(), c.tail.end());
+        EXPECT_EQ(decodeAll(bytes).result, c.result);
+    }
+}
+
 }  // namespace
 }  // namespace tempo
