@@ -38,4 +38,36 @@ inline DecodeResult endResult(bool damaged, bool gaveAudio) {
 // give, is silence.
 inline float finiteSample(float sample) { return std::isfinite(sample) ? sample : 0.0F; }
 
+// The mean of `channels` channels held one array per channel (`planes`),
+// for `count` frames, into `out`; the one and two channels of nearly
+// every file without the general loop.
+inline void mixPlanes(const float* const* planes, std::size_t channels, std::size_t count, float* out) {
+    if (channels == 1) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = finiteSample(planes[0][i]);
+    } else if (channels == 2) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = finiteSample((planes[0][i] + planes[1][i]) * 0.5F);
+    } else {
+        const float share = 1.0F / static_cast<float>(channels);
+        for (std::size_t i = 0; i < count; ++i) {
+            float sum = 0.0F;
+            for (std::size_t c = 0; c < channels; ++c) sum += planes[c][i];
+            out[i] = finiteSample(sum * share);
+        }
+    }
+}
+
+// The same for frames whose channels are interleaved.
+inline void mixFrames(const float* frames, std::size_t channels, std::size_t count, float* out) {
+    if (channels == 1) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = finiteSample(frames[i]);
+        return;
+    }
+    const float share = 1.0F / static_cast<float>(channels);
+    for (std::size_t i = 0; i < count; ++i) {
+        float sum = 0.0F;
+        for (std::size_t c = 0; c < channels; ++c) sum += frames[i * channels + c];
+        out[i] = finiteSample(sum * share);
+    }
+}
+
 }  // namespace tempo

@@ -118,13 +118,7 @@ std::size_t OpusState::read(AudioDecoder& decoder, float* out, std::size_t maxFr
     }
     const std::size_t count = std::min(maxFrames, pcmFrames - pcmAt);
     const auto width = static_cast<std::size_t>(channels);
-    const float share = 1.0F / static_cast<float>(channels);
-    for (std::size_t i = 0; i < count; ++i) {
-        const float* frame = pcm.data() + (pcmAt + i) * width;
-        float sum = 0.0F;
-        for (std::size_t c = 0; c < width; ++c) sum += frame[c];
-        out[i] = finiteSample(sum * share);
-    }
+    mixFrames(pcm.data() + pcmAt * width, width, count, out);
     pcmAt += count;
     gaveAudio = true;
     return count;

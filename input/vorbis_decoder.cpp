@@ -50,13 +50,7 @@ std::size_t VorbisState::read(AudioDecoder& decoder, float* out, std::size_t max
         const int ready = vorbis_synthesis_pcmout(&dsp, &pcm);
         if (ready > 0) {
             const std::size_t count = std::min(maxFrames, static_cast<std::size_t>(ready));
-            const auto channels = static_cast<std::size_t>(info.channels);
-            const float share = 1.0F / static_cast<float>(channels);
-            for (std::size_t i = 0; i < count; ++i) {
-                float sum = 0.0F;
-                for (std::size_t c = 0; c < channels; ++c) sum += pcm[c][i];
-                out[i] = finiteSample(sum * share);
-            }
+            mixPlanes(pcm, static_cast<std::size_t>(info.channels), count, out);
             vorbis_synthesis_read(&dsp, static_cast<int>(count));
             gaveAudio = true;
             return count;
