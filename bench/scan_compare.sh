@@ -107,16 +107,17 @@ if [ "${libraries[*]}" == mixed ]; then
   time_library mixed
   echo "library mixed: $files files, all $files tempos agree; medians of $runs alternating runs on $jobs CPUs"
   echo
-  echo "| run | wall time (s) | files per second | ratio to the pipeline |"
-  echo "|---|---|---|---|"
+  echo "| run | wall time (s) | files per second | ratio to the pipeline | CPU time (s) | ratio |"
+  echo "|---|---|---|---|---|---|"
   awk -v f="$files" -v p="$pipeline_us" -v s="$classic_us" -v one="$single_us" -v j="$jobs" -v a="$accurate_us" \
-    -v d="$floor_us" 'BEGIN {
-    printf "| find + xargs -P %d + ffmpeg to a temporary WAVE + tempo | %.2f | %.1f | 1.000 |\n", j, p / 1e6, f * 1e6 / p
-    printf "| tempo-scan -j %d --method classic | %.2f | %.1f | %.3f |\n", j, s / 1e6, f * 1e6 / s, s / p
-    printf "| tempo-scan -j %d --method accurate | %.2f | %.1f | %.3f |\n", j, a / 1e6, f * 1e6 / a, a / p
-    printf "| tempo-scan -j 1 --method classic | %.2f | %.1f | %.3f |\n", one / 1e6, f * 1e6 / one, one / p
-    printf "| ffmpeg decoding alone, -P %d (the floor of any scan through it) | %.2f | %.1f | %.3f |\n", j, d / 1e6, f * 1e6 / d, d / p
-    printf "\naccurate / classic at -j %d: %.3f\n", j, a / s
+    -v d="$floor_us" -v pc="$pipeline_cpu" -v sc="$classic_cpu" -v oc="$single_cpu" -v ac="$accurate_cpu" \
+    -v dc="$floor_cpu" 'BEGIN {
+    printf "| find + xargs -P %d + ffmpeg to a temporary WAVE + tempo | %.2f | %.1f | 1.000 | %.2f | 1.000 |\n", j, p / 1e6, f * 1e6 / p, pc / 1e6
+    printf "| tempo-scan -j %d --method classic | %.2f | %.1f | %.3f | %.2f | %.3f |\n", j, s / 1e6, f * 1e6 / s, s / p, sc / 1e6, sc / pc
+    printf "| tempo-scan -j %d --method accurate | %.2f | %.1f | %.3f | %.2f | %.3f |\n", j, a / 1e6, f * 1e6 / a, a / p, ac / 1e6, ac / pc
+    printf "| tempo-scan -j 1 --method classic | %.2f | %.1f | %.3f | %.2f | %.3f |\n", one / 1e6, f * 1e6 / one, one / p, oc / 1e6, oc / pc
+    printf "| ffmpeg decoding alone, -P %d (the floor of any scan through it) | %.2f | %.1f | %.3f | %.2f | %.3f |\n", j, d / 1e6, f * 1e6 / d, d / p, dc / 1e6, dc / pc
+    printf "\naccurate / classic at -j %d: %.3f (CPU %.3f)\n", j, a / s, ac / sc
   }'
   exit 0
 fi
