@@ -87,7 +87,7 @@ tempo as one line, bpm:N. It is exact and reproducible, never writes to
 standard error, and refuses malformed files with a fixed message, so
 scripts can run it over whole music libraries. tempo-scan reports the
 tempo of every audio file in a library, in any format ffmpeg decodes, in
-parallel and in order.")
+parallel and in order; it decodes MP3, FLAC, Ogg Vorbis and Opus itself.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB TGZ)
@@ -102,7 +102,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME tempo)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION sound)
-# tempo-scan decodes every format but WAVE through the ffmpeg program.
+# tempo-scan decodes every format but WAVE, MP3, FLAC, Ogg Vorbis and Opus
+# (and those too with --method classic) through the ffmpeg program; the
+# libraries of its own decoders come in through shlibdeps.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS ffmpeg)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libtempo-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)

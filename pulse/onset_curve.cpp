@@ -126,6 +126,28 @@ std::size_t addPairs(OnsetStream& s, const unsigned char* bytes, std::size_t cou
     return pairs * 4;
 }
 
+// Adds whole frames of float samples, `kChannels` (1 or 2) to a frame.
+// Left plus right of each frame is summed in double; each group's sum is
+// scaled so that full scale in both channels is 1, as for the bytes: a
+// 16-bit s given as s / 32768 is exact, its sums are exact, and the value
+// of a group is the same double as from its bytes.
+template <unsigned kChannels>
+void addFloatFrames(OnsetStream& s, const float* samples, std::size_t frames) {
+    const double scale = 1.0 / (2.0 * static_cast<double>(s.decimation));
+    double sum = s.floatGroupSum;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const float* frame = samples + kChannels * i;
+        sum += kChannels == 2 ? static_cast<double>(frame[0]) + static_cast<double>(frame[1])
+                              : 2.0 * static_cast<double>(frame[0]);
+        if (++s.groupFill == s.decimation) {
+            addAnalysisSample(s, sum * scale);
+            s.groupFill = 0;
+            sum = 0.0;
+        }
+    }
+    s.floatGroupSum = sum;
+}
+
 // Whether n has no prime factor above 5: the transform has fast steps for
 // those alone (lengths with a factor of 7 took two thirds more time).
 bool hasSmallFactors(std::size_t n) {
@@ -221,6 +243,12 @@ void feedOnsetStream(OnsetStream& s, const unsigned char* bytes, std::size_t cou
     }
     at += addPairs(s, bytes + at, count - at);
     while (at < count) s.partial[s.partialBytes++] = bytes[at++];
+}
+
+void feedOnsetSamples(OnsetStream& s, const float* samples, std::size_t frames, unsigned channels) {
+    if (s.decimation == 0) return;
+    if (channels == 1) addFloatFrames<1>(s, samples, frames);
+    if (channels == 2) addFloatFrames<2>(s, samples, frames);
 }
 
 void finishOnsetStream(OnsetStream& s) {

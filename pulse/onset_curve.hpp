@@ -1,8 +1,9 @@
 #pragma once
 
 // The onset curve of the accurate analysis: how much the sound's spectrum
-// grew from one short analysis frame to the next, built from 16-bit stereo
-// samples that arrive in pieces of any size.
+// grew from one short analysis frame to the next, built from samples that
+// arrive in pieces of any size: 16-bit stereo bytes (a WAVE file, ffmpeg's
+// pipe), or float samples in mono or stereo (a decoder in this process).
 
 #include <complex>
 #include <cstddef>
@@ -50,6 +51,7 @@ struct OnsetStream {
     // Working state.
     std::uint32_t groupFill = 0;   // input samples summed into groupSum so far
     std::int64_t groupSum = 0;
+    double floatGroupSum = 0.0;    // the same for float samples, left plus right
     std::vector<double> ring;      // the last windowLength analysis samples
     std::size_t ringPos = 0;
     std::size_t windowLength = 0;  // analysis samples per frame
@@ -77,6 +79,15 @@ void startOnsetStream(OnsetStream& stream, std::uint32_t sampleRate);
 // Adds `count` bytes of 16-bit little-endian stereo pairs, left first; a
 // pair cut between two calls is joined.
 void feedOnsetStream(OnsetStream& stream, const unsigned char* bytes, std::size_t count);
+
+// Adds `frames` frames of `channels` interleaved float samples, full scale
+// +-1.0: stereo (left first) or mono, where a sample x counts as left =
+// right = x, so a mono copy of a sound gives the curve of its stereo copy
+// with equal channels. A 16-bit sample s given as s / 32768.0f makes, bit
+// for bit, the curve that feedOnsetStream makes of its bytes. Any other
+// channel count adds nothing. One stream takes either bytes or float
+// samples, not both.
+void feedOnsetSamples(OnsetStream& stream, const float* samples, std::size_t frames, unsigned channels);
 
 // Releases the working state (the curve stays).
 void finishOnsetStream(OnsetStream& stream);

@@ -4,6 +4,7 @@
 
 #include "platform/files.hpp"
 #include "platform/path.hpp"
+#include "scan/in_process_decode.hpp"
 #include "tempo/estimate.hpp"
 
 namespace tempo::scan {
@@ -42,11 +43,13 @@ AudioFacts factsOfWave(const WaveFileReading& file) {
 // tempo's own reading of it found.
 void decodeInto(ScanRecord& record, const std::string& path, const DecodeSettings& settings, const TempoRange& range,
                 const WaveFileReading& file) {
-    DecodedTempo decoded = decodeTempo(path, file.container, settings);
+    DecodedTempo decoded;
+    const bool inProcess = decodeInProcess(path, settings, decoded);
+    if (!inProcess) decoded = decodeTempo(path, file.container, settings);
     switch (decoded.outcome) {
         case DecodeOutcome::Decoded:
             takeReading(record, decoded.reading, range);
-            record.source = AudioSource::Decoder;
+            record.source = inProcess ? AudioSource::InProcess : AudioSource::Decoder;
             record.audio = decoded.audio;
             record.facts = std::move(decoded.facts);
             // A WAVE whose data chunk claims more than the file holds is

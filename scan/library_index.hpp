@@ -50,7 +50,7 @@ constexpr int kIndexSchemaVersion = 1;
 // The analysis behind a record: bumped whenever a change to the analysis
 // (tempo/, pulse/, the decoder's conversion) can change any file's record,
 // so that an index analysed by an older version is analysed again.
-constexpr int kAnalysisVersion = 1;
+constexpr int kAnalysisVersion = 2;  // 2: MP3, FLAC, Vorbis and Opus decoded in the process
 
 // What the file's tempo tag was last seen to hold.
 enum class IndexedTag {

@@ -45,6 +45,7 @@ std::string scanFailureText(const ScanError& error) {
         case ScanFailure::NotWaveStream: return "decoder wrote no 16-bit stereo WAVE stream";
         case ScanFailure::TooLong: return "audio longer than a WAVE file can hold (4 GiB)";
         case ScanFailure::Empty: return "empty file";
+        case ScanFailure::Boundless: return "decoder gave more audio than the file can hold";
     }
     return "error";
 }
@@ -55,6 +56,7 @@ bool failureLasts(ScanFailure failure) {
         case ScanFailure::EndsEarly:
         case ScanFailure::TooLong:
         case ScanFailure::Empty:
+        case ScanFailure::Boundless:
             return true;
         case ScanFailure::System:
         case ScanFailure::NotRegular:

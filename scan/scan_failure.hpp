@@ -23,6 +23,7 @@ enum class ScanFailure {
     NotWaveStream,  // the decoder's output was not the WAVE stream asked for
     TooLong,        // more audio than a WAVE stream can describe
     Empty,          // a file of no bytes at all
+    Boundless,      // a decoder in this process gave more audio than the file's bytes can code
 };
 
 struct ScanError {

@@ -28,6 +28,7 @@ enum class AudioSource {
     None,     // nothing was read
     InPlace,  // a WAVE file read where it lies
     Decoder,  // the decoder's output
+    InProcess,  // a decoder in this process
 };
 
 struct ScanRecord {

@@ -33,6 +33,7 @@
 #include "platform/files.hpp"
 #include "platform/path.hpp"
 #include "platform/safe_replace.hpp"
+#include "scan/in_process_decode.hpp"
 
 #include <taglib/aifffile.h>
 #include <taglib/flacfile.h>
@@ -208,6 +209,33 @@ bool sameWaveData(const std::string& original, const std::string& copy) {
     return same;
 }
 
+// What differs between the in-process decoder's reading of the original
+// and of the copy ("" when nothing does): the samples, then the streams as
+// ffmpeg lists them where it is there (without it, the samples decoded
+// bit for bit and the tag read back are the check).
+std::string inProcessDifference(const TagJob& job, const std::string& copy) {
+    const DecodeSettings& decoder = job.settings.decoder;
+    DecodedTempo decoded;
+    if (!decodeAudioInProcess(copy, decoder, decoded)) return "decoder: the copy is not read as the file was";
+    if (decoded.outcome != DecodeOutcome::Decoded) return "decoder: " + scanFailureText(decoded.error);
+    if (!decoded.complaint.empty()) return "decoder: " + decoded.complaint;
+    const StreamHash& original = job.record.audio;
+    if (decoded.audio.totalBytes != original.totalBytes || hashValue(decoded.audio) != hashValue(original)) {
+        return "audio";
+    }
+    std::vector<std::string> before;
+    std::vector<std::string> after;
+    ScanError error;
+    if (!listStreams(job.path, decoder, before, error)) {
+        if (error.failure == ScanFailure::DecoderMissing) return std::string();
+        return "decoder on the original: " + (error.decoderLine.empty() ? scanFailureText(error) : error.decoderLine);
+    }
+    if (!listStreams(copy, decoder, after, error)) {
+        return "decoder: " + (error.decoderLine.empty() ? scanFailureText(error) : error.decoderLine);
+    }
+    return before == after ? std::string() : "streams";
+}
+
 // What differs between the decoder's reading of the original and of the
 // copy ("" when nothing does).
 std::string decodedDifference(const TagJob& job, const std::string& copy) {
@@ -242,6 +270,7 @@ std::string difference(const TagJob& job, const std::string& copy) {
         }
     }
     if (job.record.source == AudioSource::InPlace) return sameWaveData(job.path, copy) ? std::string() : "audio";
+    if (job.record.source == AudioSource::InProcess) return inProcessDifference(job, copy);
     return decodedDifference(job, copy);
 }
 

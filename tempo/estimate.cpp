@@ -5,12 +5,23 @@
 #include "tempo/estimate.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "tempo/wave_file.hpp"
 
 namespace tempo {
 namespace {
+
+// A float sample as the 16-bit sample it rounds to, clipped (a NaN, which
+// no decoder gives, as the lowest), in the two little-endian bytes at `out`.
+void putSample16(float sample, unsigned char* out) {
+    const double x = static_cast<double>(sample) * 32768.0;
+    const double scaled = x > 32767.0 ? 32767.0 : (x >= -32768.0 ? x : -32768.0);
+    const auto value = static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lrint(scaled)));
+    out[0] = static_cast<unsigned char>(value & 0xFFU);
+    out[1] = static_cast<unsigned char>(value >> 8U);
+}
 
 // The accurate reading of the samples of `wave`, fed to `stream` a slice
 // at a time; the onset curve stays in the stream.
@@ -40,6 +51,28 @@ void feedTempoStream(TempoStream& stream, const unsigned char* bytes, std::size_
         pulse::feedOnsetStream(stream.onsets, bytes, count);
     } else {
         feedVolumeEnvelope(stream.envelope, bytes, count);
+    }
+}
+
+void feedTempoStreamSamples(TempoStream& stream, const float* samples, std::size_t frames, unsigned channels) {
+    if (stream.method == Method::Accurate) {
+        pulse::feedOnsetSamples(stream.onsets, samples, frames, channels);
+        return;
+    }
+    if (channels != 1 && channels != 2) return;
+    // The classic envelope reads 16-bit stereo bytes: a block of them at a
+    // time.
+    constexpr std::size_t kBlockFrames = 1024;
+    unsigned char block[kBlockFrames * 4];
+    for (std::size_t done = 0; done < frames;) {
+        const std::size_t count = std::min(kBlockFrames, frames - done);
+        for (std::size_t i = 0; i < count; ++i) {
+            const float* frame = samples + (done + i) * channels;
+            putSample16(frame[0], block + 4 * i);
+            putSample16(frame[channels - 1], block + 4 * i + 2);
+        }
+        feedVolumeEnvelope(stream.envelope, block, count * 4);
+        done += count;
     }
 }
 

@@ -70,6 +70,13 @@ struct TempoStream {
 
 void startTempoStream(TempoStream& stream, Method method, std::uint32_t sampleRate);
 void feedTempoStream(TempoStream& stream, const unsigned char* bytes, std::size_t count);
+// The same for float samples, `channels` (1 or 2) interleaved, full scale
+// +-1.0, as a decoder in the process gives them; a mono sample counts as
+// both channels. The classic method reads them as the 16-bit samples they
+// round to (clipped at full scale); a 16-bit s given as s / 32768.0f reads
+// as s, so either method gives the reading of the bytes. A stream takes
+// bytes or samples, not both; tempoStreamBytes counts only bytes.
+void feedTempoStreamSamples(TempoStream& stream, const float* samples, std::size_t frames, unsigned channels);
 // Every byte fed so far.
 std::uint64_t tempoStreamBytes(const TempoStream& stream);
 // The reading. Working buffers are released; the accurate method's onset

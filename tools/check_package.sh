@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the packages and checks them as a user would: the .deb unpacked
-# into a scratch root runs on a generated clip (tempo and tempo-scan), lintian has
+# into a scratch root runs on a generated clip (tempo and tempo-scan, an MP3
+# with no ffmpeg), depends on the decoders' libraries, lintian has
 # nothing to say, and a separate project built against the installed
 # library prints the same line as the tool.
 set -euo pipefail
@@ -27,6 +28,16 @@ echo "packaged binary: $packaged"
 scanned=$("$scratch/root/usr/bin/tempo-scan" --no-progress "$scratch/clip.wav")
 [ "$scanned" = "140	ok	$scratch/clip.wav" ] || { echo "packaged tempo-scan printed '$scanned'" >&2; exit 1; }
 echo "packaged tempo-scan: $scanned"
+# The in-process decoders come with the package's dependencies: an MP3
+# needs no ffmpeg.
+ffmpeg -nostdin -loglevel error -i "$scratch/clip.wav" "$scratch/clip.mp3"
+scanned=$(TEMPO_FFMPEG=/nonexistent "$scratch/root/usr/bin/tempo-scan" --no-progress "$scratch/clip.mp3")
+[ "$scanned" = "140	ok	$scratch/clip.mp3" ] || { echo "packaged tempo-scan printed '$scanned' for an MP3" >&2; exit 1; }
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in libmpg123-0 libflac12 libogg0 libvorbis0a libopus0; do
+  grep -q "$library" <<< "$depends" || { echo "the package does not depend on $library: $depends" >&2; exit 1; }
+done
+echo "packaged tempo-scan decodes an MP3 itself; depends: $depends"
 
 if command -v lintian > /dev/null; then
   lintian --fail-on error,warning "$deb" "$dev"

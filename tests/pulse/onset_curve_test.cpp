@@ -61,6 +61,58 @@ TEST(OnsetStream, IsTheSameHoweverTheBytesAreCut) {
     }
 }
 
+// The 16-bit samples of `bytes` as floats (s / 32768), interleaved; with
+// `mono`, only each pair's left sample, once.
+std::vector<float> floatsOf(const Bytes& bytes, bool mono) {
+    std::vector<float> samples;
+    for (std::size_t at = 0; at + 4 <= bytes.size(); at += 4) {
+        for (std::size_t channel = 0; channel < (mono ? 1U : 2U); ++channel) {
+            const auto raw = static_cast<std::uint16_t>(bytes[at + 2 * channel] | bytes[at + 2 * channel + 1] << 8U);
+            samples.push_back(static_cast<float>(static_cast<std::int16_t>(raw)) / 32768.0F);
+        }
+    }
+    return samples;
+}
+
+std::vector<float> curveOfSamples(const std::vector<float>& samples, unsigned channels, std::uint32_t rate,
+                                  std::size_t piece) {
+    OnsetStream stream;
+    startOnsetStream(stream, rate);
+    const std::size_t frames = samples.size() / channels;
+    for (std::size_t at = 0; at < frames; at += piece) {
+        feedOnsetSamples(stream, samples.data() + at * channels, std::min(piece, frames - at), channels);
+    }
+    finishOnsetStream(stream);
+    return stream.onset;
+}
+
+// Float samples give, bit for bit, the curve of the same 16-bit samples as
+// bytes, however the frames are cut and whatever the rate's grouping; a
+// mono sample counts as both channels of a stereo pair.
+TEST(OnsetStream, TakesFloatSamplesInMonoOrStereoAsItTakesBytes) {
+    for (std::uint32_t rate : {11025U, 12000U, 22050U, 44100U, 48000U, 96000U}) {
+        SCOPED_TRACE(std::to_string(rate));
+        const Bytes stereo = drumLoop(120, rate, 3, 1.0);
+        const std::vector<float> whole = curveOf(stereo, rate, {});
+        ASSERT_FALSE(whole.empty());
+        for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{4096}, stereo.size()}) {
+            EXPECT_EQ(curveOfSamples(floatsOf(stereo, false), 2, rate, piece), whole) << piece;
+        }
+        // Left copied into right, as bytes, against the left alone as mono.
+        Bytes doubled = stereo;
+        for (std::size_t at = 0; at + 4 <= doubled.size(); at += 4) {
+            doubled[at + 2] = doubled[at];
+            doubled[at + 3] = doubled[at + 1];
+        }
+        EXPECT_EQ(curveOfSamples(floatsOf(stereo, true), 1, rate, 1000), curveOf(doubled, rate, {}));
+        EXPECT_NE(curveOf(doubled, rate, {}), whole);
+    }
+    // No other channel count is taken, and no rate below 4 kHz.
+    const std::vector<float> samples(44100 * 3, 0.5F);
+    EXPECT_TRUE(curveOfSamples(samples, 3, 44100, 4096).empty());
+    EXPECT_TRUE(curveOfSamples(samples, 1, 3999, 4096).empty());
+}
+
 // The curve rises on each beat and nowhere else, whatever the sample rate,
 // and is the same for a quiet copy: the log takes the level out.
 TEST(OnsetStream, RisesOnTheBeatAtAnyRateAndLevel) {

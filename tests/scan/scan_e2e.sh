@@ -186,28 +186,36 @@ json=$("$scan" --no-progress --format jsonl lib/0-plain.wav)
 [[ $json =~ ^\{\"path\":\ \"lib/0-plain.wav\",\ \"bpm\":\ 140,\ \"status\":\ \"ok\",\ \"confidence\":\ (0\.[0-9][0-9]|1\.00),\ \"method\":\ \"accurate\",\ \"duration\":\ 20\.000,\ \"sample_rate\":\ 44100,\ \"channels\":\ 2,\ \"codec\":\ \"pcm_s16le\"\}$ ]] ||
   fail "JSON Lines, accurate: $json"
 
-# Without ffmpeg the files tempo accepts still work.
-out=$(TEMPO_FFMPEG=/nonexistent/ffmpeg "$scan" --no-progress lib/0-plain.wav lib/a.flac); status=$?
-expect_eq "$out" $'140\tok\tlib/0-plain.wav\n\terror: /nonexistent/ffmpeg not found\tlib/a.flac' "no ffmpeg"
+# Without ffmpeg the files tempo accepts still work, and the accurate
+# method reads MP3, FLAC, Ogg Vorbis and Opus in the process; M4A needs it,
+# as does the classic method for anything but WAVE.
+out=$(TEMPO_FFMPEG=/nonexistent/ffmpeg "$scan" --no-progress lib/0-plain.wav lib/a.flac lib/b.mp3 lib/c.ogg lib/d.opus \
+  lib/e.m4a); status=$?
+expect_eq "$out" $'140\tok\tlib/0-plain.wav\n100\tok\tlib/a.flac\n128\tok\tlib/b.mp3\n90\tok\tlib/c.ogg\n100\tok\tlib/d.opus\n\terror: /nonexistent/ffmpeg not found\tlib/e.m4a' "no ffmpeg"
 expect_eq "$status" 1 "exit status without ffmpeg"
-out=$(PATH=/nonexistent "$scan" --no-progress lib/a.flac)
-expect_eq "$out" $'\terror: ffmpeg not found\tlib/a.flac' "ffmpeg not in PATH"
+out=$(PATH=/nonexistent "$scan" --no-progress lib/e.m4a)
+expect_eq "$out" $'\terror: ffmpeg not found\tlib/e.m4a' "ffmpeg not in PATH"
+out=$(PATH=/nonexistent "$scan" --no-progress --method classic lib/a.flac)
+expect_eq "$out" $'\terror: ffmpeg not found\tlib/a.flac' "ffmpeg not in PATH, classic"
 
-# A decoder that crashes or hangs takes down only itself.
+# A decoder that crashes or hangs takes down only itself (files that only
+# the ffmpeg child decodes: M4A and AIFF, and FLAC for the classic method).
 # The hanging ones note their PIDs, so that only they are checked and ended.
 printf '#!/bin/sh\nkill -SEGV $$\n' > bin/crash && printf '#!/bin/sh\necho $$ >> hang.pids\nexec sleep 300\n' > bin/hang &&
   printf '#!/bin/sh\necho $$ >> hang.pids\nexec >&- 2>&-\nexec sleep 300\n' > bin/hang-closed && chmod +x bin/*
-out=$(TEMPO_FFMPEG=bin/crash "$scan" --no-progress lib/a.flac lib/0-plain.wav)
-expect_eq "$out" $'140\tok\tlib/0-plain.wav\n\terror: bin/crash ended by Segmentation fault\tlib/a.flac' "crashing decoder"
+out=$(TEMPO_FFMPEG=bin/crash "$scan" --no-progress lib/e.m4a lib/0-plain.wav)
+expect_eq "$out" $'140\tok\tlib/0-plain.wav\n\terror: bin/crash ended by Segmentation fault\tlib/e.m4a' "crashing decoder"
 start=$SECONDS
-out=$(TEMPO_FFMPEG=bin/hang "$scan" --no-progress --timeout 1 -j 2 lib/a.flac lib/b.mp3 lib/0-plain.wav)
-expect_eq "$out" $'140\tok\tlib/0-plain.wav\n\terror: decoding took longer than 1 s\tlib/a.flac\n\terror: decoding took longer than 1 s\tlib/b.mp3' "hanging decoder"
+out=$(TEMPO_FFMPEG=bin/hang "$scan" --no-progress --timeout 1 -j 2 lib/e.m4a lib/sub/k.AIFF lib/0-plain.wav)
+expect_eq "$out" $'140\tok\tlib/0-plain.wav\n\terror: decoding took longer than 1 s\tlib/e.m4a\n\terror: decoding took longer than 1 s\tlib/sub/k.AIFF' "hanging decoder"
 [ $((SECONDS - start)) -le 10 ] || fail "the time limit took $((SECONDS - start)) s"
-out=$(TEMPO_FFMPEG=bin/hang-closed "$scan" --no-progress --timeout 1 lib/a.flac)
-expect_eq "$out" $'\terror: decoding took longer than 1 s\tlib/a.flac' "a decoder that closes its pipes and hangs"
+out=$(TEMPO_FFMPEG=bin/hang-closed "$scan" --no-progress --timeout 1 lib/e.m4a)
+expect_eq "$out" $'\terror: decoding took longer than 1 s\tlib/e.m4a' "a decoder that closes its pipes and hangs"
+out=$(TEMPO_FFMPEG=bin/hang "$scan" --no-progress --timeout 1 --method classic lib/a.flac)
+expect_eq "$out" $'\terror: decoding took longer than 1 s\tlib/a.flac' "hanging decoder, classic"
 
 # Ctrl-C: the finished records stay, the children go, status 130.
-TEMPO_FFMPEG=bin/hang "$scan" --no-progress -j 1 -o interrupted.tsv lib/0-plain.wav lib/a.flac lib/b.mp3 &
+TEMPO_FFMPEG=bin/hang "$scan" --no-progress -j 1 -o interrupted.tsv lib/0-plain.wav lib/e.m4a lib/sub/k.AIFF &
 pid=$!
 for _ in $(seq 50); do [ -s interrupted.tsv ] && break; sleep 0.1; done
 sleep 0.3
@@ -224,7 +232,7 @@ done < hang.pids
 # included: the file being decoded is withheld, never reported as failed.
 for signal in INT TERM HUP; do
   rm -f stopped.tsv hang.pids
-  TEMPO_FFMPEG=bin/hang setsid "$scan" --no-progress -j 1 -o stopped.tsv lib/0-plain.wav lib/a.flac lib/b.mp3 &
+  TEMPO_FFMPEG=bin/hang setsid "$scan" --no-progress -j 1 -o stopped.tsv lib/0-plain.wav lib/e.m4a lib/sub/k.AIFF &
   pid=$!
   for _ in $(seq 50); do [ -s hang.pids ] && break; sleep 0.1; done
   sleep 0.3
@@ -242,8 +250,8 @@ done
 with_fault() { ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0" LD_PRELOAD="$shim" TEMPO_FAULT="$1" "${@:2}"; }
 # A decoder's pipes that can no longer be watched are named as such, not
 # as a decoder that died.
-out=$(with_fault poll=12 "$scan" --no-progress lib/a.flac); status=$?
-expect_eq "$out" $'\terror: cannot watch ffmpeg: cannot allocate memory\tlib/a.flac' "a poll that fails"
+out=$(with_fault poll=12 "$scan" --no-progress lib/e.m4a); status=$?
+expect_eq "$out" $'\terror: cannot watch ffmpeg: cannot allocate memory\tlib/e.m4a' "a poll that fails"
 expect_eq "$status" 1 "exit status when a poll fails"
 # A folder whose listing fails part way is named, and the status is 1.
 mkdir -p listing && cp lib/0-plain.wav listing/
@@ -302,6 +310,46 @@ expect_eq "$(sed -n 1p <<< "$out")" '{"path": "cut-2k.flac", "bpm": null, "statu
   fail "a WAVE cut in half: $(sed -n 3p <<< "$out")"
 expect_eq "$(sed -n 4p <<< "$out")" '{"path": "empty.mp3", "bpm": null, "status": "error: empty file", "confidence": null, "method": "accurate", "duration": null, "sample_rate": null, "channels": null, "codec": null}' "an empty MP3"
 expect_eq "$("$scan" --no-progress cut-half.wav)" $'100\tok\tcut-half.wav' "TSV keeps its fields for a file cut short"
+
+# The formats decoded in the process, each whole, cut in half, empty, with
+# noise over 8 KiB in its middle, and under the name of another format.
+# The whole and the lying copy get the clip's tempo, the cut copy the same
+# with the warning, the noisy copy a record (a tempo, with the warning
+# where the decoder saw the damage); the empty one is ffmpeg's, in its
+# words. The FLAC file, lossless and mixed to mono exactly, gives its
+# source's reading to the last digit.
+mkdir -p own
+{ yes noise | head -c 8192 > noise.txt; } 2> /dev/null
+while read -r name ext bpm liar codec rate; do
+  cp "lib/$name" "own/whole.$ext" && cp "lib/$name" "own/lies.$liar" && : > "own/empty.$ext" &&
+    size=$(stat -c %s "lib/$name") && head -c $((size / 2)) "lib/$name" > "own/cut.$ext" &&
+    cp "lib/$name" "own/noise.$ext" && dd if=noise.txt of="own/noise.$ext" bs=1 seek=$((size / 2)) conv=notrunc \
+      status=none || fail "could not make the $ext copies"
+  out=$(TEMPO_FFMPEG=/nonexistent/ffmpeg "$scan" --no-progress --format jsonl "own/whole.$ext" "own/lies.$liar" \
+    "own/cut.$ext" "own/noise.$ext")
+  ok="\"bpm\": $bpm, \"status\": \"ok\", \"confidence\": [01]\\.[0-9][0-9], \"method\": \"accurate\""
+  # The stream as coded: its own rate and channels, not the decoder's.
+  facts="\"duration\": [0-9]+\\.[0-9]{3}, \"sample_rate\": $rate, \"channels\": 2, \"codec\": \"$codec\""
+  [[ $(sed -n 1p <<< "$out") =~ ^\{\"path\":\ \"own/cut.$ext\",\ $ok,\ \"warning\":\ \"file\ ends\ early\",\ $facts\}$ ]] ||
+    fail "$ext cut in half: $(sed -n 1p <<< "$out")"
+  [[ $(sed -n 2p <<< "$out") =~ ^\{\"path\":\ \"own/lies.$liar\",\ $ok,\ $facts\}$ ]] || fail "$ext named .$liar: $(sed -n 2p <<< "$out")"
+  [[ $(sed -n 3p <<< "$out") =~ ^\{\"path\":\ \"own/noise.$ext\",\ \"bpm\":\ [0-9]+,\ \"status\":\ \"ok\" ]] ||
+    fail "$ext with noise in it: $(sed -n 3p <<< "$out")"
+  [[ $(sed -n 4p <<< "$out") =~ ^\{\"path\":\ \"own/whole.$ext\",\ $ok,\ $facts\}$ ]] || fail "$ext whole: $(sed -n 4p <<< "$out")"
+  expect_eq "$(cut -f2- <<< "$("$scan" --no-progress "own/empty.$ext")")" \
+    "$(cut -f2- <<< "$("$scan" --no-progress --method classic "own/empty.$ext")")" "empty .$ext, as ffmpeg says"
+done <<'LIST'
+a.flac flac 100 mp3 flac 44100
+b.mp3 mp3 128 ogg mp3 48000
+c.ogg ogg 90 opus vorbis 22050
+d.opus opus 100 flac opus 48000
+LIST
+# (The codec, rightly, differs.)
+expect_eq "$("$scan" --no-progress --format jsonl lib/a.flac | sed 's|lib/a.flac|x|; s|"flac"}$|"pcm_s16le"}|')" \
+  "$("$scan" --no-progress --format jsonl src100.wav | sed 's|src100.wav|x|')" "a FLAC file against its source"
+# Damage the decoder notices: noise in an Ogg page fails its checksum.
+[[ $("$scan" --no-progress --format jsonl own/noise.ogg) == *'"warning": "file ends early"'* ]] ||
+  fail "noise in an Ogg file goes unnoticed"
 
 # What cannot be read is reported, or for a folder named on standard
 # error, and the scan goes on; odd names come out escaped. Run as an

@@ -31,6 +31,7 @@ TEST(ScanFailureText, GivesEachFailureItsWords) {
         {{ScanFailure::NotWaveStream, 0, "ffmpeg", ""}, "decoder wrote no 16-bit stereo WAVE stream"},
         {{ScanFailure::TooLong, 0, "ffmpeg", ""}, "audio longer than a WAVE file can hold (4 GiB)"},
         {{ScanFailure::Empty, 0, "", ""}, "empty file"},
+        {{ScanFailure::Boundless, 0, "", ""}, "decoder gave more audio than the file can hold"},
     };
     for (const auto& c : cases) EXPECT_EQ(scanFailureText(c.error), c.text);
 }
@@ -39,7 +40,7 @@ TEST(ScanFailureText, GivesEachFailureItsWords) {
 // of the moment or the machine.
 TEST(FailureLasts, OnlyForTheFilesOwnContent) {
     const ScanFailure lasting[] = {ScanFailure::NotAudio, ScanFailure::EndsEarly, ScanFailure::TooLong,
-                                   ScanFailure::Empty};
+                                   ScanFailure::Empty, ScanFailure::Boundless};
     const ScanFailure passing[] = {ScanFailure::System,       ScanFailure::NotRegular,     ScanFailure::Shrank,
                                    ScanFailure::DecoderMissing, ScanFailure::DecoderNotRun, ScanFailure::DecoderUnwatched,
                                    ScanFailure::TimedOut,     ScanFailure::DecoderKilled,  ScanFailure::DecoderStatus,

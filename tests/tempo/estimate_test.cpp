@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/wave_bytes.hpp"
@@ -101,6 +102,24 @@ TEST(EstimateTempo, GivesOneReadingPerMethodOnEveryPath) {
             EXPECT_EQ(streamed.bpm, whole.bpm);
             EXPECT_EQ(streamed.confidence, whole.confidence);
         }
+        // The same samples as floats, as a decoder in the process gives
+        // them, in blocks of any size.
+        std::vector<float> samples;
+        for (std::size_t at = dataOffset; at + 2 <= bytes.size(); at += 2) {
+            const auto raw = static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8U);
+            samples.push_back(static_cast<float>(static_cast<std::int16_t>(raw)) / 32768.0F);
+        }
+        for (std::size_t piece : {std::size_t{1} << 16, std::size_t{1001}, std::size_t{1}}) {
+            TempoStream stream;
+            startTempoStream(stream, method, 44100);
+            for (std::size_t at = 0; at < samples.size() / 2; at += piece) {
+                feedTempoStreamSamples(stream, samples.data() + 2 * at, std::min(piece, samples.size() / 2 - at), 2);
+            }
+            const TempoReading streamed = finishTempoStream(stream);
+            EXPECT_EQ(streamed.found, whole.found);
+            EXPECT_EQ(streamed.bpm, whole.bpm);
+            EXPECT_EQ(streamed.confidence, whole.confidence);
+        }
         EXPECT_TRUE(whole.found);
         if (method == Method::Classic) {
             EXPECT_EQ(whole.bpm, static_cast<double>(printedBpm(estimateTempo(fromMemory))));
@@ -109,6 +128,29 @@ TEST(EstimateTempo, GivesOneReadingPerMethodOnEveryPath) {
             EXPECT_NEAR(whole.bpm, 44100.0 * 60.0 / (43.0 * 512.0), 0.5);
             EXPECT_GT(whole.confidence, 0.5);
         }
+    }
+}
+
+// The classic method reads float samples as the 16-bit samples they round
+// to, clipped at full scale, and a mono sample as both channels: a frame
+// of one steady value has that value's level.
+TEST(EstimateTempo, ReadsFloatSamplesAsTheirSixteenBitValuesForTheClassicMethod) {
+    const struct {
+        float sample;
+        unsigned channels;
+        double level;
+    } cases[] = {{0.25F, 2, 8192.0}, {0.25F, 1, 8192.0},  {-0.5F, 1, 16384.0},  {1.0F, 2, 32767.0},
+                 {3.0F, 1, 32767.0}, {-1.0F, 2, 32768.0}, {-7.0F, 2, 32768.0}, {100.6F / 32768.0F, 2, 101.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.sample) + " in " + std::to_string(c.channels));
+        TempoStream stream;
+        startTempoStream(stream, Method::Classic, 44100);
+        const std::vector<float> samples(kFrameBytes / 4 * c.channels, c.sample);
+        feedTempoStreamSamples(stream, samples.data(), kFrameBytes / 4, c.channels);
+        EXPECT_EQ(tempoStreamBytes(stream), kFrameBytes);
+        const VolumeEnvelope volume = finishVolumeEnvelope(stream.envelope);
+        ASSERT_EQ(volume.size(), 1U);
+        EXPECT_EQ(volume[0], c.level);
     }
 }
 
