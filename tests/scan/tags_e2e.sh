@@ -138,6 +138,20 @@ ff -i src.wav -c:a flac -metadata BPM=0 lib/zero.flac && ff -i src.wav -c:a flac
 out=$(scan_one --write-tags lib/zero.flac lib/blank.flac)
 expect_eq "$out" $'128\tok\twritten\tlib/blank.flac\n128\tok\twritten\tlib/zero.flac' "a tempo of 0 or blank"
 
+# With no ffmpeg at all, the formats decoded in the process are still
+# tagged, each copy checked by decoding it as its file was; the M4A, which
+# only ffmpeg decodes, gets the decoder-missing error and stays as it was.
+mkdir -p alone && cp -a dry/a.mp3 dry/b.flac dry/c.ogg dry/d.opus dry/e.m4a alone/ && cp -a alone alone-before
+out=$(TEMPO_FFMPEG=/nonexistent/ffmpeg scan_one --write-tags alone); status=$?
+expect_eq "$out" $'128\tok\twritten\talone/a.mp3\n128\tok\twritten\talone/b.flac\n128\tok\twritten\talone/c.ogg
+128\tok\twritten\talone/d.opus\n\terror: /nonexistent/ffmpeg not found\t\talone/e.m4a' "tags written without ffmpeg"
+expect_eq "$status" 1 "exit status of tags written without ffmpeg"
+for f in a.mp3 b.flac c.ogg d.opus; do
+  expect_eq "$(audio_md5 "alone/$f")" "$(audio_md5 "alone-before/$f")" "audio of $f tagged without ffmpeg"
+  expect_eq "$(probe "alone/$f" | grep '^bpm=')" "bpm=128" "tempo tag of $f written without ffmpeg"
+done
+cmp -s alone/e.m4a alone-before/e.m4a || fail "the M4A changed without a decoder"
+
 # A link that leads outside the paths scanned is not written through.
 mkdir -p outside copied && ff -i src.wav -c:a flac outside/o.flac && cp outside/o.flac o-before.flac &&
   ln -s "$PWD/outside/o.flac" copied/o.flac
