@@ -4,7 +4,8 @@
 #   TEMPO_WITH_TAGLIB=OFF builds a tempo-scan whose --write-tags exits 2
 #   with its message; ON without TagLib stops the configure and says what
 #   to install; AUTO without it says it builds without; the same for
-#   TEMPO_WITH_SQLITE and --db; plain tempo builds and runs without KISS
+#   TEMPO_WITH_SQLITE and --db, and for TEMPO_WITH_DECODERS, whose OFF
+#   leaves every format to ffmpeg; plain tempo builds and runs without KISS
 #   FFT, which only the accurate analysis needs.
 #   tools/check_build_options.sh [WORK_DIR]
 set -uo pipefail
@@ -17,8 +18,8 @@ configure() { local dir=$1; shift; cmake -S . -B "$work/$dir" -G Ninja -DCMAKE_B
 # Whether a log says TEXT, however CMake wrapped its lines.
 says() { tr -s ' \n' '  ' < "$1" | grep -qF "$2"; }
 
-configure notags -DTEMPO_WITH_TAGLIB=OFF -DTEMPO_WITH_SQLITE=OFF > "$work/notags.log" 2>&1 ||
-  fail "configure with TEMPO_WITH_TAGLIB=OFF and TEMPO_WITH_SQLITE=OFF"
+configure notags -DTEMPO_WITH_TAGLIB=OFF -DTEMPO_WITH_SQLITE=OFF -DTEMPO_WITH_DECODERS=OFF > "$work/notags.log" 2>&1 ||
+  fail "configure with TEMPO_WITH_TAGLIB=OFF, TEMPO_WITH_SQLITE=OFF and TEMPO_WITH_DECODERS=OFF"
 says "$work/notags.log" "built without TagLib: --write-tags is refused (TEMPO_WITH_TAGLIB=OFF)" ||
   fail "configure did not say tags are off"
 cmake --build "$work/notags" --target tempo-scan > /dev/null || fail "build tempo-scan without TagLib"
@@ -35,6 +36,15 @@ out=$("$work/notags/tempo-scan" --db "$work/index.db" . 2> "$work/err.txt"); sta
 [ -z "$out" ] && [ ! -e "$work/index.db" ] || fail "--db without SQLite wrote [$out] or made an index"
 [ "$(cat "$work/err.txt")" == "tempo-scan: --db needs a tempo-scan built with SQLite" ] ||
   fail "--db without SQLite said [$(cat "$work/err.txt")]"
+
+says "$work/notags.log" "built without its own decoders: ffmpeg decodes every format (TEMPO_WITH_DECODERS=OFF)" ||
+  fail "configure did not say the decoders are off"
+cmake --build "$work/notags" --target beatgen > /dev/null || fail "build beatgen"
+"$work/notags/beatgen" 128 44100 10 "$work/clip.wav" > /dev/null &&
+  ffmpeg -nostdin -loglevel error -y -i "$work/clip.wav" "$work/clip.mp3" || fail "make an MP3"
+out=$(TEMPO_FFMPEG=/nonexistent/ffmpeg "$work/notags/tempo-scan" --no-progress "$work/clip.mp3")
+[ "$out" == $'\terror: /nonexistent/ffmpeg not found\t'"$work/clip.mp3" ] ||
+  fail "an MP3 without the decoders nor ffmpeg gave [$out]"
 
 # SQLite not to be found, as on a machine without libsqlite3-dev.
 if configure sqlite-on -DTEMPO_WITH_SQLITE=ON -DCMAKE_DISABLE_FIND_PACKAGE_SQLite3=TRUE > "$work/sqlite-on.log" 2>&1; then
@@ -56,6 +66,13 @@ says "$work/on.log" "TEMPO_WITH_TAGLIB=ON, but TagLib was not found (apt-get ins
 PKG_CONFIG_LIBDIR=/nonexistent configure taglib-auto > "$work/auto.log" 2>&1 || fail "configure AUTO without TagLib"
 says "$work/auto.log" "built without TagLib: --write-tags is refused (TEMPO_WITH_TAGLIB=AUTO)" ||
   fail "AUTO without TagLib did not say so"
+says "$work/auto.log" "built without its own decoders: ffmpeg decodes every format (TEMPO_WITH_DECODERS=AUTO)" ||
+  fail "AUTO without the decoder libraries did not say so"
+if PKG_CONFIG_LIBDIR=/nonexistent configure decoders-on -DTEMPO_WITH_DECODERS=ON > "$work/decoders-on.log" 2>&1; then
+  fail "TEMPO_WITH_DECODERS=ON configured without the decoder libraries"
+fi
+says "$work/decoders-on.log" "TEMPO_WITH_DECODERS=ON, but the decoder libraries were not found (apt-get install libmpg123-dev" ||
+  fail "TEMPO_WITH_DECODERS=ON without the libraries did not say what to install"
 
 configure nofft -DTEMPO_KISSFFT_HEADER=/nonexistent/kissfft.hh > /dev/null 2>&1 || fail "configure without KISS FFT"
 cmake --build "$work/nofft" --target tempo beatgen > /dev/null || fail "build plain tempo without KISS FFT"
