@@ -98,8 +98,12 @@ TEST(LevelEvidence, FindsARivalPulseAtTheBeatButNotAtItsSubdivision) {
         const LevelEvidence level = choose(curves, 2.0 * beat, levels, share);
         EXPECT_NEAR(level.bpm, beat, 0.02 * beat);
         for (const LevelEvidence& each : levels) {
-            if (std::fabs(each.bpm / beat - 1.0) < 0.02) EXPECT_GT(each.rival, 0.0);
-            if (std::fabs(each.bpm / beat - 2.0) < 0.04) EXPECT_EQ(each.rival, 0.0);
+            if (std::fabs(each.bpm / beat - 1.0) < 0.02) {
+                EXPECT_GT(each.rival, 0.0);
+            }
+            if (std::fabs(each.bpm / beat - 2.0) < 0.04) {
+                EXPECT_EQ(each.rival, 0.0);
+            }
         }
     }
 }
