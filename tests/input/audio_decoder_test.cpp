@@ -90,8 +90,8 @@ const struct Clip {
     std::size_t referenceChannels;  // of ffmpeg's decode beside it
     bool sameLevel;      // at ffmpeg's level (its mix of six channels weighs them otherwise)
 } kClips[] = {
-    {"mp3-44k.mp3", 11025, 2, true},      {"mp3-48k.mp3", 12000, 2, true},      {"mp3-32k.mp3", 16000, 2, true},
-    {"mp3-22k.mp3", 11025, 2, true},      {"mp3-mono.mp3", 11025, 1, true},     {"mp2-44k.mp2", 11025, 2, true},
+    {"mp3-44k.mp3", 22050, 2, true},      {"mp3-48k.mp3", 24000, 2, true},      {"mp3-32k.mp3", 16000, 2, true},
+    {"mp3-22k.mp3", 11025, 2, true},      {"mp3-mono.mp3", 22050, 1, true},     {"mp2-44k.mp2", 22050, 2, true},
     {"flac-16.flac", 44100, 2, true},     {"flac-24.flac", 44100, 2, true},     {"flac-mono.flac", 44100, 1, true},
     {"flac-6ch.flac", 44100, 2, false},   {"vorbis-44k.ogg", 22050, 2, true},   {"vorbis-16k.ogg", 16000, 2, true},
     {"vorbis-mono.ogg", 22050, 1, true},  {"opus-stereo.opus", 12000, 2, true}, {"opus-mono.opus", 12000, 1, true},

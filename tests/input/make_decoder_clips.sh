@@ -31,12 +31,12 @@ ff -c:a libopus -ac 6 opus-6ch.opus
 while read -r name rate channels; do
   ffmpeg -nostdin -hide_banner -loglevel error -y -i "$name" -ac "$channels" -ar "$rate" -f f32le "$name.f32"
 done <<'LIST'
-mp3-44k.mp3 11025 2
-mp3-48k.mp3 12000 2
+mp3-44k.mp3 22050 2
+mp3-48k.mp3 24000 2
 mp3-32k.mp3 16000 2
 mp3-22k.mp3 11025 2
-mp3-mono.mp3 11025 1
-mp2-44k.mp2 11025 2
+mp3-mono.mp3 22050 1
+mp2-44k.mp2 22050 2
 flac-16.flac 44100 2
 flac-24.flac 44100 2
 flac-mono.flac 44100 1
