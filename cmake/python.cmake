@@ -15,6 +15,10 @@ if(NOT TEMPO_WITH_PYTHON STREQUAL "OFF")
     if(TEMPO_WITH_PYTHON STREQUAL "ON")
       message(FATAL_ERROR "TEMPO_WITH_PYTHON=ON: a cross build (and the Windows build) has no Python module")
     endif()
+  elseif(TEMPO_WITH_PYTHON STREQUAL "AUTO" AND CMAKE_CXX_FLAGS MATCHES "-fsanitize=")
+    # A sanitizer's runtime would have to be loaded into Python before
+    # the module; the sanitizer build tests the libraries without it.
+    message(STATUS "A sanitizer build leaves the Python module out unless TEMPO_WITH_PYTHON=ON")
   else()
     # Debian's python3, which python3-numpy and python3-pytest serve,
     # rather than whatever python3 comes first in PATH (a pyenv or conda

@@ -20,10 +20,13 @@
 
 #include <cerrno>
 #include <cmath>
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -61,14 +64,6 @@ struct Result {
     std::vector<double> beats;       // seconds from the start
     std::vector<std::pair<double, double>> tempoChanges;  // (seconds, BPM)
     bool endsEarly = false;          // a file damaged or cut short, analysed as far as it goes
-};
-
-// The samples as the analysis reads them, copied out of the array.
-struct Samples {
-    std::vector<unsigned char> bytes;  // 16-bit stereo little-endian: int16 arrays of 1 or 2 channels
-    std::vector<float> floats;         // interleaved, `channels` to a frame: every other array
-    std::size_t frames = 0;
-    unsigned channels = 0;  // of `floats`: 1 or 2
 };
 
 struct Shape {
@@ -129,6 +124,61 @@ Shape sampleShape(const py::array& samples) {
     return Shape{static_cast<std::size_t>(samples.shape(0)), static_cast<std::size_t>(samples.shape(1))};
 }
 
+// The array as it is read: C order and native byte order (a copy where
+// it was not), with the place and size its data had then.
+struct SampleSource {
+    py::array array;
+    SampleType type = SampleType::Int16;
+    Shape shape;
+    const void* data = nullptr;
+};
+
+// One block of frames as the stream takes it, copied out of the array.
+struct Block {
+    std::vector<unsigned char> bytes;  // 16-bit stereo little-endian: int16 arrays of 1 or 2 channels
+    std::vector<float> floats;         // interleaved, `channels` to a frame: every other array
+    std::size_t frames = 0;
+    unsigned channels = 0;  // of `floats`: 1 or 2
+};
+
+// Frames copied and analysed at a time: small enough that a block stays
+// in the cache between its copy and its analysis (a whole copy of a long
+// array would cost a tenth of the analysis), large enough that taking the
+// interpreter's lock back for the next one costs nothing.
+constexpr std::size_t kBlockFrames = 32768;
+
+template <typename Sample>
+py::array nativeArray(const py::array& array) {
+    return py::array_t<Sample, py::array::c_style | py::array::forcecast>::ensure(array);
+}
+
+SampleSource sampleSource(const py::array& array) {
+    SampleSource source;
+    source.type = sampleType(array);
+    source.shape = sampleShape(array);
+    switch (source.type) {
+        case SampleType::Int16:
+            source.array = nativeArray<std::int16_t>(array);
+            break;
+        case SampleType::Float32:
+            source.array = nativeArray<float>(array);
+            break;
+        case SampleType::Float64:
+            source.array = nativeArray<double>(array);
+            break;
+    }
+    source.data = source.array.data();
+    return source;
+}
+
+// Whether an int16 array's bytes are already those of a WAVE file.
+bool littleEndianHost() {
+    const std::uint16_t probe = 1;
+    unsigned char first = 0;
+    std::memcpy(&first, &probe, 1);
+    return first == 1;
+}
+
 void putLittleEndian(std::int16_t sample, unsigned char* out) {
     const auto value = static_cast<std::uint16_t>(sample);
     out[0] = static_cast<unsigned char>(value & 0xFFU);
@@ -137,96 +187,88 @@ void putLittleEndian(std::int16_t sample, unsigned char* out) {
 
 // More than two channels, mixed to their mean as the in-process decoders
 // mix such a file: the sum in float, channel by channel, times the share.
-void mixDown(const float* frames, const Shape& shape, std::vector<float>& out) {
-    const float share = 1.0F / static_cast<float>(shape.channels);
-    out.resize(shape.frames);
-    for (std::size_t i = 0; i < shape.frames; ++i) {
+void mixDown(std::vector<float>& values, std::size_t frames, std::size_t channels) {
+    const float share = 1.0F / static_cast<float>(channels);
+    for (std::size_t i = 0; i < frames; ++i) {
         float sum = 0.0F;
-        for (std::size_t c = 0; c < shape.channels; ++c) sum += frames[i * shape.channels + c];
-        out[i] = sum * share;
+        for (std::size_t c = 0; c < channels; ++c) sum += values[i * channels + c];
+        values[i] = sum * share;
     }
-}
-
-// The floats interleaved as the stream takes them: one or two channels as
-// they are, more mixed to one.
-void keepFloats(std::vector<float>&& values, const Shape& shape, Samples& samples) {
-    samples.frames = shape.frames;
-    if (shape.channels <= 2) {
-        samples.channels = static_cast<unsigned>(shape.channels);
-        samples.floats = std::move(values);
-    } else {
-        samples.channels = 1;
-        mixDown(values.data(), shape, samples.floats);
-    }
+    values.resize(frames);
 }
 
 // One or two channels: the bytes a WAVE file of this audio holds (a mono
 // sample in both channels), so the classic reading is tempo's line for
-// that file. More: their mean, as floats at full scale 32768.
-Samples int16Samples(const py::array& array, const Shape& shape) {
-    const auto native = py::array_t<std::int16_t, py::array::c_style | py::array::forcecast>::ensure(array);
-    const std::int16_t* data = native.data();
-    Samples samples;
-    if (shape.channels > 2) {
-        std::vector<float> values(shape.frames * shape.channels);
-        for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<float>(data[i]) / 32768.0F;
-        keepFloats(std::move(values), shape, samples);
-        return samples;
+// that file.
+void copyInt16Bytes(const std::int16_t* data, std::size_t frames, std::size_t channels, Block& block) {
+    block.bytes.resize(frames * 4);
+    if (channels == 2 && littleEndianHost()) {
+        std::memcpy(block.bytes.data(), data, frames * 4);
+        return;
     }
-    samples.frames = shape.frames;
-    samples.bytes.resize(shape.frames * 4);
-    for (std::size_t i = 0; i < shape.frames; ++i) {
-        putLittleEndian(data[i * shape.channels], &samples.bytes[4 * i]);
-        putLittleEndian(data[i * shape.channels + shape.channels - 1], &samples.bytes[4 * i + 2]);
+    for (std::size_t i = 0; i < frames; ++i) {
+        putLittleEndian(data[i * channels], &block.bytes[4 * i]);
+        putLittleEndian(data[i * channels + channels - 1], &block.bytes[4 * i + 2]);
     }
-    return samples;
 }
 
-[[noreturn]] void refuseSample(std::size_t index, const Shape& shape, double value) {
+[[noreturn]] void refuseSample(std::size_t index, std::size_t channels, double value) {
     std::ostringstream text;
-    text << "samples must be finite and within float32's range, but frame " << index / shape.channels
-         << ", channel " << index % shape.channels << " is " << value;
+    text << "samples must be finite and within float32's range, but frame " << index / channels << ", channel "
+         << index % channels << " is " << value;
     throw py::value_error(text.str());
 }
 
-// Float samples at full scale 1.0, as float32 (what the stream takes); a
-// NaN or an infinity, which no sound is, is refused rather than read.
-template <typename Float>
-Samples floatSamples(const py::array& array, const Shape& shape) {
-    const auto native = py::array_t<Float, py::array::c_style | py::array::forcecast>::ensure(array);
-    const Float* data = native.data();
-    std::vector<float> values(shape.frames * shape.channels);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        values[i] = static_cast<float>(data[i]);
-        if (!std::isfinite(values[i])) refuseSample(i, shape, static_cast<double>(data[i]));
+// Float samples at full scale 1.0 (int16 at 32768) as float32, what the
+// stream takes; a NaN or an infinity, which no sound is, is refused rather
+// than read. `first` is the index of data[0] in the whole array.
+template <typename Sample>
+void copyFloats(const Sample* data, std::size_t count, std::size_t first, std::size_t channels, Block& block) {
+    block.floats.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if constexpr (std::is_same_v<Sample, std::int16_t>) {
+            block.floats[i] = static_cast<float>(data[i]) / 32768.0F;
+        } else {
+            block.floats[i] = static_cast<float>(data[i]);
+            if (!std::isfinite(block.floats[i])) refuseSample(first + i, channels, static_cast<double>(data[i]));
+        }
     }
-    Samples samples;
-    keepFloats(std::move(values), shape, samples);
-    return samples;
 }
 
-Samples copySamples(const py::array& array) {
-    const SampleType type = sampleType(array);
-    const Shape shape = sampleShape(array);
-    switch (type) {
+template <typename Sample>
+void copyTyped(const SampleSource& source, std::size_t first, Block& block) {
+    const std::size_t channels = source.shape.channels;
+    const Sample* data = static_cast<const Sample*>(source.data) + first * channels;
+    if constexpr (std::is_same_v<Sample, std::int16_t>) {
+        if (channels <= 2) return copyInt16Bytes(data, block.frames, channels, block);
+    }
+    copyFloats(data, block.frames * channels, first * channels, channels, block);
+    block.channels = channels <= 2 ? static_cast<unsigned>(channels) : 1U;
+    if (channels > 2) mixDown(block.floats, block.frames, channels);
+}
+
+// Frames [first, first + count) into `block`, with the interpreter's lock
+// held: an array resized meanwhile (its data moved or its length changed)
+// is refused rather than read where it was.
+void copyBlock(const SampleSource& source, std::size_t first, std::size_t count, Block& block) {
+    if (source.array.data() != source.data || static_cast<std::size_t>(source.array.shape(0)) != source.shape.frames) {
+        throw py::value_error("samples were resized while they were analysed");
+    }
+    block.frames = count;
+    switch (source.type) {
         case SampleType::Int16:
-            return int16Samples(array, shape);
+            return copyTyped<std::int16_t>(source, first, block);
         case SampleType::Float32:
-            return floatSamples<float>(array, shape);
+            return copyTyped<float>(source, first, block);
         case SampleType::Float64:
             break;
     }
-    return floatSamples<double>(array, shape);
+    copyTyped<double>(source, first, block);
 }
 
-TempoReading readSamples(const Samples& samples, Method method, std::uint32_t rate) {
-    TempoStream stream;
-    startTempoStream(stream, method, rate);
-    if (!samples.bytes.empty()) feedTempoStream(stream, samples.bytes.data(), samples.bytes.size());
-    if (!samples.floats.empty()) {
-        feedTempoStreamSamples(stream, samples.floats.data(), samples.frames, samples.channels);
-    }
-    return finishTempoStream(stream);
+void feedBlock(TempoStream& stream, const Block& block) {
+    if (!block.bytes.empty()) feedTempoStream(stream, block.bytes.data(), block.bytes.size());
+    if (!block.floats.empty()) feedTempoStreamSamples(stream, block.floats.data(), block.frames, block.channels);
 }
 
 Result resultOf(const scan::ScanRecord& record) {
@@ -246,17 +288,27 @@ Result resultOf(const scan::ScanRecord& record) {
     return result;
 }
 
+// Each block is copied with the interpreter's lock held and analysed
+// without it; the stream's reading does not depend on how it is cut.
 Result analyse(const py::array& array, long long sampleRate, const std::string& methodName,
                const RangeArgument& rangeArgument) {
     const Method method = parseMethod(methodName);
     const scan::TempoRange range = parseRange(rangeArgument);
     const std::uint32_t rate = checkedRate(sampleRate);
-    const Samples samples = copySamples(array);
+    const SampleSource source = sampleSource(array);
     scan::ScanRecord record;
     record.method = method;
+    TempoStream stream;
+    startTempoStream(stream, method, rate);
+    Block block;
+    for (std::size_t first = 0; first < source.shape.frames; first += kBlockFrames) {
+        copyBlock(source, first, std::min(kBlockFrames, source.shape.frames - first), block);
+        py::gil_scoped_release unlocked;
+        feedBlock(stream, block);
+    }
     {
         py::gil_scoped_release unlocked;
-        scan::takeReading(record, readSamples(samples, method, rate), range);
+        scan::takeReading(record, finishTempoStream(stream), range);
     }
     return resultOf(record);
 }
