@@ -54,6 +54,16 @@ class Clips:
             out.writeframes(np.ascontiguousarray(samples, dtype="<i2").tobytes())
         return path
 
+    def pair(self, left_bpm, right_bpm, rate, seconds, left_gain):
+        """A WAVE whose right channel is one clip's and left channel
+        another's at `left_gain` (0: silence), so that a reading of one
+        channel for both shows."""
+        left, _ = read_wave(self.beats(left_bpm, rate, seconds))
+        right, _ = read_wave(self.beats(right_bpm, rate, seconds))
+        quieter = np.round(left[:, 0] * left_gain).astype(np.int16)
+        name = f"pair-{left_bpm}-{right_bpm}-{rate}-{left_gain}"
+        return self.samples(name, np.stack([quieter, right[:, 1]], axis=1), rate)
+
     def encoded(self, source, extension, *options):
         """`source` as ffmpeg encodes it into a file of `extension`."""
         ffmpeg = shutil.which("ffmpeg")

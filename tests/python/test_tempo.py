@@ -83,8 +83,8 @@ def scan_files(clips):
     MP3), one only ffmpeg reads (AIFF), and silence."""
     slow = clips.beats(100, 22050, 30)
     fast = clips.beats(175, 48000, 20)
-    return [slow, fast, clips.encoded(slow, ".flac"), clips.encoded(fast, ".mp3", "-b:a", "192k"),
-            clips.encoded(slow, ".aiff"), silent(clips)]
+    return [slow, fast, clips.pair(100, 151, 22050, 30, 0), clips.encoded(slow, ".flac"),
+            clips.encoded(fast, ".mp3", "-b:a", "192k"), clips.encoded(slow, ".aiff"), silent(clips)]
 
 
 def assert_record(result, record):
@@ -179,7 +179,7 @@ SHAPES = [
 
 @pytest.fixture(scope="session")
 def stereo(clips, read):
-    return read(clips.beats(140, 44100, 20))
+    return read(clips.pair(140, 93, 44100, 20, 0.25))
 
 
 @pytest.mark.parametrize("method", METHODS)
