@@ -383,10 +383,13 @@ def test_a_five_minute_array_takes_no_longer_than_tempo_scan(programs, long_clip
     command = [programs["tempo-scan"], "--no-progress", "-j", "1", str(path)]
     module_times = []
     scan_times = []
-    for _ in range(5):
+    # Alternately, best of 7 each: the least another job on this shared
+    # machine took from either.
+    for _ in range(7):
         module_times.append(wall_time(lambda: tempo.analyse(samples, rate)))
         scan_times.append(wall_time(lambda: subprocess.run(command, check=True, stdout=subprocess.DEVNULL)))
-    ratio = statistics.median(module_times) / statistics.median(scan_times)
-    print(f"\nfive minutes, accurate: analyse() {statistics.median(module_times):.3f} s, tempo-scan "
-          f"{statistics.median(scan_times):.3f} s (median of 5): {ratio:.2f}")
+    ratio = min(module_times) / min(scan_times)
+    print(f"\nfive minutes, accurate: analyse() {min(module_times):.3f} s, tempo-scan {min(scan_times):.3f} s "
+          f"(best of 7): {ratio:.2f}; medians {statistics.median(module_times):.3f} s and "
+          f"{statistics.median(scan_times):.3f} s")
     assert ratio <= 1.1
