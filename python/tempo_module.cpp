@@ -19,6 +19,7 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <algorithm>
 #include <cstdint>
@@ -52,8 +53,6 @@ constexpr long long kMaxSampleRate = 1000000;
 constexpr long long kMaxRangeMin = 100000;
 constexpr long long kMaxRangeMax = 1000000;
 
-using RangeArgument = std::optional<std::pair<long long, long long>>;
-
 // What one analysis gives Python: tempo-scan's record of it.
 struct Result {
     std::optional<int> bpm;          // the whole number tempo-scan reports; none for no tempo
@@ -83,24 +82,50 @@ Method parseMethod(const std::string& name) {
     throw py::value_error("method is 'accurate' or 'classic', not '" + name + "'");
 }
 
-// tempo-scan's --range, with its checks: MAX at least twice MIN, so that
-// each tempo has one place in the range.
-scan::TempoRange parseRange(const RangeArgument& range) {
-    if (!range) return {};
-    const long long low = range->first;
-    const long long high = range->second;
-    if (low < 1 || low > kMaxRangeMin || high < 1 || high > kMaxRangeMax || high < 2 * low) {
-        throw py::value_error("range needs (MIN, MAX) with MIN from 1 to 100000, MAX up to 1000000 and at least "
-                              "twice MIN, not (" + std::to_string(low) + ", " + std::to_string(high) + ")");
-    }
-    return scan::TempoRange{static_cast<unsigned>(low), static_cast<unsigned>(high)};
+// An argument that must be a whole number: an int or anything with
+// __index__ (NumPy's integers), else TypeError; with its digits for a
+// message, and its value clamped to the long long range (beyond which it
+// is beyond every bound here).
+struct WholeNumber {
+    long long value = 0;
+    std::string text;
+};
+
+WholeNumber wholeNumber(const py::handle& argument) {
+    const auto whole = py::reinterpret_steal<py::object>(PyNumber_Index(argument.ptr()));
+    if (!whole) throw py::error_already_set();
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(whole.ptr(), &overflow);
+    WholeNumber number{value, py::str(whole).cast<std::string>()};
+    if (overflow != 0) number.value = overflow > 0 ? LLONG_MAX : LLONG_MIN;
+    return number;
 }
 
-std::uint32_t checkedRate(long long rate) {
-    if (rate < 1 || rate > kMaxSampleRate) {
-        throw py::value_error("sample_rate must be from 1 to 1000000 Hz, not " + std::to_string(rate));
+// tempo-scan's --range, with its checks: MAX at least twice MIN, so that
+// each tempo has one place in the range. None: any tempo.
+scan::TempoRange parseRange(const py::object& range) {
+    if (range.is_none()) return {};
+    if (!PySequence_Check(range.ptr()) || py::isinstance<py::str>(range) || py::isinstance<py::bytes>(range)) {
+        throw py::type_error("range is None or a pair (MIN, MAX)");
     }
-    return static_cast<std::uint32_t>(rate);
+    const auto pair = py::reinterpret_borrow<py::sequence>(range);
+    if (pair.size() != 2) throw py::value_error("range needs two numbers, (MIN, MAX), not " + std::to_string(pair.size()));
+    const WholeNumber low = wholeNumber(pair[0]);
+    const WholeNumber high = wholeNumber(pair[1]);
+    if (low.value < 1 || low.value > kMaxRangeMin || high.value < 1 || high.value > kMaxRangeMax ||
+        high.value < 2 * low.value) {
+        throw py::value_error("range needs (MIN, MAX) with MIN from 1 to 100000, MAX up to 1000000 and at least "
+                              "twice MIN, not (" + low.text + ", " + high.text + ")");
+    }
+    return scan::TempoRange{static_cast<unsigned>(low.value), static_cast<unsigned>(high.value)};
+}
+
+std::uint32_t checkedRate(const py::object& argument) {
+    const WholeNumber rate = wholeNumber(argument);
+    if (rate.value < 1 || rate.value > kMaxSampleRate) {
+        throw py::value_error("sample_rate must be from 1 to 1000000 Hz, not " + rate.text);
+    }
+    return static_cast<std::uint32_t>(rate.value);
 }
 
 SampleType sampleType(const py::array& samples) {
@@ -290,8 +315,8 @@ Result resultOf(const scan::ScanRecord& record) {
 
 // Each block is copied with the interpreter's lock held and analysed
 // without it; the stream's reading does not depend on how it is cut.
-Result analyse(const py::array& array, long long sampleRate, const std::string& methodName,
-               const RangeArgument& rangeArgument) {
+Result analyse(const py::array& array, const py::object& sampleRate, const std::string& methodName,
+               const py::object& rangeArgument) {
     const Method method = parseMethod(methodName);
     const scan::TempoRange range = parseRange(rangeArgument);
     const std::uint32_t rate = checkedRate(sampleRate);
@@ -340,7 +365,7 @@ Result analyse(const py::array& array, long long sampleRate, const std::string& 
     throw py::error_already_set();
 }
 
-Result analyseFile(const py::object& path, const std::string& methodName, const RangeArgument& rangeArgument) {
+Result analyseFile(const py::object& path, const std::string& methodName, const py::object& rangeArgument) {
     const Method method = parseMethod(methodName);
     const scan::TempoRange range = parseRange(rangeArgument);
     const std::string name = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
@@ -391,7 +416,9 @@ const char* const kAnalyseDoc =
     "or halves the tempo into it, as tempo-scan --range MIN-MAX does.\n"
     "\n"
     "Raises ValueError for a dtype, shape, sample rate, method or range it\n"
-    "does not take, and for a sample that is NaN, infinite, or beyond float32.\n"
+    "does not take, and for a sample that is NaN, infinite, or beyond float32;\n"
+    "TypeError for samples that are no NumPy array, or a rate or range that\n"
+    "is not whole numbers.\n"
     "The interpreter's lock is released while the analysis runs.";
 
 const char* const kAnalyseFileDoc =

@@ -207,11 +207,13 @@ REFUSED = [
     ("rate 0", np.zeros(10, np.int16), {"sample_rate": 0}, "sample_rate must be from 1 to 1000000 Hz, not 0"),
     ("negative rate", np.zeros(10, np.int16), {"sample_rate": -44100}, "not -44100"),
     ("absurd rate", np.zeros(10, np.int16), {"sample_rate": 1000001}, "not 1000001"),
+    ("rate beyond 64 bits", np.zeros(10, np.int16), {"sample_rate": 2**70}, "not 1180591620717411303424"),
     ("unknown method", np.zeros(10, np.int16), {"method": "fast"}, "method is 'accurate' or 'classic', not 'fast'"),
     ("range from 0", np.zeros(10, np.int16), {"range": (0, 100)}, "not (0, 100)"),
     ("narrow range", np.zeros(10, np.int16), {"range": (100, 199)}, "at least twice MIN, not (100, 199)"),
     ("range too high", np.zeros(10, np.int16), {"range": (100001, 300000)}, "not (100001, 300000)"),
     ("range too wide", np.zeros(10, np.int16), {"range": (70, 1000001)}, "not (70, 1000001)"),
+    ("range of three", np.zeros(10, np.int16), {"range": (70, 140, 280)}, "two numbers, (MIN, MAX), not 3"),
     ("NaN", np.array([[0.0, 0.1], [np.nan, 0.0]], np.float32), {}, "frame 1, channel 0 is nan"),
     ("infinity", np.array([0.0, 0.5, -np.inf]), {}, "frame 2, channel 0 is -inf"),
     ("beyond float32", np.array([[0.0, 0.0, 0.0], [0.0, 0.0, 1e300]]), {}, "frame 1, channel 2 is 1e+300"),
@@ -224,6 +226,30 @@ def test_bad_arguments_are_value_errors(samples, arguments, words):
     with pytest.raises(ValueError) as raised:
         tempo.analyse(samples, **arguments)
     assert words in str(raised.value)
+
+
+# Arguments of the wrong type: TypeError, as Python's own functions give.
+WRONG_TYPES = [
+    ("samples None", (None, 44100), {}),
+    ("samples a list", ([0.1, 0.2], 44100), {}),
+    ("rate a float", (np.zeros(10, np.int16), 44100.0), {}),
+    ("rate a string", (np.zeros(10, np.int16), "44100"), {}),
+    ("range a number", (np.zeros(10, np.int16), 44100), {"range": 120}),
+    ("range a string", (np.zeros(10, np.int16), 44100), {"range": "70-140"}),
+    ("range of floats", (np.zeros(10, np.int16), 44100), {"range": (70.5, 141)}),
+]
+
+
+@pytest.mark.parametrize("arguments,keywords", [case[1:] for case in WRONG_TYPES], ids=[c[0] for c in WRONG_TYPES])
+def test_wrong_types_are_type_errors(arguments, keywords):
+    with pytest.raises(TypeError):
+        tempo.analyse(*arguments, **keywords)
+
+
+def test_whole_numbers_may_be_numpys():
+    samples = np.zeros(1000, np.int16)
+    result = tempo.analyse(samples, np.int64(8000), range=np.array([70, 140], np.int32))
+    assert fields(result) == fields(tempo.analyse(samples, 8000, range=(70, 140)))
 
 
 # Odd but valid input: a reading, never a crash.
@@ -293,6 +319,8 @@ def test_file_arguments_are_checked(scan_files):
     for arguments, words in [({"method": "exact"}, "not 'exact'"), ({"range": (90, 170)}, "not (90, 170)")]:
         with pytest.raises(ValueError, match=re.escape(words)):
             tempo.analyse_file(scan_files[0], **arguments)
+    with pytest.raises(TypeError):
+        tempo.analyse_file(12)
     with pytest.raises(ValueError, match="null byte"):
         tempo.analyse_file(str(scan_files[0]) + "\0.wav")
 
