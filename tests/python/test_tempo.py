@@ -361,6 +361,33 @@ def long_clips(clips):
     return [clips.beats(120, 44100, 300), clips.beats(97, 44100, 300)]
 
 
+@pytest.mark.parametrize("call", ["analyse", "analyse_file"])
+def test_other_threads_run_while_audio_is_analysed(long_clips, read, call):
+    """The interpreter's lock is released: this thread keeps running Python
+    all through another's analysis, whatever else the machine runs (held,
+    it would stop for the whole analysis)."""
+    samples, rate = read(long_clips[0])
+    work = {"analyse": lambda: tempo.analyse(samples, rate),
+            "analyse_file": lambda: tempo.analyse_file(long_clips[0])}[call]
+    window = []
+
+    def analysis():
+        start = time.perf_counter()
+        work()
+        window.extend([start, time.perf_counter()])
+
+    thread = threading.Thread(target=analysis)
+    ticks = []
+    thread.start()
+    while thread.is_alive():
+        ticks.append(time.perf_counter())
+    thread.join()
+    start, end = window
+    inside = [start] + [tick for tick in ticks if start < tick < end] + [end]
+    longest_gap = max(later - earlier for earlier, later in zip(inside, inside[1:]))
+    assert longest_gap < 0.5 * (end - start)
+
+
 def serial_and_parallel(work, items):
     """Wall times of work(item) for each item one after another, and of
     the same in one thread per item."""
