@@ -114,4 +114,24 @@ set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "This package holds the static library 
 analysis: the WAVE header check, the volume envelope, the tempo spectrum
 and the peak pick, with a CMake package: find_package(tempo CONFIG) and
 link tempo::core.")
+# python3-tempo: the Python module, for the Python it was built with
+# (Debian's: an extension module is made for one minor version).
+if(TEMPO_PYTHON_FOUND)
+  set(TEMPO_PYTHON_INSTALL_DIR lib/python3/dist-packages CACHE STRING
+    "Where the Python package tempo is installed, below the prefix (Debian's place for python3 packages)")
+  install(TARGETS tempo_python LIBRARY DESTINATION ${TEMPO_PYTHON_INSTALL_DIR}/tempo COMPONENT python)
+  install(FILES python/tempo/__init__.py python/tempo/__init__.pyi python/tempo/py.typed
+    DESTINATION ${TEMPO_PYTHON_INSTALL_DIR}/tempo COMPONENT python)
+  install(FILES docs/copyright ${TEMPO_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-tempo
+    COMPONENT python)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-tempo)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  math(EXPR TEMPO_PYTHON_NEXT "${Python3_VERSION_MINOR} + 1")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}~), \
+python3 (<< ${Python3_VERSION_MAJOR}.${TEMPO_PYTHON_NEXT}), python3-numpy")
+  set(CPACK_DEBIAN_PYTHON_DESCRIPTION "This package holds the Python module tempo: tempo.analyse() on NumPy
+arrays and tempo.analyse_file() on audio files give the numbers tempo
+and tempo-scan give, with both methods, the beats and a confidence.")
+endif()
 include(CPack)

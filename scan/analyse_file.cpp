@@ -15,20 +15,6 @@ void fail(ScanRecord& record, ScanFailure failure, int code = 0) {
     record.error = ScanError{failure, code, std::string(), std::string()};
 }
 
-void takeReading(ScanRecord& record, const TempoReading& reading, const TempoRange& range) {
-    if (record.method == Method::Accurate) record.confidence = reading.confidence;
-    if (!reading.found) {
-        record.status = ScanStatus::NoTempo;
-    } else {
-        record.status = ScanStatus::Ok;
-        record.foundTempo = reading.bpm;
-        record.bpm = reportedBpm(reading.bpm, range);
-        record.tempo = foldedTempo(reading.bpm, range);
-        record.beats = reading.beats;
-        record.tempoChanges = reading.tempoChanges;
-    }
-}
-
 // A WAVE file read in place: what its header says.
 AudioFacts factsOfWave(const WaveFileReading& file) {
     AudioFacts facts;
@@ -80,6 +66,20 @@ double foldedTempo(double bpm, const TempoRange& range) {
 }
 
 int reportedBpm(double bpm, const TempoRange& range) { return static_cast<int>(std::lround(foldedTempo(bpm, range))); }
+
+void takeReading(ScanRecord& record, const TempoReading& reading, const TempoRange& range) {
+    if (record.method == Method::Accurate) record.confidence = reading.confidence;
+    if (!reading.found) {
+        record.status = ScanStatus::NoTempo;
+    } else {
+        record.status = ScanStatus::Ok;
+        record.foundTempo = reading.bpm;
+        record.bpm = reportedBpm(reading.bpm, range);
+        record.tempo = foldedTempo(reading.bpm, range);
+        record.beats = reading.beats;
+        record.tempoChanges = reading.tempoChanges;
+    }
+}
 
 ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, const TempoRange& range) {
     ScanRecord record;

@@ -22,6 +22,12 @@ struct TempoRange {
 double foldedTempo(double bpm, const TempoRange& range);
 int reportedBpm(double bpm, const TempoRange& range);
 
+// The record's status and tempo from a reading by `record.method`: Ok
+// with the tempo within `range`, the beats and the tempo changes, or
+// NoTempo; the confidence for the accurate method either way. The same
+// for a file and for samples handed over in memory (the Python module).
+void takeReading(ScanRecord& record, const TempoReading& reading, const TempoRange& range);
+
 // The record of one file; its identity is taken before it is read.
 // The method is the settings'; the tempo is reported within `range`.
 ScanRecord analyseFile(const std::string& path, const DecodeSettings& settings, const TempoRange& range);

@@ -4,9 +4,10 @@
 #   TEMPO_WITH_TAGLIB=OFF builds a tempo-scan whose --write-tags exits 2
 #   with its message; ON without TagLib stops the configure and says what
 #   to install; AUTO without it says it builds without; the same for
-#   TEMPO_WITH_SQLITE and --db, and for TEMPO_WITH_DECODERS, whose OFF
-#   leaves every format to ffmpeg; plain tempo builds and runs without KISS
-#   FFT, which only the accurate analysis needs.
+#   TEMPO_WITH_SQLITE and --db, for TEMPO_WITH_DECODERS, whose OFF leaves
+#   every format to ffmpeg, and for TEMPO_WITH_PYTHON and the Python
+#   module; plain tempo builds and runs without KISS FFT, which only the
+#   accurate analysis needs.
 #   tools/check_build_options.sh [WORK_DIR]
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -73,6 +74,23 @@ if PKG_CONFIG_LIBDIR=/nonexistent configure decoders-on -DTEMPO_WITH_DECODERS=ON
 fi
 says "$work/decoders-on.log" "TEMPO_WITH_DECODERS=ON, but the decoder libraries were not found (apt-get install libmpg123-dev" ||
   fail "TEMPO_WITH_DECODERS=ON without the libraries did not say what to install"
+
+# The Python module: OFF leaves it out and says so; ON without pybind11
+# stops the configure and says what to install; AUTO without it says it
+# builds without.
+configure python-off -DTEMPO_WITH_PYTHON=OFF > "$work/python-off.log" 2>&1 || fail "configure with TEMPO_WITH_PYTHON=OFF"
+says "$work/python-off.log" "built without its Python module (TEMPO_WITH_PYTHON=OFF)" ||
+  fail "configure did not say the Python module is off"
+if configure python-on -DTEMPO_WITH_PYTHON=ON -DCMAKE_DISABLE_FIND_PACKAGE_pybind11=TRUE > "$work/python-on.log" 2>&1
+then
+  fail "TEMPO_WITH_PYTHON=ON configured without pybind11"
+fi
+says "$work/python-on.log" "TEMPO_WITH_PYTHON=ON, but pybind11 or Python's headers were not found (apt-get install pybind11-dev python3-dev)" ||
+  fail "TEMPO_WITH_PYTHON=ON without pybind11 did not say what to install"
+configure python-auto -DCMAKE_DISABLE_FIND_PACKAGE_pybind11=TRUE > "$work/python-auto.log" 2>&1 ||
+  fail "configure AUTO without pybind11"
+says "$work/python-auto.log" "built without its Python module (TEMPO_WITH_PYTHON=AUTO)" ||
+  fail "AUTO without pybind11 did not say so"
 
 configure nofft -DTEMPO_KISSFFT_HEADER=/nonexistent/kissfft.hh > /dev/null 2>&1 || fail "configure without KISS FFT"
 cmake --build "$work/nofft" --target tempo beatgen > /dev/null || fail "build plain tempo without KISS FFT"

@@ -14,7 +14,7 @@ import pathlib
 import re
 import sys
 
-PRODUCT = ["app", "input", "platform", "pulse", "scan", "tempo"]
+PRODUCT = ["app", "input", "platform", "pulse", "python", "scan", "tempo"]
 # What each folder may include besides itself.
 ALLOWED = {
     "input": set(),
@@ -23,6 +23,7 @@ ALLOWED = {
     "tempo": {"input", "platform", "pulse"},
     "scan": {"input", "platform", "pulse", "tempo"},
     "app": {"input", "platform", "tempo"},
+    "python": {"input", "platform", "pulse", "scan", "tempo"},
 }
 OS_HEADERS = re.compile(
     r'#\s*include\s*<(windows\.h|unistd\.h|sys/[^>]*|signal\.h|poll\.h|fcntl\.h|dirent\.h|spawn\.h|io\.h|sched\.h)>')

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the packages and checks them as a user would: the .deb unpacked
 # into a scratch root runs on a generated clip (tempo and tempo-scan, an MP3
-# with no ffmpeg), depends on the decoders' libraries, lintian has
+# with no ffmpeg, and python3-tempo's module on its samples), depends on
+# the decoders' libraries, lintian has
 # nothing to say, and a separate project built against the installed
 # library prints the same line as the tool.
 set -euo pipefail
@@ -39,8 +40,21 @@ for library in libmpg123-0 libflac12 libogg0 libvorbis0a libopus0; do
 done
 echo "packaged tempo-scan decodes an MP3 itself; depends: $depends"
 
+# The Python module, unpacked, reads the clip's samples as tempo reads the
+# file.
+python=$build/python3-tempo_${version}_$(dpkg --print-architecture).deb
+dpkg -x "$python" "$scratch/python"
+from_python=$(PYTHONPATH="$scratch/python/usr/lib/python3/dist-packages" /usr/bin/python3 -c '
+import sys, wave, numpy, tempo
+with wave.open(sys.argv[1]) as clip:
+    samples = numpy.frombuffer(clip.readframes(clip.getnframes()), "<i2").reshape(-1, 2)
+    result = tempo.analyse(samples, clip.getframerate(), method="classic")
+print(f"bpm:{result.bpm}")' "$scratch/clip.wav")
+[ "$from_python" = "$expected" ] || { echo "packaged Python module gave '$from_python'" >&2; exit 1; }
+echo "packaged Python module: $from_python; depends: $(dpkg-deb -f "$python" Depends)"
+
 if command -v lintian > /dev/null; then
-  lintian --fail-on error,warning "$deb" "$dev"
+  lintian --fail-on error,warning "$deb" "$dev" "$python"
   echo "lintian: no findings"
 else
   echo "lintian is not installed: the packages were NOT checked by it (apt-get install lintian)" >&2
