@@ -253,10 +253,10 @@ void penaltiesFor(double period, const std::vector<double>& logGap, std::vector<
 
 // Ellis's forward pass: for each frame, the gap back to the beat before
 // its best sequence (0: none), and the last beat, the best frame of the
-// last period.
+// last period. `Gap` holds gaps up to `widest`.
+template <typename Gap>
 std::size_t bestSequences(const StrengthCurve& strength, const PeriodCurve& periods, std::size_t n,
-                          double longest, std::vector<std::uint32_t>& gapBefore) {
-    const auto widest = static_cast<std::size_t>(std::ceil(kWidestGap * longest)) + 1;
+                          std::size_t widest, std::vector<Gap>& gapBefore) {
     std::vector<double> logGap(widest + 1, 0.0);
     for (std::size_t d = 1; d <= widest; ++d) logGap[d] = exactLog(static_cast<double>(d));
     RecentScores score{widest + 1, 0, std::vector<double>(std::min(n, std::max<std::size_t>(4 * (widest + 1), 4096)))};
@@ -282,7 +282,7 @@ std::size_t bestSequences(const StrengthCurve& strength, const PeriodCurve& peri
                 gap = d;
             }
         }
-        gapBefore[t] = static_cast<std::uint32_t>(gap);
+        gapBefore[t] = static_cast<Gap>(gap);
         score.set(t, strength[t] + best);
     }
     const auto reach = static_cast<std::size_t>(std::lround(periods[n - 1]));
@@ -291,6 +291,19 @@ std::size_t bestSequences(const StrengthCurve& strength, const PeriodCurve& peri
         if (score[t] > score[last]) last = t;
     }
     return last;
+}
+
+// The beats of the best sequence, from the last back to the first.
+template <typename Gap>
+std::vector<std::size_t> beatsBack(const StrengthCurve& strength, const PeriodCurve& periods, std::size_t n,
+                                   std::size_t widest) {
+    std::vector<Gap> gapBefore;
+    std::vector<std::size_t> beats;
+    for (std::size_t t = bestSequences(strength, periods, n, widest, gapBefore);; t -= gapBefore[t]) {
+        beats.push_back(t);
+        if (gapBefore[t] == 0) break;
+    }
+    return beats;
 }
 
 }  // namespace
@@ -358,13 +371,11 @@ std::vector<std::size_t> trackBeatsOver(const StrengthCurve& strength, const Per
         if (longest < period) longest = period;
     }
     if (!(least >= 2.0)) return {};
-    std::vector<std::uint32_t> gapBefore;
-    std::vector<std::size_t> beats;
-    for (std::size_t t = bestSequences(strength, periods, n, longest, gapBefore);; t -= gapBefore[t]) {
-        beats.push_back(t);
-        if (gapBefore[t] == 0) break;
-    }
-    std::vector<std::uint32_t>().swap(gapBefore);
+    const auto widest = static_cast<std::size_t>(std::ceil(kWidestGap * longest)) + 1;
+    // Two bytes a frame for each gap where they hold the widest (a period
+    // of up to 32,000 frames: every tempo the analysis looks for).
+    std::vector<std::size_t> beats = widest <= 0xFFFF ? beatsBack<std::uint16_t>(strength, periods, n, widest)
+                                                      : beatsBack<std::uint32_t>(strength, periods, n, widest);
     std::reverse(beats.begin(), beats.end());
     alignSwing(beats, strength, periods);
     dropSilentEnds(beats, strength);

@@ -50,8 +50,8 @@ std::vector<double> localPeriods(const std::vector<double>& salient, double fram
 // or where the periods are not at least 2 frames.
 std::vector<std::size_t> trackBeats(const std::vector<double>& strength, const std::vector<double>& periods);
 // The same over curves read frame by frame (the same beats for the same
-// values). Besides the beats it keeps 4 bytes per frame, and the scores of
-// the last few widest gaps.
+// values). Besides the beats it keeps 2 bytes per frame (4 for periods
+// over 32,000 frames), and the scores of the last few widest gaps.
 std::vector<std::size_t> trackBeatsOver(const StrengthCurve& strength, const PeriodCurve& periods);
 
 // How far the gaps between successive `beats` (frames, ascending) stray
