@@ -98,8 +98,12 @@ PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOn
     // be right is no more than its height, which is below the least height
     // of a beat.
     reading.confidence = std::min(estimate.confidence, calibratedConfidence(estimate.confidence, 0.5));
-    if (!estimate.found) return reading;
-    reading.found = true;
+    reading.found = estimate.found;
+    if (!estimate.found) {
+        release(onset);
+        release(lowOnset);
+        return reading;
+    }
     keepHighOnsets(onset, lowOnset);
     salient.high = salientOnsets(onset, frameRate);
     release(onset);
