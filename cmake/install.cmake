@@ -64,8 +64,8 @@ install(FILES platform/file_image.hpp platform/path.hpp
 install(FILES
     tempo/envelope.hpp tempo/tempo_spectrum.hpp tempo/tempo_pick.hpp tempo/estimate.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/tempo COMPONENT development)
-install(FILES pulse/onset_curve.hpp pulse/periodicity.hpp pulse/beat_tracker.hpp pulse/beat_phase.hpp pulse/tempo_changes.hpp
-    pulse/metre.hpp pulse/calibration.hpp pulse/analysis.hpp
+install(FILES pulse/onset_curve.hpp pulse/periodicity.hpp pulse/onset_strength.hpp pulse/beat_tracker.hpp
+    pulse/beat_phase.hpp pulse/tempo_changes.hpp pulse/metre.hpp pulse/calibration.hpp pulse/analysis.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/pulse COMPONENT development)
 
 set(TEMPO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tempo)

@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "pulse/beat_tracker.hpp"
+#include "pulse/onset_strength.hpp"
 #include "pulse/periodicity.hpp"
 
 namespace tempo::pulse {
@@ -27,27 +28,17 @@ constexpr double kLowWeight = 1.0;
 // a factor that the scaling to unit root mean square takes out.
 constexpr float kLowBandShare = 1.0F / 3.0F;
 
-// The onset strength the beat tracker follows is the sum of the salient
-// onsets of all bands and of the low bands, each scaled to unit root mean
-// square, so that its tightness means the same for a quiet and a busy
-// curve.
-std::vector<double> scaledToUnit(const std::vector<double>& salient) {
-    double squares = 0.0;
-    for (double value : salient) squares += value * value;
-    std::vector<double> scaled(salient.size(), 0.0);
-    if (!(squares > 0.0)) return scaled;
-    const double scale = 1.0 / std::sqrt(squares / static_cast<double>(salient.size()));
-    for (std::size_t t = 0; t < salient.size(); ++t) scaled[t] = salient[t] * scale;
-    return scaled;
+// The onset curve of the bands above the low ones (see kLowBandShare), in
+// the place of `onset`, which nothing needs after it.
+void keepHighOnsets(std::vector<float>& onset, const std::vector<float>& lowOnset) {
+    for (std::size_t t = 0; t < onset.size(); ++t) {
+        onset[t] = t < lowOnset.size() ? std::max(0.0F, onset[t] - kLowBandShare * lowOnset[t]) : 0.0F;
+    }
 }
 
-// The onset curve of the bands above the low ones (see kLowBandShare).
-std::vector<float> highOnsets(const std::vector<float>& onset, const std::vector<float>& lowOnset) {
-    std::vector<float> high(onset.size(), 0.0F);
-    for (std::size_t t = 0; t < onset.size() && t < lowOnset.size(); ++t) {
-        high[t] = std::max(0.0F, onset[t] - kLowBandShare * lowOnset[t]);
-    }
-    return high;
+template <typename T>
+void release(std::vector<T>& values) {
+    std::vector<T>().swap(values);
 }
 
 std::vector<double> secondsOf(const std::vector<std::size_t>& frames, double frameRate) {
@@ -57,47 +48,79 @@ std::vector<double> secondsOf(const std::vector<std::size_t>& frames, double fra
     return seconds;
 }
 
-}  // namespace
+// What the beats are tracked and judged on, kept for an hour of music in
+// three arrays of a double per frame: the salient onsets of all bands, of
+// the low bands and of the bands above them. The onset curves they come
+// from are released as soon as nothing needs them. The onset strength the
+// beat tracker follows is the sum of the salient onsets of all bands and
+// of the low bands, each scaled to unit root mean square, so that its
+// tightness means the same for a quiet and a busy curve.
+struct Salient {
+    std::vector<double> all;
+    std::vector<double> low;
+    std::vector<double> high;
+};
 
-PulseReading analysePulse(const std::vector<float>& onset, const std::vector<float>& lowOnset, double frameRate,
-                          PulseEvidence* evidence) {
-    PulseReading reading;
-    const std::vector<double> curve = periodicityOf(onset, frameRate);
-    const PulseEstimate estimate = choosePulse(curve, frameRate);
-    // Where no beat stands out, the chance that the strongest period would
-    // be right is no more than its height, which is below the least height
-    // of a beat.
-    reading.confidence = std::min(estimate.confidence, calibratedConfidence(estimate.confidence, 0.5));
-    if (!estimate.found) return reading;
-    reading.found = true;
-    const std::vector<double> salient = salientOnsets(onset, frameRate);
-    const std::vector<double> strength = scaledToUnit(salient);
-    const std::vector<double> lowStrength = scaledToUnit(salientOnsets(lowOnset, frameRate));
-    std::vector<LevelEvidence> levels =
-        levelEvidence({&curve, &lowOnset, &strength, &lowStrength, frameRate}, 60.0 * frameRate / estimate.bpm);
-    double share = 0.0;
-    const LevelEvidence level = chooseLevel(levels, share);
-    if (evidence != nullptr) evidence->levels = levels;
-
-    std::vector<double> both(strength);
-    for (std::size_t t = 0; t < both.size() && t < lowStrength.size(); ++t) both[t] += kLowWeight * lowStrength[t];
-    const std::vector<double> periods = localPeriods(salient, frameRate, level.period);
-    const std::vector<std::size_t> tracked = trackBeats(both, periods);
-    const std::vector<double> highStrength = scaledToUnit(salientOnsets(highOnsets(onset, lowOnset), frameRate));
-    const PhaseCurves phaseCurves{&strength, &lowStrength, &highStrength};
+// The beats tracked at `level`, their phase chosen, and the reading from
+// them (the evidence on the way, with `evidence`).
+void readBeats(const Salient& salient, const LevelEvidence& level, double share, double frameRate,
+               PulseReading& reading, PulseEvidence* evidence) {
+    const PhaseStrengths strengths{{unitScaled(salient.all), {}, 1.0},
+                                   {unitScaled(salient.low), {}, 1.0},
+                                   {unitScaled(salient.high), {}, 1.0}};
+    const StrengthCurve both = sumOf(strengths.all.first, strengths.low.first, kLowWeight);
+    const PeriodCurve periods = followPeriod(salient.all, frameRate, level.period);
+    const std::vector<std::size_t> tracked = trackBeatsOver(both, periods);
     if (evidence != nullptr) {
-        evidence->phase = phaseTerms(tracked, phaseCurves);
+        evidence->phase = phaseTermsOf(tracked, strengths);
         evidence->trackedBeats = secondsOf(tracked, frameRate);
         evidence->halfwayBeats = secondsOf(halfwayBeats(tracked, both), frameRate);
     }
-    const std::vector<std::size_t> beats = choosePhase(tracked, phaseCurves, both);
+    const std::vector<std::size_t> beats = choosePhase(tracked, strengths, both);
     const ConfidenceTerms terms{share, beatDeviation(beats, periods), level.rival};
     if (evidence != nullptr) evidence->confidence = terms;
     reading.confidence = calibratedConfidence(terms);
     reading.beats = secondsOf(beats, frameRate);
     reading.bpm = beatsTempo(reading.beats, level.bpm);
     reading.tempoChanges = tempoChanges(reading.beats, reading.bpm);
+}
+
+}  // namespace
+
+PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOnset, double frameRate,
+                          PulseEvidence* evidence) {
+    PulseReading reading;
+    Salient salient;
+    salient.all = salientOnsets(onset, frameRate);
+    const std::vector<double> curve = periodicityOfSalient(salient.all, frameRate);
+    const PulseEstimate estimate = choosePulse(curve, frameRate);
+    // Where no beat stands out, the chance that the strongest period would
+    // be right is no more than its height, which is below the least height
+    // of a beat.
+    reading.confidence = std::min(estimate.confidence, calibratedConfidence(estimate.confidence, 0.5));
+    reading.found = estimate.found;
+    if (!estimate.found) {
+        release(onset);
+        release(lowOnset);
+        return reading;
+    }
+    keepHighOnsets(onset, lowOnset);
+    salient.high = salientOnsets(onset, frameRate);
+    release(onset);
+    salient.low = salientOnsets(lowOnset, frameRate);
+    release(lowOnset);
+    const MetreCurves metre{&curve, &salient.low, unitScaled(salient.all), unitScaled(salient.low), frameRate};
+    std::vector<LevelEvidence> levels = levelEvidence(metre, 60.0 * frameRate / estimate.bpm);
+    double share = 0.0;
+    const LevelEvidence level = chooseLevel(levels, share);
+    if (evidence != nullptr) evidence->levels = levels;
+    readBeats(salient, level, share, frameRate, reading, evidence);
     return reading;
+}
+
+PulseReading analysePulse(const std::vector<float>& onset, const std::vector<float>& lowOnset, double frameRate,
+                          PulseEvidence* evidence) {
+    return analysePulse(std::vector<float>(onset), std::vector<float>(lowOnset), frameRate, evidence);
 }
 
 }  // namespace tempo::pulse

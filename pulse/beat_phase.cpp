@@ -43,7 +43,7 @@ constexpr double kFloor = 1e-3;
 // them may be a frame or two off the onset itself.
 constexpr std::size_t kReach = 2;
 
-double strongestNear(const std::vector<double>& values, std::size_t frame) {
+double strongestNear(const StrengthCurve& values, std::size_t frame) {
     double best = 0.0;
     const std::size_t lo = frame >= kReach ? frame - kReach : 0;
     for (std::size_t t = lo; t <= frame + kReach && t < values.size(); ++t) best = std::max(best, values[t]);
@@ -57,7 +57,7 @@ struct Spread {
     double evenness = 1.0;
 };
 
-Spread spreadOf(const std::vector<std::size_t>& frames, const std::vector<double>& values) {
+Spread spreadOf(const std::vector<std::size_t>& frames, const StrengthCurve& values) {
     double sums[2] = {0.0, 0.0};
     double counts[2] = {0.0, 0.0};
     for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -80,16 +80,25 @@ std::vector<std::size_t> midpoints(const std::vector<std::size_t>& beats) {
     return points;
 }
 
+// The curves given as arrays (an absent one as an empty curve).
+PhaseStrengths strengthsOf(const PhaseCurves& curves) {
+    PhaseStrengths strengths;
+    if (curves.all != nullptr) strengths.all = strengthOf(*curves.all);
+    if (curves.low != nullptr) strengths.low = strengthOf(*curves.low);
+    if (curves.high != nullptr) strengths.high = strengthOf(*curves.high);
+    return strengths;
+}
+
 }  // namespace
 
-PhaseTerms phaseTerms(const std::vector<std::size_t>& beats, const PhaseCurves& curves) {
+PhaseTerms phaseTermsOf(const std::vector<std::size_t>& beats, const PhaseStrengths& curves) {
     PhaseTerms terms{};
     if (beats.size() < 4) return terms;
     // The beats between the first and the last, so that both sets cover
     // the same stretch.
     const std::vector<std::size_t> on(beats.begin() + 1, beats.end() - 1);
     const std::vector<std::size_t> off = midpoints(beats);
-    const std::vector<double>* bands[] = {curves.all, curves.low, curves.high};
+    const StrengthCurve* bands[] = {&curves.all, &curves.low, &curves.high};
     for (std::size_t k = 0; k < 3; ++k) {
         const Spread atBeats = spreadOf(on, *bands[k]);
         const Spread halfway = spreadOf(off, *bands[k]);
@@ -99,14 +108,18 @@ PhaseTerms phaseTerms(const std::vector<std::size_t>& beats, const PhaseCurves& 
     return terms;
 }
 
+PhaseTerms phaseTerms(const std::vector<std::size_t>& beats, const PhaseCurves& curves) {
+    return phaseTermsOf(beats, strengthsOf(curves));
+}
+
 double offBeatChance(const PhaseTerms& terms) {
     double z = kPhaseIntercept;
     for (std::size_t k = 0; k < terms.size(); ++k) z += kPhaseWeights[k] * terms[k];
     return 1.0 / (1.0 + exactExp(-z));
 }
 
-std::vector<std::size_t> halfwayBeats(const std::vector<std::size_t>& beats, const std::vector<double>& strength) {
-    if (beats.size() < 2 || strength.empty()) return {};
+std::vector<std::size_t> halfwayBeats(const std::vector<std::size_t>& beats, const StrengthCurve& strength) {
+    if (beats.size() < 2 || strength.size() == 0) return {};
     std::vector<std::size_t> points;
     const std::size_t firstGap = beats[1] - beats[0];
     if (beats[0] >= (firstGap + 1) / 2) points.push_back(beats[0] - (firstGap + 1) / 2);
@@ -123,10 +136,19 @@ std::vector<std::size_t> halfwayBeats(const std::vector<std::size_t>& beats, con
     return points;
 }
 
+std::vector<std::size_t> halfwayBeats(const std::vector<std::size_t>& beats, const std::vector<double>& strength) {
+    return halfwayBeats(beats, strengthOf(strength));
+}
+
+std::vector<std::size_t> choosePhase(const std::vector<std::size_t>& beats, const PhaseStrengths& curves,
+                                     const StrengthCurve& strength) {
+    if (offBeatChance(phaseTermsOf(beats, curves)) > 0.5) return halfwayBeats(beats, strength);
+    return beats;
+}
+
 std::vector<std::size_t> choosePhase(const std::vector<std::size_t>& beats, const PhaseCurves& curves,
                                      const std::vector<double>& strength) {
-    if (offBeatChance(phaseTerms(beats, curves)) > 0.5) return halfwayBeats(beats, strength);
-    return beats;
+    return choosePhase(beats, strengthsOf(curves), strengthOf(strength));
 }
 
 }  // namespace tempo::pulse

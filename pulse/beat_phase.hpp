@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "pulse/onset_strength.hpp"
+
 namespace tempo::pulse {
 
 // The salient onset curves the phase is judged on, each scaled to unit
@@ -16,6 +18,13 @@ struct PhaseCurves {
     const std::vector<double>* all = nullptr;
     const std::vector<double>* low = nullptr;
     const std::vector<double>* high = nullptr;
+};
+
+// The same curves read frame by frame where they are needed.
+struct PhaseStrengths {
+    StrengthCurve all;
+    StrengthCurve low;
+    StrengthCurve high;
 };
 
 // The evidence for the off-beats, in the order of kPhaseWeights: for all,
@@ -28,6 +37,7 @@ using PhaseTerms = std::array<double, 6>;
 // The terms for `beats` (frames, ascending) over `curves`; all 0 for fewer
 // than 4 beats.
 PhaseTerms phaseTerms(const std::vector<std::size_t>& beats, const PhaseCurves& curves);
+PhaseTerms phaseTermsOf(const std::vector<std::size_t>& beats, const PhaseStrengths& curves);
 
 // The chance (0 to 1) that the points halfway between the beats are the
 // beats a listener taps, from the terms.
@@ -38,10 +48,13 @@ double offBeatChance(const PhaseTerms& terms);
 // beat half a gap before the first and after the last where they fall
 // within the curve. Empty for fewer than 2 beats or an empty curve.
 std::vector<std::size_t> halfwayBeats(const std::vector<std::size_t>& beats, const std::vector<double>& strength);
+std::vector<std::size_t> halfwayBeats(const std::vector<std::size_t>& beats, const StrengthCurve& strength);
 
 // `beats`, or the beats halfway between them where the off-beats' chance
 // is above one half.
 std::vector<std::size_t> choosePhase(const std::vector<std::size_t>& beats, const PhaseCurves& curves,
                                      const std::vector<double>& strength);
+std::vector<std::size_t> choosePhase(const std::vector<std::size_t>& beats, const PhaseStrengths& curves,
+                                     const StrengthCurve& strength);
 
 }  // namespace tempo::pulse

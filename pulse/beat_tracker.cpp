@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "pulse/exact_math.hpp"
@@ -122,7 +123,9 @@ std::vector<std::size_t> bestPath(const LagScores& scores, double period) {
         prior[i] = -kPullToPiece * away * away;
     }
     const std::size_t windows = scores.perWindow.size();
-    std::vector<std::vector<std::size_t>> from(windows, std::vector<std::size_t>(lags, 0));
+    // Where each window's path to each lag came from: window w's lag i at
+    // w * lags + i (a lag index: fewer than the frames of a window).
+    std::vector<std::uint32_t> from(windows * lags, 0);
     std::vector<double> total(lags);
     for (std::size_t i = 0; i < lags; ++i) total[i] = scores.perWindow[0][i] + prior[i];
     std::vector<double> next(lags);
@@ -134,7 +137,7 @@ std::vector<std::size_t> bestPath(const LagScores& scores, double period) {
                 const double value = total[j] - kStepCost * step * step;
                 if (value > best) {
                     best = value;
-                    from[w][i] = j;
+                    from[w * lags + i] = static_cast<std::uint32_t>(j);
                 }
             }
             next[i] = best + scores.perWindow[w][i] + prior[i];
@@ -143,7 +146,7 @@ std::vector<std::size_t> bestPath(const LagScores& scores, double period) {
     }
     std::vector<std::size_t> path(windows);
     path.back() = static_cast<std::size_t>(std::max_element(total.begin(), total.end()) - total.begin());
-    for (std::size_t w = windows - 1; w > 0; --w) path[w - 1] = from[w][path[w]];
+    for (std::size_t w = windows - 1; w > 0; --w) path[w - 1] = from[w * lags + path[w]];
     return path;
 }
 
@@ -161,13 +164,18 @@ double refinedLag(const std::vector<double>& row, std::size_t lowest, std::size_
 }
 
 // Drops the beats at either end whose onset is too weak to be music.
-void dropSilentEnds(std::vector<std::size_t>& beats, const std::vector<double>& strength) {
+void dropSilentEnds(std::vector<std::size_t>& beats, const StrengthCurve& strength) {
     if (beats.empty()) return;
     const auto near = [&strength](std::size_t frame) {
         const std::size_t lo = frame >= 2 ? frame - 2 : 0;
         const std::size_t hi = std::min(strength.size(), frame + 3);
-        return *std::max_element(strength.begin() + static_cast<std::ptrdiff_t>(lo),
-                                 strength.begin() + static_cast<std::ptrdiff_t>(hi));
+        // The first of the largest, as std::max_element finds it.
+        double best = strength[lo];
+        for (std::size_t t = lo + 1; t < hi; ++t) {
+            const double value = strength[t];
+            if (best < value) best = value;
+        }
+        return best;
     };
     double squares = 0.0;
     for (std::size_t frame : beats) squares += near(frame) * near(frame);
@@ -181,7 +189,7 @@ void dropSilentEnds(std::vector<std::size_t>& beats, const std::vector<double>& 
 }
 
 // The strongest value of `strength` within a frame of `at`.
-double strengthNear(const std::vector<double>& strength, double at) {
+double strengthNear(const StrengthCurve& strength, double at) {
     const auto centre = static_cast<long>(std::lround(at));
     double best = 0.0;
     for (long t = centre - 1; t <= centre + 1; ++t) {
@@ -191,18 +199,18 @@ double strengthNear(const std::vector<double>& strength, double at) {
 }
 
 // Moves beats that sit on a swing's off-beats onto the beats.
-void alignSwing(std::vector<std::size_t>& beats, const std::vector<double>& strength,
-                const std::vector<double>& periods) {
+void alignSwing(std::vector<std::size_t>& beats, const StrengthCurve& strength, const PeriodCurve& periods) {
     double onBeats = 0.0;
     double third = 0.0;
     double twoThirds = 0.0;
     double half = 0.0;
     for (std::size_t frame : beats) {
         const double at = static_cast<double>(frame);
+        const double period = periods[frame];
         onBeats += strengthNear(strength, at);
-        third += strengthNear(strength, at + periods[frame] / 3.0);
-        twoThirds += strengthNear(strength, at + 2.0 * periods[frame] / 3.0);
-        half += strengthNear(strength, at + periods[frame] / 2.0);
+        third += strengthNear(strength, at + period / 3.0);
+        twoThirds += strengthNear(strength, at + 2.0 * period / 3.0);
+        half += strengthNear(strength, at + period / 2.0);
     }
     if (!(third > kSwingMargin * twoThirds && third > kSwingMargin * half && third > kSwingShare * onBeats)) return;
     for (std::size_t& frame : beats) {
@@ -215,98 +223,183 @@ void alignSwing(std::vector<std::size_t>& beats, const std::vector<double>& stre
     }
 }
 
+// The best scores of the frames a beat may look back to, and no further
+// (a frame's score reads those up to the widest gap before it): a buffer
+// of a few times that many that moves its newest part to the front when
+// it is full, so that an hour's tracking keeps no score per frame.
+struct RecentScores {
+    std::size_t keep = 0;          // frames kept when the buffer moves
+    std::size_t first = 0;         // the frame at values[0]
+    std::vector<double> values;
+
+    double operator[](std::size_t t) const { return values[t - first]; }
+    void set(std::size_t t, double score) {
+        if (t - first == values.size()) {
+            std::copy(values.end() - static_cast<std::ptrdiff_t>(keep), values.end(), values.begin());
+            first = t - keep;
+        }
+        values[t - first] = score;
+    }
+};
+
+// The penalty of each gap d (1 to widest frames) from `period`.
+void penaltiesFor(double period, const std::vector<double>& logGap, std::vector<double>& penalty) {
+    const double logPeriod = exactLog(period);
+    for (std::size_t d = 1; d < penalty.size(); ++d) {
+        const double off = logGap[d] - logPeriod;
+        penalty[d] = kTightness * off * off;
+    }
+}
+
+// Ellis's forward pass: for each frame, the gap back to the beat before
+// its best sequence (0: none), and the last beat, the best frame of the
+// last period. `Gap` holds gaps up to `widest`.
+template <typename Gap>
+std::size_t bestSequences(const StrengthCurve& strength, const PeriodCurve& periods, std::size_t n,
+                          std::size_t widest, std::vector<Gap>& gapBefore) {
+    std::vector<double> logGap(widest + 1, 0.0);
+    for (std::size_t d = 1; d <= widest; ++d) logGap[d] = exactLog(static_cast<double>(d));
+    RecentScores score{widest + 1, 0, std::vector<double>(std::min(n, std::max<std::size_t>(4 * (widest + 1), 4096)))};
+    // The penalty of each gap, worked out again only where the period
+    // changes (never, for a steady period): the same values either way.
+    std::vector<double> penalty(widest + 1, 0.0);
+    double penaltyPeriod = -1.0;
+    gapBefore.assign(n, 0);
+    for (std::size_t t = 0; t < n; ++t) {
+        const double period = periods[t];
+        const auto shortest = static_cast<std::size_t>(std::max(1L, std::lround(period / kWidestGap)));
+        const auto longestGap = std::min(t, static_cast<std::size_t>(std::lround(kWidestGap * period)));
+        if (period != penaltyPeriod) {
+            penaltyPeriod = period;
+            penaltiesFor(period, logGap, penalty);
+        }
+        double best = 0.0;
+        std::size_t gap = 0;
+        for (std::size_t d = shortest; d <= longestGap; ++d) {
+            const double value = score[t - d] - penalty[d];
+            if (gap == 0 || value > best) {
+                best = value;
+                gap = d;
+            }
+        }
+        gapBefore[t] = static_cast<Gap>(gap);
+        score.set(t, strength[t] + best);
+    }
+    const auto reach = static_cast<std::size_t>(std::lround(periods[n - 1]));
+    std::size_t last = n - 1;
+    for (std::size_t t = n - 1 - std::min(reach, n - 1); t < n; ++t) {
+        if (score[t] > score[last]) last = t;
+    }
+    return last;
+}
+
+// The beats of the best sequence, from the last back to the first.
+template <typename Gap>
+std::vector<std::size_t> beatsBack(const StrengthCurve& strength, const PeriodCurve& periods, std::size_t n,
+                                   std::size_t widest) {
+    std::vector<Gap> gapBefore;
+    std::vector<std::size_t> beats;
+    for (std::size_t t = bestSequences(strength, periods, n, widest, gapBefore);; t -= gapBefore[t]) {
+        beats.push_back(t);
+        if (gapBefore[t] == 0) break;
+    }
+    return beats;
+}
+
 }  // namespace
 
-std::vector<double> localPeriods(const std::vector<double>& salient, double frameRate, double period) {
+double PeriodCurve::operator[](std::size_t t) const {
+    if (given != nullptr) return (*given)[t];
+    const auto at = static_cast<double>(t);
+    // The last window whose centre is at or before the frame; the first
+    // where none is.
+    const auto after = std::upper_bound(centres.begin() + 1, centres.end(), at);
+    const auto k = static_cast<std::size_t>(after - centres.begin()) - 1;
+    if (at <= centres[k] || k + 1 == lags.size()) return lags[k];
+    const double share = (at - centres[k]) / (centres[k + 1] - centres[k]);
+    return lags[k] + share * (lags[k + 1] - lags[k]);
+}
+
+PeriodCurve steadyPeriod(std::size_t frames, double period) {
+    PeriodCurve curve;
+    curve.frames = frames;
+    curve.lags = {period};
+    curve.centres = {0.0};
+    return curve;
+}
+
+PeriodCurve givenPeriods(const std::vector<double>& given) {
+    PeriodCurve curve;
+    curve.given = &given;
+    return curve;
+}
+
+PeriodCurve followPeriod(const std::vector<double>& salient, double frameRate, double period) {
     const std::size_t n = salient.size();
-    std::vector<double> periods(n, period);
+    PeriodCurve periods = steadyPeriod(n, period);
     if (!(frameRate > 0.0) || !(period >= 2.0)) return periods;
     const auto w = static_cast<std::size_t>(std::lround(kLocalWindowSeconds * frameRate));
     const auto hop = static_cast<std::size_t>(std::max(1L, std::lround(kLocalHopSeconds * frameRate)));
     const auto lowest = static_cast<std::size_t>(std::max(2.0, std::floor(period / kLocalReach)));
     const auto highest = static_cast<std::size_t>(std::ceil(period * kLocalReach));
     if (n < w || highest >= w / 2) return periods;
-    const LagScores scores = windowScores(salient, w, hop, lowest, highest);
+    LagScores scores = windowScores(salient, w, hop, lowest, highest);
     const std::vector<std::size_t> path = bestPath(scores, period);
-    std::vector<double> lags(path.size());
-    for (std::size_t k = 0; k < path.size(); ++k) lags[k] = refinedLag(scores.perWindow[k], lowest, path[k]);
-    // Straight lines between the windows' centres; the ends keep the
-    // nearest window's lag.
-    std::size_t k = 0;
-    for (std::size_t t = 0; t < n; ++t) {
-        const auto at = static_cast<double>(t);
-        while (k + 1 < lags.size() && scores.centres[k + 1] <= at) ++k;
-        if (at <= scores.centres[k] || k + 1 == lags.size()) {
-            periods[t] = lags[k];
-        } else {
-            const double share = (at - scores.centres[k]) / (scores.centres[k + 1] - scores.centres[k]);
-            periods[t] = lags[k] + share * (lags[k + 1] - lags[k]);
-        }
-    }
+    periods.lags.assign(path.size(), 0.0);
+    for (std::size_t k = 0; k < path.size(); ++k) periods.lags[k] = refinedLag(scores.perWindow[k], lowest, path[k]);
+    periods.centres = std::move(scores.centres);
     return periods;
 }
 
-std::vector<std::size_t> trackBeats(const std::vector<double>& strength, const std::vector<double>& periods) {
-    const std::size_t n = std::min(strength.size(), periods.size());
-    if (n == 0 || !(*std::min_element(periods.begin(), periods.begin() + static_cast<std::ptrdiff_t>(n)) >= 2.0)) {
-        return {};
-    }
-    const double longest = *std::max_element(periods.begin(), periods.begin() + static_cast<std::ptrdiff_t>(n));
-    const auto widest = static_cast<std::size_t>(std::ceil(kWidestGap * longest)) + 1;
-    std::vector<double> logGap(widest + 1, 0.0);
-    for (std::size_t d = 1; d <= widest; ++d) logGap[d] = exactLog(static_cast<double>(d));
+std::vector<double> localPeriods(const std::vector<double>& salient, double frameRate, double period) {
+    const PeriodCurve curve = followPeriod(salient, frameRate, period);
+    std::vector<double> periods(curve.size());
+    for (std::size_t t = 0; t < periods.size(); ++t) periods[t] = curve[t];
+    return periods;
+}
 
-    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    std::vector<double> score(n);
-    std::vector<std::size_t> previous(n, kNone);
-    // The penalty of each gap, worked out again only where the period
-    // changes (never, for a steady period): the same values either way.
-    std::vector<double> penalty(widest + 1, 0.0);
-    double penaltyPeriod = -1.0;
-    for (std::size_t t = 0; t < n; ++t) {
-        const auto shortest = static_cast<std::size_t>(std::max(1L, std::lround(periods[t] / kWidestGap)));
-        const auto longestGap = std::min(t, static_cast<std::size_t>(std::lround(kWidestGap * periods[t])));
-        if (periods[t] != penaltyPeriod) {
-            penaltyPeriod = periods[t];
-            const double logPeriod = exactLog(periods[t]);
-            for (std::size_t d = 1; d <= widest; ++d) {
-                const double off = logGap[d] - logPeriod;
-                penalty[d] = kTightness * off * off;
-            }
-        }
-        double best = 0.0;
-        for (std::size_t d = shortest; d <= longestGap; ++d) {
-            const double value = score[t - d] - penalty[d];
-            if (previous[t] == kNone || value > best) {
-                best = value;
-                previous[t] = t - d;
-            }
-        }
-        score[t] = strength[t] + best;
+std::vector<std::size_t> trackBeatsOver(const StrengthCurve& strength, const PeriodCurve& periods) {
+    const std::size_t n = std::min(strength.size(), periods.size());
+    if (n == 0) return {};
+    // The least and the largest period, compared as std::min_element and
+    // std::max_element compare.
+    double least = periods[0];
+    double longest = periods[0];
+    for (std::size_t t = 1; t < n; ++t) {
+        const double period = periods[t];
+        if (period < least) least = period;
+        if (longest < period) longest = period;
     }
-    // The last beat: the best frame of the last period.
-    const auto reach = static_cast<std::size_t>(std::lround(periods[n - 1]));
-    std::size_t last = n - 1;
-    for (std::size_t t = n - 1 - std::min(reach, n - 1); t < n; ++t) {
-        if (score[t] > score[last]) last = t;
-    }
-    std::vector<std::size_t> beats;
-    for (std::size_t t = last; t != kNone; t = previous[t]) beats.push_back(t);
+    if (!(least >= 2.0)) return {};
+    const auto widest = static_cast<std::size_t>(std::ceil(kWidestGap * longest)) + 1;
+    // Two bytes a frame for each gap where they hold the widest (a period
+    // of up to 32,000 frames: every tempo the analysis looks for).
+    std::vector<std::size_t> beats = widest <= 0xFFFF ? beatsBack<std::uint16_t>(strength, periods, n, widest)
+                                                      : beatsBack<std::uint32_t>(strength, periods, n, widest);
     std::reverse(beats.begin(), beats.end());
     alignSwing(beats, strength, periods);
     dropSilentEnds(beats, strength);
     return beats;
 }
 
-double beatDeviation(const std::vector<std::size_t>& beats, const std::vector<double>& periods) {
+std::vector<std::size_t> trackBeats(const std::vector<double>& strength, const std::vector<double>& periods) {
+    return trackBeatsOver(strengthOf(strength), givenPeriods(periods));
+}
+
+double beatDeviation(const std::vector<std::size_t>& beats, const PeriodCurve& periods) {
     double sum = 0.0;
     double gaps = 0.0;
     for (std::size_t i = 0; i + 1 < beats.size() && beats[i] < periods.size(); ++i) {
-        const double miss = std::fabs(static_cast<double>(beats[i + 1] - beats[i]) - periods[beats[i]]);
-        sum += std::max(0.0, miss - kRoundingMiss) / periods[beats[i]];
+        const double period = periods[beats[i]];
+        const double miss = std::fabs(static_cast<double>(beats[i + 1] - beats[i]) - period);
+        sum += std::max(0.0, miss - kRoundingMiss) / period;
         gaps += 1.0;
     }
     return gaps > 0.0 ? sum / gaps : 1.0;
+}
+
+double beatDeviation(const std::vector<std::size_t>& beats, const std::vector<double>& periods) {
+    return beatDeviation(beats, givenPeriods(periods));
 }
 
 double frameSeconds(double frame, double frameRate) { return (frame + 0.5) / frameRate; }

@@ -6,7 +6,34 @@
 #include <cstddef>
 #include <vector>
 
+#include "pulse/onset_strength.hpp"
+
 namespace tempo::pulse {
+
+// The beat period at every frame, in frames (fractional), worked out where
+// it is read rather than kept per frame: `period` throughout, or each
+// window's lag with straight lines between the windows' centres (the ends
+// keep the nearest window's lag), or the periods `given`, one per frame.
+struct PeriodCurve {
+    std::size_t frames = 0;
+    std::vector<double> lags;     // each window's period, in frames
+    std::vector<double> centres;  // each window's centre, in frames, ascending
+    const std::vector<double>* given = nullptr;
+
+    std::size_t size() const { return given != nullptr ? given->size() : frames; }
+    double operator[](std::size_t t) const;
+};
+
+// `period` at each of `frames` frames.
+PeriodCurve steadyPeriod(std::size_t frames, double period);
+
+// The periods `given`, one per frame (the caller's: they must outlive the
+// result).
+PeriodCurve givenPeriods(const std::vector<double>& given);
+
+// What localPeriods gives, read frame by frame: the same value at every
+// frame, bit for bit.
+PeriodCurve followPeriod(const std::vector<double>& salient, double frameRate, double period);
 
 // The beat period at every frame, in frames (fractional), following the
 // tempo where it drifts or changes away from `period` (the piece's beat
@@ -22,6 +49,10 @@ std::vector<double> localPeriods(const std::vector<double>& salient, double fram
 // localPeriods gives, one per frame). Ascending; empty for an empty curve
 // or where the periods are not at least 2 frames.
 std::vector<std::size_t> trackBeats(const std::vector<double>& strength, const std::vector<double>& periods);
+// The same over curves read frame by frame (the same beats for the same
+// values). Besides the beats it keeps 2 bytes per frame (4 for periods
+// over 32,000 frames), and the scores of the last few widest gaps.
+std::vector<std::size_t> trackBeatsOver(const StrengthCurve& strength, const PeriodCurve& periods);
 
 // How far the gaps between successive `beats` (frames, ascending) stray
 // from the local period at the first of each (`periods`, one per frame):
@@ -29,6 +60,7 @@ std::vector<std::size_t> trackBeats(const std::vector<double>& strength, const s
 // frames may give (not below 0), over the period. 0 for beats within half a
 // frame of a period apart; 1 for fewer than 2 beats.
 double beatDeviation(const std::vector<std::size_t>& beats, const std::vector<double>& periods);
+double beatDeviation(const std::vector<std::size_t>& beats, const PeriodCurve& periods);
 
 // The time in seconds at which the onset of frame `frame` is heard, for a
 // curve of `frameRate` frames per second (the frame's rise comes from the

@@ -81,7 +81,7 @@ constexpr double kResonanceBpm = 120.0;
 constexpr double kWeights[] = {-2.023, 2.378, 10.842, -4.840, 2.035, -9.226, 2.047, 1.154, 4.845, -10.851, -1.822};
 
 // The strongest value within a frame of `frame`.
-double near(const std::vector<double>& values, std::size_t frame) {
+double near(const StrengthCurve& values, std::size_t frame) {
     double best = 0.0;
     for (std::size_t t = frame > 0 ? frame - 1 : 0; t <= frame + 1 && t < values.size(); ++t) {
         best = std::max(best, values[t]);
@@ -92,7 +92,7 @@ double near(const std::vector<double>& values, std::size_t frame) {
 // Weakest over strongest of the mean onsets of the beats in each of
 // `classes` classes (beat number modulo classes); 1 where there are
 // too few beats to tell.
-double evennessOf(const std::vector<std::size_t>& beats, const std::vector<double>& strength, std::size_t classes) {
+double evennessOf(const std::vector<std::size_t>& beats, const StrengthCurve& strength, std::size_t classes) {
     double sums[3] = {0.0, 0.0, 0.0};
     double counts[3] = {0.0, 0.0, 0.0};
     for (std::size_t i = 0; i < beats.size(); ++i) {
@@ -125,14 +125,23 @@ double scoreOf(const LevelEvidence& level) {
 }  // namespace
 
 std::vector<LevelEvidence> levelEvidence(const MetreInput& input, double period) {
+    if (!(input.frameRate > 0.0) || !(period >= 2.0)) return {};
+    const std::vector<double> lowSalient = salientOnsets(*input.lowOnset, input.frameRate);
+    return levelEvidence(MetreCurves{input.curve, &lowSalient, strengthOf(*input.strength).first,
+                                     strengthOf(*input.lowStrength).first, input.frameRate},
+                         period);
+}
+
+std::vector<LevelEvidence> levelEvidence(const MetreCurves& input, double period) {
     std::vector<LevelEvidence> levels;
     if (!(input.frameRate > 0.0) || !(period >= 2.0)) return levels;
     const double bpm = 60.0 * input.frameRate / period;
-    std::vector<double> both(*input.strength);
-    for (std::size_t t = 0; t < both.size() && t < input.lowStrength->size(); ++t) both[t] += (*input.lowStrength)[t];
+    const StrengthCurve strength{input.strength, {}, 1.0};
+    const StrengthCurve lowStrength{input.lowStrength, {}, 1.0};
+    const StrengthCurve both = sumOf(input.strength, input.lowStrength, 1.0);
     std::vector<double> lags;
     for (double factor : kFactors) lags.push_back(period / factor);
-    const std::vector<double> lowCurve = periodicityNear(*input.lowOnset, input.frameRate, lags);
+    const std::vector<double> lowCurve = periodicityNearSalient(*input.lowSalient, input.frameRate, lags);
     for (double factor : kFactors) {
         LevelEvidence level;
         level.bpm = bpm * factor;
@@ -140,10 +149,10 @@ std::vector<LevelEvidence> levelEvidence(const MetreInput& input, double period)
         if (level.bpm < kSlowestBpm || level.bpm > kFastestBpm || level.period < 2.0) continue;
         level.height = periodicityAt(*input.curve, level.period);
         level.lowHeight = periodicityAt(lowCurve, level.period);
-        const std::vector<std::size_t> beats = trackBeats(both, std::vector<double>(both.size(), level.period));
-        level.evenness = evennessOf(beats, *input.strength, 2);
-        level.lowEvenness = evennessOf(beats, *input.lowStrength, 2);
-        level.ternaryEvenness = evennessOf(beats, *input.strength, 3);
+        const std::vector<std::size_t> beats = trackBeatsOver(both, steadyPeriod(both.size(), level.period));
+        level.evenness = evennessOf(beats, strength, 2);
+        level.lowEvenness = evennessOf(beats, lowStrength, 2);
+        level.ternaryEvenness = evennessOf(beats, strength, 3);
         for (double ratio : {2.0 / 3.0, 0.75, 4.0 / 3.0, 1.5}) {
             level.rival = std::max(level.rival, periodicityAt(*input.curve, level.period * ratio));
         }
@@ -154,9 +163,8 @@ std::vector<LevelEvidence> levelEvidence(const MetreInput& input, double period)
         // levels run from slow to fast.
         LevelEvidence& fastest = levels.back();
         if (fastest.period >= 2.0 * kShortestFasterPeriod) {
-            const std::vector<std::size_t> beats =
-                trackBeats(both, std::vector<double>(both.size(), 0.5 * fastest.period));
-            fastest.between = std::max(evennessOf(beats, *input.strength, 2), evennessOf(beats, *input.lowStrength, 2));
+            const std::vector<std::size_t> beats = trackBeatsOver(both, steadyPeriod(both.size(), 0.5 * fastest.period));
+            fastest.between = std::max(evennessOf(beats, strength, 2), evennessOf(beats, lowStrength, 2));
         }
     }
     for (LevelEvidence& level : levels) {

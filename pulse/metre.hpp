@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "pulse/onset_strength.hpp"
+
 namespace tempo::pulse {
 
 // What speaks for one candidate level, `period` frames.
@@ -47,10 +49,23 @@ struct MetreInput {
     double frameRate = 0.0;
 };
 
+// The same for the analysis, which keeps no array of its own of the scaled
+// curves: `lowSalient` is salientOnsets' curve of the low bands' onsets
+// (what `lowStrength` scales), `strength` and `lowStrength` are read frame
+// by frame.
+struct MetreCurves {
+    const std::vector<double>* curve = nullptr;
+    const std::vector<double>* lowSalient = nullptr;
+    ScaledCurve strength;
+    ScaledCurve lowStrength;
+    double frameRate = 0.0;
+};
+
 // The evidence for every level at 1/3, 1/2, 1, 2 and 3 times the tempo of
 // `period` frames (the periodicity's choice) that lies between 40 and 250
 // BPM, that choice among them.
 std::vector<LevelEvidence> levelEvidence(const MetreInput& input, double period);
+std::vector<LevelEvidence> levelEvidence(const MetreCurves& input, double period);
 
 // The level with the highest score; `share` gets its weight among all of
 // them (a softmax of the scores: 0 to 1). But where the fastest level

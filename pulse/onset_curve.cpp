@@ -252,6 +252,10 @@ void feedOnsetSamples(OnsetStream& s, const float* samples, std::size_t frames, 
 }
 
 void finishOnsetStream(OnsetStream& s) {
+    // The curves grew a value at a time, to up to twice their length: an
+    // hour's slack would be as large as the curves.
+    s.onset.shrink_to_fit();
+    s.lowOnset.shrink_to_fit();
     s.ring = {};
     s.frame = {};
     s.spectrum = {};

@@ -166,16 +166,27 @@ Peak peakNear(const std::vector<double>& curve, double lag) {
 
 double periodicityAt(const std::vector<double>& curve, double lag) { return peakNear(curve, lag).height; }
 
-std::vector<double> periodicityOf(const std::vector<float>& onset, double frameRate) {
-    const std::size_t n = onset.size();
+std::vector<double> periodicityOfSalient(const std::vector<double>& salient, double frameRate) {
+    const std::size_t n = salient.size();
     if (!(frameRate > 0.0) || static_cast<double>(n) < kShortestSeconds * frameRate) return {};
     const double longest = std::ceil(frameRate * 60.0 / kSlowestBpm);
     const std::size_t lags = std::min(n / 2, static_cast<std::size_t>(kLongestMultiple * longest) + 4);
-    return periodicityCurve(salientOnsets(onset, frameRate), frameRate, lags);
+    return periodicityCurve(salient, frameRate, lags);
+}
+
+std::vector<double> periodicityOf(const std::vector<float>& onset, double frameRate) {
+    if (!(frameRate > 0.0) || static_cast<double>(onset.size()) < kShortestSeconds * frameRate) return {};
+    return periodicityOfSalient(salientOnsets(onset, frameRate), frameRate);
 }
 
 std::vector<double> periodicityNear(const std::vector<float>& onset, double frameRate, const std::vector<double>& lags) {
-    const std::size_t n = onset.size();
+    if (!(frameRate > 0.0) || static_cast<double>(onset.size()) < kShortestSeconds * frameRate) return {};
+    return periodicityNearSalient(salientOnsets(onset, frameRate), frameRate, lags);
+}
+
+std::vector<double> periodicityNearSalient(const std::vector<double>& salient, double frameRate,
+                                           const std::vector<double>& lags) {
+    const std::size_t n = salient.size();
     if (!(frameRate > 0.0) || static_cast<double>(n) < kShortestSeconds * frameRate) return {};
     const double longest = std::ceil(frameRate * 60.0 / kSlowestBpm);
     const std::size_t last = std::min(n / 2, static_cast<std::size_t>(kLongestMultiple * longest) + 4);
@@ -185,7 +196,7 @@ std::vector<double> periodicityNear(const std::vector<float>& onset, double fram
         const auto centre = static_cast<std::size_t>(lag);
         for (std::size_t l = centre >= 2 ? centre - 2 : 0; l <= centre + 3 && l <= last; ++l) wanted[l] = true;
     }
-    return periodicityCurve(salientOnsets(onset, frameRate), frameRate, last, &wanted);
+    return periodicityCurve(salient, frameRate, last, &wanted);
 }
 
 PulseEstimate estimatePulse(const std::vector<float>& onset, double frameRate) {

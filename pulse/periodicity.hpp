@@ -24,10 +24,17 @@ std::vector<double> salientOnsets(const std::vector<float>& onset, double frameR
 // Empty where estimatePulse finds no tempo for want of length or rate.
 std::vector<double> periodicityOf(const std::vector<float>& onset, double frameRate);
 
+// The same curve from `salient`, salientOnsets' curve of the onsets (for
+// a caller that keeps it anyway): bit for bit what periodicityOf gives.
+std::vector<double> periodicityOfSalient(const std::vector<double>& salient, double frameRate);
+
 // The same curve at the lags within two frames of each of `lags` alone (0
 // at every other lag), bit for bit as periodicityOf gives them there: all
 // that periodicityAt needs at those lags, for a fraction of the work.
 std::vector<double> periodicityNear(const std::vector<float>& onset, double frameRate, const std::vector<double>& lags);
+// The same from salientOnsets' curve of the onsets.
+std::vector<double> periodicityNearSalient(const std::vector<double>& salient, double frameRate,
+                                           const std::vector<double>& lags);
 
 // The height of the periodicity curve's peak within a frame of `lag`
 // (refined between frames by a parabola); 0 where `lag` is below 1 or too

@@ -24,13 +24,13 @@ void putSample16(float sample, unsigned char* out) {
 }
 
 // The accurate reading of the samples of `wave`, fed to `stream` a slice
-// at a time; the onset curve stays in the stream.
-TempoReading streamThrough(FileImage& image, const WaveData& wave, TempoStream& stream) {
+// at a time; with OnsetCurve::Keep the onset curves stay in the stream.
+TempoReading streamThrough(FileImage& image, const WaveData& wave, TempoStream& stream, OnsetCurve keep) {
     startTempoStream(stream, Method::Accurate, wave.sampleRate);
     // Every whole stereo pair of the data chunk.
     readInSlices(image, wave.samples, wave.dataSize & ~std::uint32_t{3}, kSliceBytes,
                  [&stream](const unsigned char* bytes, std::size_t count) { feedTempoStream(stream, bytes, count); });
-    return finishTempoStream(stream);
+    return finishTempoStream(stream, keep);
 }
 
 }  // namespace
@@ -80,13 +80,16 @@ std::uint64_t tempoStreamBytes(const TempoStream& stream) {
     return stream.method == Method::Accurate ? stream.onsets.totalBytes : stream.envelope.totalBytes;
 }
 
-TempoReading finishTempoStream(TempoStream& stream) {
+TempoReading finishTempoStream(TempoStream& stream, OnsetCurve keep) {
     if (stream.method == Method::Classic) {
         return classicReading(estimateTempoFromEnvelope(finishVolumeEnvelope(stream.envelope), stream.sampleRate));
     }
     pulse::finishOnsetStream(stream.onsets);
     pulse::PulseReading pulse =
-        pulse::analysePulse(stream.onsets.onset, stream.onsets.lowOnset, stream.onsets.frameRate);
+        keep == OnsetCurve::Keep
+            ? pulse::analysePulse(stream.onsets.onset, stream.onsets.lowOnset, stream.onsets.frameRate)
+            : pulse::analysePulse(std::move(stream.onsets.onset), std::move(stream.onsets.lowOnset),
+                                  stream.onsets.frameRate);
     TempoReading reading;
     reading.found = pulse.found;
     reading.bpm = pulse.bpm;
@@ -100,7 +103,7 @@ WaveFileReading analyseWaveFile(const PathChar* path, Method method, OnsetCurve 
     if (method == Method::Classic) return analyseClassicWaveFile(path);
     return readWaveFile(path, [keep](FileImage& image, const WaveData& wave, WaveFileReading& file) {
         TempoStream stream;
-        file.reading = streamThrough(image, wave, stream);
+        file.reading = streamThrough(image, wave, stream, keep);
         if (keep == OnsetCurve::Keep) {
             file.onsets = std::move(stream.onsets.onset);
             file.lowOnsets = std::move(stream.onsets.lowOnset);

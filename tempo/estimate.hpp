@@ -79,9 +79,16 @@ void feedTempoStream(TempoStream& stream, const unsigned char* bytes, std::size_
 void feedTempoStreamSamples(TempoStream& stream, const float* samples, std::size_t frames, unsigned channels);
 // Every byte fed so far.
 std::uint64_t tempoStreamBytes(const TempoStream& stream);
-// The reading. Working buffers are released; the accurate method's onset
-// curve stays in stream.onsets.onset.
-TempoReading finishTempoStream(TempoStream& stream);
+// Whether the accurate method's onset curves are kept for the caller (for
+// plotting and the tools that fit weights), or released by the analysis as
+// soon as it needs them no more (a long piece's analysis then holds less
+// at once).
+enum class OnsetCurve { Drop, Keep };
+
+// The reading. Working buffers are released; with OnsetCurve::Keep the
+// accurate method's onset curves stay in stream.onsets.onset and lowOnset,
+// otherwise they are left empty.
+TempoReading finishTempoStream(TempoStream& stream, OnsetCurve keep = OnsetCurve::Drop);
 
 // Everything one file gives: the whole sequence of open, header check,
 // analysis, the check for bytes lost while it was read, and close.
@@ -106,8 +113,6 @@ struct WaveFileReading {
     std::vector<float> lowOnsets;  // the same over the low bands alone
     double onsetRate = 0.0;
 };
-
-enum class OnsetCurve { Drop, Keep };
 
 // The one call per file: `path` as the command line gave it.
 WaveFileReading analyseWaveFile(const PathChar* path, Method method, OnsetCurve keep = OnsetCurve::Drop);

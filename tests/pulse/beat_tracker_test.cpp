@@ -125,5 +125,48 @@ TEST(BeatDeviation, MeasuresHowFarTheGapsStray) {
     for (const auto& c : cases) EXPECT_NEAR(beatDeviation(c.beats, c.periods), c.deviation, 1e-12) << c.name;
 }
 
+// The periods read frame by frame: each window's lag at its centre, a
+// straight line between centres, the nearest window's lag beyond the ends;
+// a steady period everywhere the same.
+TEST(PeriodCurve, JoinsTheWindowsLagsByStraightLines) {
+    PeriodCurve windows;
+    windows.frames = 700;
+    windows.lags = {40.0, 50.0, 44.0};
+    windows.centres = {100.0, 300.0, 500.0};
+    const struct {
+        std::size_t frame;
+        double period;
+    } cases[] = {{0, 40.0},   {99, 40.0},  {100, 40.0}, {101, 40.05}, {200, 45.0}, {299, 49.95},
+                 {300, 50.0}, {400, 47.0}, {500, 44.0}, {501, 44.0},  {699, 44.0}};
+    ASSERT_EQ(windows.size(), 700U);
+    for (const auto& c : cases) EXPECT_NEAR(windows[c.frame], c.period, 1e-12) << "frame " << c.frame;
+    const PeriodCurve steadyOne = steadyPeriod(300, 43.5);
+    ASSERT_EQ(steadyOne.size(), 300U);
+    for (std::size_t t : {0U, 150U, 299U}) EXPECT_EQ(steadyOne[t], 43.5);
+}
+
+// A piece far longer than the stretch of scores the tracker keeps (the
+// widest gap's worth, a few times over): ten minutes, steady or on a slow
+// ramp, are tracked on the beats from start to end, as the arrays of the
+// periods and of the strength give them.
+TEST(TrackBeats, FollowsAPieceFarLongerThanTheScoresKept) {
+    constexpr double kSeconds = 600.0;
+    std::vector<double> ramp;
+    for (double at = 0.2; at < kSeconds; at += 60.0 / (90.0 + 50.0 * at / kSeconds)) ramp.push_back(at);
+    const struct {
+        const char* name;
+        std::vector<double> times;
+        double bpm;
+    } cases[] = {{"steady", steady(97.3, 0.2, kSeconds), 97.3}, {"ramp", ramp, 115.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<double> curve = pulsesAt(c.times, kSeconds);
+        const PeriodCurve periods = followPeriod(curve, kFrameRate, kFrameRate * 60.0 / c.bpm);
+        const std::vector<std::size_t> found = trackBeatsOver(strengthOf(curve), periods);
+        expectOnTheBeats(found, c.times);
+        EXPECT_EQ(found, trackBeats(curve, localPeriods(curve, kFrameRate, kFrameRate * 60.0 / c.bpm)));
+    }
+}
+
 }  // namespace
 }  // namespace tempo::pulse

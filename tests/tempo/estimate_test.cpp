@@ -154,5 +154,35 @@ TEST(EstimateTempo, ReadsFloatSamplesAsTheirSixteenBitValuesForTheClassicMethod)
     }
 }
 
+// The accurate method's onset curves stay in the stream when asked for and
+// are released by the analysis otherwise; the reading is the same bit for
+// bit either way, found or not (clicks, and silence).
+TEST(FinishTempoStream, KeepsTheOnsetCurvesOnlyWhenAsked) {
+    const struct {
+        const char* name;
+        testing::Bytes bytes;
+        bool found;
+    } cases[] = {{"clicks", testing::clickTrack(2600), true},
+                 {"silence", testing::Bytes(std::size_t{44100} * 4 * 30, 0), false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempoReading readings[2];
+        for (OnsetCurve keep : {OnsetCurve::Keep, OnsetCurve::Drop}) {
+            TempoStream stream;
+            startTempoStream(stream, Method::Accurate, 44100);
+            feedTempoStream(stream, c.bytes.data(), c.bytes.size());
+            const bool kept = keep == OnsetCurve::Keep;
+            readings[kept ? 0 : 1] = finishTempoStream(stream, keep);
+            EXPECT_EQ(stream.onsets.onset.empty(), !kept);
+            EXPECT_EQ(stream.onsets.lowOnset.size(), stream.onsets.onset.size());
+        }
+        EXPECT_EQ(readings[0].found, c.found);
+        EXPECT_EQ(readings[1].found, readings[0].found);
+        EXPECT_EQ(readings[1].bpm, readings[0].bpm);
+        EXPECT_EQ(readings[1].confidence, readings[0].confidence);
+        EXPECT_EQ(readings[1].beats, readings[0].beats);
+    }
+}
+
 }  // namespace
 }  // namespace tempo
