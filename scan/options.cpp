@@ -27,7 +27,7 @@ bool parseNumber(const std::string& text, unsigned long low, unsigned long high,
 // that takes none); false with `error` set for a value it cannot take.
 using OptionHandler = bool (*)(const std::string& value, ScanOptions& options, std::string& error);
 
-struct OptionSpec {
+struct OptionEntry {
     const char* shortName;  // "" where there is none
     const char* longName;
     bool takesValue;
@@ -154,7 +154,7 @@ bool readExtensions(const std::string& value, ScanOptions& options, std::string&
     return true;
 }
 
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"-h", "--help", false, [](const std::string&, ScanOptions& o, std::string&) { o.help = true; return true; }},
     {"", "--version", false, [](const std::string&, ScanOptions& o, std::string&) { o.version = true; return true; }},
     {"", "--progress", false,
@@ -180,9 +180,9 @@ const OptionSpec kOptions[] = {
     {"", "--extensions", true, readExtensions},
 };
 
-const OptionSpec* findOption(const std::string& name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (name == spec.shortName || name == spec.longName) return &spec;
+const OptionEntry* findOption(const std::string& name) {
+    for (const OptionEntry& entry : kOptions) {
+        if (name == entry.shortName || name == entry.longName) return &entry;
     }
     return nullptr;
 }
@@ -207,19 +207,19 @@ bool readOption(int argc, const char* const argv[], int& at, ScanOptions& option
         value = arg.substr(2);
         hasValue = true;
     }
-    const OptionSpec* spec = findOption(name);
-    if (spec == nullptr || (!spec->takesValue && hasValue)) {
+    const OptionEntry* entry = findOption(name);
+    if (entry == nullptr || (!entry->takesValue && hasValue)) {
         error = "unknown option " + arg;
         return false;
     }
-    if (spec->takesValue && !hasValue) {
+    if (entry->takesValue && !hasValue) {
         if (at + 1 >= argc) {
             error = "option " + name + " needs a value";
             return false;
         }
         value = argv[++at];
     }
-    return spec->apply(value, options, error);
+    return entry->apply(value, options, error);
 }
 
 // What no single option can check: how they go together.
