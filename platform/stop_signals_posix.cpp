@@ -24,7 +24,7 @@ void installStopHandlers(std::atomic<bool>* stop) {
     // A second Ctrl-C ends the process at once; a write or read that the
     // signal interrupts carries on, so a stop never shows as a failed
     // write of the report.
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    action.sa_flags = static_cast<int>(SA_RESETHAND | SA_RESTART);
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);

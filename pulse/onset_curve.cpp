@@ -151,7 +151,7 @@ void addFloatFrames(OnsetStream& s, const float* samples, std::size_t frames) {
 // Whether n has no prime factor above 5: the transform has fast steps for
 // those alone (lengths with a factor of 7 took two thirds more time).
 bool hasSmallFactors(std::size_t n) {
-    for (std::size_t p : {2, 3, 5}) {
+    for (std::size_t p : {std::size_t{2}, std::size_t{3}, std::size_t{5}}) {
         while (n % p == 0) n /= p;
     }
     return n == 1;
