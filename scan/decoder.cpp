@@ -86,7 +86,7 @@ struct FrameListing {
             fields[5].find_first_not_of("0123456789abcdef", 2) != std::string::npos) {
             return false;
         }
-        for (int i = 1; i <= 4; ++i) {
+        for (std::size_t i = 1; i <= 4; ++i) {
             if (!digits(fields[i][0] == '-' ? fields[i].substr(1) : fields[i])) return false;
         }
         if (fields[0] == "1" && duration == 0) {

@@ -164,7 +164,7 @@ TEST(OnsetStream, FramesLastTheSameTimeAtEveryRate) {
         EXPECT_DOUBLE_EQ(s.frameRate, analysisRate / static_cast<double>(s.hop));
         std::size_t half = s.windowLength / 2;
         EXPECT_EQ(half * 2, s.windowLength);
-        for (std::size_t p : {2, 3, 5}) {
+        for (std::size_t p : {std::size_t{2}, std::size_t{3}, std::size_t{5}}) {
             while (half % p == 0) half /= p;
         }
         EXPECT_EQ(half, 1U);
