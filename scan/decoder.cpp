@@ -317,24 +317,15 @@ DecodedTempo decodeAudio(const std::string& path, AudioContainer content, const 
     return runDecoder(path, content, settings, false, streams);
 }
 
-namespace {
-
-// The streamhash listings of every file of `paths`, in one run of the
-// decoder (one output each, written in turn as each ends), into `listing`;
-// false with `error` set when the decoder fails or complains. A complaint
-// is given without the name of the file it is about when that is `paths[0]`.
-bool runStreamListing(const std::vector<std::string>& paths, const DecodeSettings& settings, std::string& listing,
-                      ScanError& error) {
+bool listStreams(const std::string& path, const DecodeSettings& settings, std::vector<std::string>& streams,
+                 ScanError& error) {
     platform::SubprocessRun run;
-    run.args = {settings.program, "-nostdin", "-hide_banner", "-loglevel", "error"};
-    for (const std::string& path : paths) run.args.insert(run.args.end(), {"-i", "file:" + path});
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        run.args.insert(run.args.end(), {"-map", std::to_string(i), "-c", "copy", "-f", "streamhash", "-hash", "md5",
-                                         "pipe:1"});
-    }
+    run.args = {settings.program, "-nostdin", "-hide_banner", "-loglevel", "error", "-i", "file:" + path,
+                "-map", "0", "-c", "copy", "-f", "streamhash", "-hash", "md5", "pipe:1"};
     run.timeLimit = std::chrono::seconds(settings.timeoutSeconds);
     run.stop = settings.stop;
     run.errorLimit = kMaxErrorText;
+    std::string listing;
     run.output = [&listing](const unsigned char* bytes, std::size_t count) {
         listing.append(reinterpret_cast<const char*>(bytes), count);
         return listing.size() <= kMaxErrorText;
@@ -345,52 +336,11 @@ bool runStreamListing(const std::vector<std::string>& paths, const DecodeSetting
         error = endingError(status, settings);
         return false;
     }
-    error = {ScanFailure::DecoderStatus, status.detail, settings.program, firstLine(errorText, "file:" + paths[0] + ": ")};
-    return status.detail == 0 && error.decoderLine.empty();
-}
-
-// `lines` cut into the listings of consecutive files: each numbers its
-// streams from 0. False when the lines are not `count` such runs.
-bool splitListings(const std::vector<std::string>& lines, std::size_t count, std::vector<std::vector<std::string>>& lists) {
-    lists.clear();
-    for (const std::string& line : lines) {
-        if (line.compare(0, 2, "0,") == 0) lists.emplace_back();
-        if (lists.empty() || line.compare(0, line.find(',') + 1, std::to_string(lists.back().size()) + ",") != 0) {
-            return false;
-        }
-        lists.back().push_back(line);
-    }
-    return lists.size() == count;
-}
-
-// The listings of `paths`, one per file; as listStreams.
-bool listStreamsOf(const std::vector<std::string>& paths, const DecodeSettings& settings,
-                   std::vector<std::vector<std::string>>& lists, ScanError& error) {
-    std::string listing;
-    if (!runStreamListing(paths, settings, listing, error)) return false;
-    std::vector<std::string> lines;
-    const std::string rest = takeStreamLines(listing, lines);
-    return rest.find_first_not_of('\n') == std::string::npos && splitListings(lines, paths.size(), lists);
-}
-
-}  // namespace
-
-bool listStreams(const std::string& path, const DecodeSettings& settings, std::vector<std::string>& streams,
-                 ScanError& error) {
-    std::vector<std::vector<std::string>> lists;
-    if (!listStreamsOf({path}, settings, lists, error)) return false;
-    streams = std::move(lists[0]);
-    return true;
-}
-
-bool listStreamsOfBoth(const std::string& first, const std::string& second, const DecodeSettings& settings,
-                       std::vector<std::string>& firstStreams, std::vector<std::string>& secondStreams,
-                       ScanError& error) {
-    std::vector<std::vector<std::string>> lists;
-    if (!listStreamsOf({first, second}, settings, lists, error)) return false;
-    firstStreams = std::move(lists[0]);
-    secondStreams = std::move(lists[1]);
-    return true;
+    error = {ScanFailure::DecoderStatus, status.detail, settings.program, firstLine(errorText, "file:" + path + ": ")};
+    if (status.detail != 0 || !error.decoderLine.empty()) return false;
+    streams.clear();
+    const std::string rest = takeStreamLines(listing, streams);
+    return !streams.empty() && rest.find_first_not_of('\n') == std::string::npos;
 }
 
 }  // namespace tempo::scan

@@ -71,11 +71,4 @@ DecodedTempo decodeAudio(const std::string& path, AudioContainer content, const 
 bool listStreams(const std::string& path, const DecodeSettings& settings, std::vector<std::string>& streams,
                  ScanError& error);
 
-// The same for two files in one run of the decoder, which then starts once
-// for both: a tagged copy is checked against its file at the cost of one
-// start. A complaint about `first` is given without its name.
-bool listStreamsOfBoth(const std::string& first, const std::string& second, const DecodeSettings& settings,
-                       std::vector<std::string>& firstStreams, std::vector<std::string>& secondStreams,
-                       ScanError& error);
-
 }  // namespace tempo::scan

@@ -226,8 +226,11 @@ std::string inProcessDifference(const TagJob& job, const std::string& copy) {
     std::vector<std::string> before;
     std::vector<std::string> after;
     ScanError error;
-    if (!listStreamsOfBoth(job.path, copy, decoder, before, after, error)) {
+    if (!listStreams(job.path, decoder, before, error)) {
         if (error.failure == ScanFailure::DecoderMissing) return std::string();
+        return "decoder on the original: " + (error.decoderLine.empty() ? scanFailureText(error) : error.decoderLine);
+    }
+    if (!listStreams(copy, decoder, after, error)) {
         return "decoder: " + (error.decoderLine.empty() ? scanFailureText(error) : error.decoderLine);
     }
     return before == after ? std::string() : "streams";
