@@ -4,17 +4,11 @@
 # Never in a cross build (the Windows one): it would be for another
 # machine's Python. It links the core and tempo-scan's libraries, which
 # are position-independent for it.
-set(TEMPO_WITH_PYTHON AUTO CACHE STRING "Build the Python module tempo: AUTO, ON or OFF")
-set_property(CACHE TEMPO_WITH_PYTHON PROPERTY STRINGS AUTO ON OFF)
-if(NOT TEMPO_WITH_PYTHON MATCHES "^(AUTO|ON|OFF)$")
-  message(FATAL_ERROR "TEMPO_WITH_PYTHON is AUTO, ON or OFF, not '${TEMPO_WITH_PYTHON}'")
-endif()
+tempo_with_option(PYTHON "Build the Python module tempo")
 set(TEMPO_PYTHON_FOUND FALSE)
 if(NOT TEMPO_WITH_PYTHON STREQUAL "OFF")
   if(WIN32 OR CMAKE_CROSSCOMPILING)
-    if(TEMPO_WITH_PYTHON STREQUAL "ON")
-      message(FATAL_ERROR "TEMPO_WITH_PYTHON=ON: a cross build (and the Windows build) has no Python module")
-    endif()
+    tempo_insist(PYTHON FALSE ": a cross build (and the Windows build) has no Python module")
   elseif(TEMPO_WITH_PYTHON STREQUAL "AUTO" AND CMAKE_CXX_FLAGS MATCHES "-fsanitize=")
     # A sanitizer's runtime would have to be loaded into Python before
     # the module; the sanitizer build tests the libraries without it.
@@ -32,10 +26,8 @@ if(NOT TEMPO_WITH_PYTHON STREQUAL "OFF")
       find_package(pybind11 CONFIG QUIET)
       set(TEMPO_PYTHON_FOUND ${pybind11_FOUND})
     endif()
-    if(NOT TEMPO_PYTHON_FOUND AND TEMPO_WITH_PYTHON STREQUAL "ON")
-      message(FATAL_ERROR "TEMPO_WITH_PYTHON=ON, but pybind11 or Python's headers were not found (apt-get install "
-        "pybind11-dev python3-dev)")
-    endif()
+    tempo_insist(PYTHON "${TEMPO_PYTHON_FOUND}" ", but pybind11 or Python's headers were not found (apt-get install \
+pybind11-dev python3-dev)")
   endif()
 endif()
 if(NOT TEMPO_PYTHON_FOUND)
