@@ -209,6 +209,20 @@ bool sameWaveData(const std::string& original, const std::string& copy) {
     return same;
 }
 
+// The decoder's own words where it complained, else how it ended.
+std::string decoderSaid(const ScanError& error) {
+    return error.decoderLine.empty() ? scanFailureText(error) : error.decoderLine;
+}
+
+// What a decode of the copy says against the samples of the original's
+// analysis ("" when nothing differs).
+std::string decodeDifference(const DecodedTempo& decoded, const StreamHash& original) {
+    if (decoded.outcome != DecodeOutcome::Decoded) return "decoder: " + decoderSaid(decoded.error);
+    if (!decoded.complaint.empty()) return "decoder: " + decoded.complaint;
+    const bool same = decoded.audio.totalBytes == original.totalBytes && hashValue(decoded.audio) == hashValue(original);
+    return same ? std::string() : "audio";
+}
+
 // What differs between the in-process decoder's reading of the original
 // and of the copy ("" when nothing does): the samples, then the streams as
 // ffmpeg lists them where it is there (without it, the samples decoded
@@ -217,22 +231,16 @@ std::string inProcessDifference(const TagJob& job, const std::string& copy) {
     const DecodeSettings& decoder = job.settings.decoder;
     DecodedTempo decoded;
     if (!decodeAudioInProcess(copy, decoder, decoded)) return "decoder: the copy is not read as the file was";
-    if (decoded.outcome != DecodeOutcome::Decoded) return "decoder: " + scanFailureText(decoded.error);
-    if (!decoded.complaint.empty()) return "decoder: " + decoded.complaint;
-    const StreamHash& original = job.record.audio;
-    if (decoded.audio.totalBytes != original.totalBytes || hashValue(decoded.audio) != hashValue(original)) {
-        return "audio";
-    }
+    const std::string samples = decodeDifference(decoded, job.record.audio);
+    if (!samples.empty()) return samples;
     std::vector<std::string> before;
     std::vector<std::string> after;
     ScanError error;
     if (!listStreams(job.path, decoder, before, error)) {
-        if (error.failure == ScanFailure::DecoderMissing) return std::string();
-        return "decoder on the original: " + (error.decoderLine.empty() ? scanFailureText(error) : error.decoderLine);
+        return error.failure == ScanFailure::DecoderMissing ? std::string()
+                                                             : "decoder on the original: " + decoderSaid(error);
     }
-    if (!listStreams(copy, decoder, after, error)) {
-        return "decoder: " + (error.decoderLine.empty() ? scanFailureText(error) : error.decoderLine);
-    }
+    if (!listStreams(copy, decoder, after, error)) return "decoder: " + decoderSaid(error);
     return before == after ? std::string() : "streams";
 }
 
@@ -243,19 +251,10 @@ std::string decodedDifference(const TagJob& job, const std::string& copy) {
     std::vector<std::string> before;
     std::vector<std::string> after;
     ScanError error;
-    // The decoder's own words where it complained, else how it ended.
-    const auto said = [&error] { return error.decoderLine.empty() ? scanFailureText(error) : error.decoderLine; };
-    if (!listStreams(job.path, decoder, before, error)) return "decoder on the original: " + said();
+    if (!listStreams(job.path, decoder, before, error)) return "decoder on the original: " + decoderSaid(error);
     const DecodedTempo decoded = decodeAudio(copy, job.record.content, decoder, &after);
-    error = decoded.error;
-    if (decoded.outcome != DecodeOutcome::Decoded) return "decoder: " + said();
-    if (!decoded.complaint.empty()) return "decoder: " + decoded.complaint;
-    if (before != after) return "streams";
-    const StreamHash& original = job.record.audio;
-    if (decoded.audio.totalBytes != original.totalBytes || hashValue(decoded.audio) != hashValue(original)) {
-        return "audio";
-    }
-    return std::string();
+    if (decoded.outcome == DecodeOutcome::Decoded && decoded.complaint.empty() && before != after) return "streams";
+    return decodeDifference(decoded, job.record.audio);
 }
 
 // What differs between the file and its tagged copy, besides the tempo
