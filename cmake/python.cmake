@@ -2,8 +2,8 @@
 # files, for notebooks. AUTO builds it where Python's headers and pybind11
 # are found and says so either way; ON insists on it; OFF leaves it out.
 # Never in a cross build (the Windows one): it would be for another
-# machine's Python. It links the core and tempo-scan's libraries, which
-# are position-independent for it.
+# machine's Python. It links the core and the decoding room (decode/, the
+# one call per file), which are position-independent for it.
 tempo_with_option(PYTHON "Build the Python module tempo")
 set(TEMPO_PYTHON_FOUND FALSE)
 if(NOT TEMPO_WITH_PYTHON STREQUAL "OFF")
@@ -43,7 +43,7 @@ message(STATUS "The Python module tempo is built for Python ${Python3_VERSION} (
 # optimisation and no stripping, the same code as everything else here.
 set(TEMPO_PYTHON_DIR ${PROJECT_BINARY_DIR}/python)
 pybind11_add_module(tempo_python MODULE NO_EXTRAS python/tempo_module.cpp)
-target_link_libraries(tempo_python PRIVATE tempo_scan tempo_core tempo_warnings)
+target_link_libraries(tempo_python PRIVATE tempo_decode tempo_core tempo_warnings)
 target_compile_definitions(tempo_python PRIVATE TEMPO_VERSION="${PROJECT_VERSION}")
 set_target_properties(tempo_python PROPERTIES OUTPUT_NAME _tempo LIBRARY_OUTPUT_DIRECTORY ${TEMPO_PYTHON_DIR}/tempo)
 foreach(file __init__.py __init__.pyi py.typed)

@@ -32,9 +32,9 @@
 #include <vector>
 
 #include "platform/file_image.hpp"
-#include "scan/analyse_file.hpp"
-#include "scan/scan_failure.hpp"
-#include "scan/scan_record.hpp"
+#include "decode/analyse_file.hpp"
+#include "record/scan_failure.hpp"
+#include "record/scan_record.hpp"
 #include "tempo/estimate.hpp"
 
 #ifndef TEMPO_VERSION

@@ -15,14 +15,14 @@
 #include "platform/machine.hpp"
 #include "platform/stop_signals.hpp"
 #include "platform/wide_text.hpp"
-#include "scan/analyse_file.hpp"
-#include "scan/index_records.hpp"
+#include "decode/analyse_file.hpp"
+#include "library/index_records.hpp"
 #include "scan/job_pool.hpp"
-#include "scan/library_walk.hpp"
+#include "library/library_walk.hpp"
 #include "scan/options.hpp"
 #include "scan/progress.hpp"
 #include "scan/report.hpp"
-#include "scan/tags.hpp"
+#include "tags/tags.hpp"
 
 #ifndef TEMPO_VERSION
 #define TEMPO_VERSION "unknown"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "scan/scan_record.hpp"
+#include "record/scan_record.hpp"
 
 namespace tempo::scan {
 

@@ -14,16 +14,26 @@ import pathlib
 import re
 import sys
 
-PRODUCT = ["app", "input", "platform", "pulse", "python", "scan", "tempo"]
-# What each folder may include besides itself.
+PRODUCT = ["app", "decode", "input", "library", "platform", "pulse", "python", "record", "scan", "tags", "tempo"]
+# What each folder may include besides itself. The core (input, platform,
+# pulse, tempo) below; above it tempo-scan's rooms: what a record of one
+# file is (record), decoding a file into one (decode), the tempo tag
+# (tags), the collection and its index (library), and the command line
+# (scan) over them all. Python takes its one call from decode, never from
+# the command line.
+CORE = {"input", "platform", "pulse", "tempo"}
 ALLOWED = {
     "input": set(),
     "platform": {"input"},
     "pulse": {"input"},
     "tempo": {"input", "platform", "pulse"},
-    "scan": {"input", "platform", "pulse", "tempo"},
+    "record": CORE,
+    "decode": CORE | {"record"},
+    "tags": CORE | {"record", "decode"},
+    "library": CORE | {"record", "decode"},
+    "scan": CORE | {"record", "decode", "tags", "library"},
     "app": {"input", "platform", "tempo"},
-    "python": {"input", "platform", "pulse", "scan", "tempo"},
+    "python": CORE | {"record", "decode"},
 }
 OS_HEADERS = re.compile(
     r'#\s*include\s*<(windows\.h|unistd\.h|sys/[^>]*|signal\.h|poll\.h|fcntl\.h|dirent\.h|spawn\.h|io\.h|sched\.h)>')

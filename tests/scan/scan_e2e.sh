@@ -7,7 +7,7 @@
 # order, shards, failures of the decoder and Ctrl-C.
 # Usage: scan_e2e.sh TEMPO TEMPO_SCAN BEATGEN WORK_DIR FAULT_SHIM
 set -uo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/e2e_helpers.sh" || exit 1
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_helpers.sh" || exit 1
 tempo=$1 scan=$2 beatgen=$3 work=$4 shim=$5
 rm -rf "$work" && mkdir -p "$work/lib/sub" "$work/ref" "$work/bin" || exit 1
 cd "$work" || exit 1

@@ -8,7 +8,7 @@
 #   windows_e2e.sh WINE HOST_BUILD TEMPO_SCAN_EXE STAND_IN_EXE WORK_DIR
 set -uo pipefail
 wine=$1 host=$2 scan_exe=$3 stand_in_exe=$4 work=$5
-source "$(dirname "$0")/e2e_helpers.sh"
+source "$(dirname "$0")/../support/e2e_helpers.sh"
 export WINEDEBUG=-all
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 # Copies under this test's own folder, so the process list shows only ours.

@@ -1,0 +1,58 @@
+#pragma once
+
+// Writing the tempo into a file's own tag (ID3v2 TBPM in MP3, WAVE and
+// AIFF; the BPM Vorbis comment in FLAC, Ogg and Opus; the tmpo atom in
+// MP4), through TagLib, by replacing the file with a verified copy.
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "decode/decoder.hpp"
+#include "record/scan_record.hpp"
+
+namespace tempo::scan {
+
+struct TagSettings {
+    bool write = false;      // --write-tags
+    bool overwrite = false;  // --overwrite-tags: replace a different tempo
+    bool dryRun = false;     // --dry-run: decide, touch nothing
+    // The real paths of the paths scanned: a file whose real path lies
+    // outside them (reached through a link) is not written.
+    std::vector<std::string> roots;
+    // The decoder the analysis read the files with: a tagged copy is
+    // decoded the same way to check it.
+    DecodeSettings decoder;
+    // Once set, no file is replaced any more.
+    const std::atomic<bool>* stop = nullptr;
+};
+
+// False when this build cannot write tags (no TagLib, or Windows).
+bool tagWritingAvailable();
+
+// The real paths of the paths given, for TagSettings::roots.
+std::vector<std::string> tagRoots(const std::vector<std::string>& paths);
+
+// Removes each of `copies` (sibling copies a tag writer left) that no
+// running process holds; the paths removed.
+std::vector<std::string> removeLeftCopies(const std::vector<std::string>& copies);
+
+// Decides and, unless dry-running, writes the tempo tag of an analysed
+// file whose status is Ok, and sets record.tag: Written, Unchanged, Kept
+// (the different value already there; an empty tempo or 0 counts as
+// none), WouldWrite or Failed with the reason. What the file is comes from
+// its content: only MP3, FLAC, Ogg (Vorbis, Opus, FLAC), MP4, WAVE and AIFF
+// are written. A file whose size or modification time differs from
+// `record.identity` is not touched ("error: changed during scan"), nor one
+// reached through a link that leads outside the scanned paths, nor one
+// that could not be replaced whole (several hard links, no write
+// permission on it or its folder, an owner the copy could not be given, no
+// room). The file is replaced only by a copy whose tag reads back and whose
+// audio and streams are the file's own, as the same decoder reads them;
+// anything else leaves it byte for byte as it was. A dry run makes every
+// check but the write. Safe to call from several threads: tag writes
+// happen one at a time. False when a stop came first: the file is as it
+// was and record.tag says nothing.
+bool applyTempoTag(ScanRecord& record, const TagSettings& settings);
+
+}  // namespace tempo::scan

@@ -1,0 +1,253 @@
+#include "library/index_records.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/path.hpp"
+#include "scan/report.hpp"
+#include "tests/support/temp_dir.hpp"
+#include "tests/support/wave_bytes.hpp"
+
+namespace tempo::scan {
+namespace {
+
+const platform::FileIdentity kIdentity{7, 1234, 5000, 1700000000123456789};
+
+IndexEntry okEntry() {
+    IndexEntry entry;
+    entry.path = "lib/a.flac";
+    entry.identity = kIdentity;
+    entry.method = Method::Accurate;
+    entry.status = ScanStatus::Ok;
+    entry.tempo = 120.4;
+    entry.confidence = 0.81;
+    entry.facts = {183.5, 44100, 2, "flac"};
+    return entry;
+}
+
+IndexEntry failedEntry(ScanFailure failure, const std::string& decoder) {
+    IndexEntry entry = okEntry();
+    entry.status = ScanStatus::Error;
+    entry.confidence.reset();
+    entry.error = {failure, 1, decoder, "Invalid data found when processing input"};
+    return entry;
+}
+
+IndexEntry withTag(IndexEntry entry, IndexedTag tag, int bpm, const std::string& held = "") {
+    entry.tag = tag;
+    entry.tagBpm = bpm;
+    entry.tagHeld = held;
+    return entry;
+}
+
+// A row stands for an analysis only of the same file, by the same method
+// and version; an error only where the file itself is the cause and the
+// same decoder met it; with tags, only where the tag's outcome is known.
+TEST(EntryServes, OnlyForTheSameFileMethodAndVersion) {
+    const ListedFile listed{"lib/a.flac", true, kIdentity};
+    const auto changed = [](std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t ns) {
+        return ListedFile{"lib/a.flac", true, {device, inode, size, ns}};
+    };
+    IndexUse plain;
+    plain.decoder = "ffmpeg";
+    IndexUse classic = plain;
+    classic.method = Method::Classic;
+    IndexUse tags = plain;
+    tags.writeTags = true;
+    IndexUse overwrite = tags;
+    overwrite.overwriteTags = true;
+    IndexUse ranged = tags;
+    ranged.range = {100, 200};
+    IndexEntry old = okEntry();
+    old.version = kAnalysisVersion - 1;
+    IndexEntry none = okEntry();
+    none.status = ScanStatus::NoTempo;
+    const struct {
+        const char* what;
+        IndexEntry entry;
+        ListedFile file;
+        IndexUse use;
+        bool serves;
+    } cases[] = {
+        {"unchanged", okEntry(), listed, plain, true},
+        {"other size", okEntry(), changed(7, 1234, 5001, kIdentity.modifiedNs), plain, false},
+        {"other time", okEntry(), changed(7, 1234, 5000, kIdentity.modifiedNs + 1), plain, false},
+        {"other inode", okEntry(), changed(7, 1235, 5000, kIdentity.modifiedNs), plain, false},
+        {"other device", okEntry(), changed(8, 1234, 5000, kIdentity.modifiedNs), plain, false},
+        {"status unknown now", okEntry(), ListedFile{"lib/a.flac", false, {}}, plain, false},
+        {"other method", okEntry(), listed, classic, false},
+        {"older analysis", old, listed, plain, false},
+        {"not audio, same decoder", failedEntry(ScanFailure::NotAudio, "ffmpeg"), listed, plain, true},
+        {"not audio, other decoder", failedEntry(ScanFailure::NotAudio, "/opt/ffmpeg"), listed, plain, false},
+        {"empty", failedEntry(ScanFailure::Empty, ""), listed, plain, true},
+        {"timed out", failedEntry(ScanFailure::TimedOut, "ffmpeg"), listed, plain, false},
+        {"decoder missing", failedEntry(ScanFailure::DecoderMissing, "ffmpeg"), listed, plain, false},
+        {"permission", failedEntry(ScanFailure::System, ""), listed, plain, false},
+        {"tags, tag unknown", okEntry(), listed, tags, false},
+        {"tags, holds it", withTag(okEntry(), IndexedTag::Holds, 120), listed, tags, true},
+        {"tags, holds another", withTag(okEntry(), IndexedTag::Holds, 60), listed, tags, false},
+        {"tags, another kept", withTag(okEntry(), IndexedTag::Kept, 120, "99.5"), listed, tags, true},
+        {"tags, another to overwrite", withTag(okEntry(), IndexedTag::Kept, 120, "99.5"), listed, overwrite, false},
+        {"tags, format not written", withTag(okEntry(), IndexedTag::NotWritten, 60, "WebM"), listed, overwrite, true},
+        {"tags, holds it, overwrite", withTag(okEntry(), IndexedTag::Holds, 120), listed, overwrite, true},
+        {"tags in a range", withTag(okEntry(), IndexedTag::Holds, 120), listed, ranged, true},
+        {"tags, no tempo", none, listed, tags, true},
+        {"tags, an error", failedEntry(ScanFailure::Empty, ""), listed, tags, true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(entryServes(c.entry, c.file, c.use), c.serves) << c.what;
+}
+
+// A record kept in a row and given back reads, in every format, as the
+// record itself: the row keeps the tempo as found, and the range of the run
+// that reads it is applied then.
+TEST(IndexRecords, GiveBackTheRecordThatMadeThem) {
+    ScanRecord ok;
+    ok.path = "lib/\xff odd,\"name\".flac";
+    ok.status = ScanStatus::Ok;
+    ok.foundTempo = 87.6;
+    ok.tempo = 87.6;
+    ok.bpm = 88;
+    ok.beats = {0.5, 1.185, 1.8702};
+    ok.tempoChanges = {{1.185, 95.25}};
+    ok.method = Method::Accurate;
+    ok.confidence = 0.437;
+    ok.endsEarly = true;
+    ok.identity = kIdentity;
+    ok.facts = {61.25, 48000, 6, "flac"};
+    ScanRecord none = ok;
+    none.status = ScanStatus::NoTempo;
+    none.foundTempo = 0.0;
+    none.tempo = 0.0;
+    none.beats.clear();
+    none.tempoChanges.clear();
+    none.bpm = 0;
+    none.endsEarly = false;
+    ScanRecord failed = ok;
+    failed.status = ScanStatus::Error;
+    failed.confidence.reset();
+    failed.facts = {};
+    failed.error = {ScanFailure::EndsEarly, 1, "/usr/bin/ffmpeg", "End of file"};
+    ScanRecord classic = ok;
+    classic.method = Method::Classic;
+    classic.confidence.reset();
+    IndexUse use;
+    for (const ScanRecord* record : {&ok, &none, &failed, &classic}) {
+        IndexEntry entry;
+        ASSERT_TRUE(entryOfRecord(*record, 1700000000, record->identity, entry));
+        EXPECT_EQ(entry.analysedAt, 1700000000);
+        const ScanRecord back = recordOfEntry(entry, use);
+        for (ReportFormat format : {ReportFormat::Tsv, ReportFormat::Csv, ReportFormat::Jsonl}) {
+            EXPECT_EQ(formatRecord(format, back), formatRecord(format, *record));
+        }
+        // The precise tempo, the beats and the tempo changes come back too.
+        EXPECT_EQ(formatRecord(ReportFormat::Jsonl, back, false, 2, record->method == Method::Accurate),
+                  formatRecord(ReportFormat::Jsonl, *record, false, 2, record->method == Method::Accurate));
+    }
+    IndexEntry entry;
+    ASSERT_TRUE(entryOfRecord(ok, 0, ok.identity, entry));
+    use.range = {40, 80};
+    EXPECT_EQ(recordOfEntry(entry, use).bpm, 44);
+    EXPECT_EQ(recordOfEntry(entry, use).tempo, 43.8);
+}
+
+// What a tag run saw is kept: a tempo written or found is held, another
+// kept; a file written has a new identity. With tags, the row then gives
+// the outcome a run that finds the file unchanged would give.
+TEST(IndexRecords, KeepWhatTheTagHolds) {
+    ScanRecord record;
+    record.path = "a.mp3";
+    record.status = ScanStatus::Ok;
+    record.foundTempo = 128.2;
+    record.tempo = 128.2;
+    record.bpm = 128;
+    record.method = Method::Accurate;
+    record.identity = kIdentity;
+    const platform::FileIdentity after{7, 99, 5100, kIdentity.modifiedNs + 5};
+    const struct {
+        TagOutcome outcome;
+        IndexedTag kept;
+        platform::FileIdentity identity;
+        std::string given;  // the outcome a later run takes from the row ("" for none)
+    } cases[] = {
+        {tagDone(TagAction::Written), IndexedTag::Holds, after, "unchanged"},
+        {tagDone(TagAction::Unchanged), IndexedTag::Holds, kIdentity, "unchanged"},
+        {tagKept("99.5"), IndexedTag::Kept, kIdentity, "kept 99.5"},
+        {tagDone(TagAction::WouldWrite), IndexedTag::Unknown, kIdentity, ""},
+        {tagFailed(TagFailure::SeveralHardLinks), IndexedTag::Unknown, kIdentity, ""},
+        {tagFailed(TagFailure::FormatNotWritten, "Matroska"), IndexedTag::NotWritten, kIdentity,
+         "error: Matroska tags are not written"},
+        {TagOutcome{}, IndexedTag::Unknown, kIdentity, ""},
+    };
+    IndexUse tags;
+    tags.writeTags = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(tagOutcomeText(c.outcome));
+        record.tag = c.outcome;
+        IndexEntry entry;
+        ASSERT_TRUE(entryOfRecord(record, 0, after, entry));
+        EXPECT_EQ(entry.tag, c.kept);
+        EXPECT_EQ(entry.identity, c.identity);
+        EXPECT_EQ(entry.tagBpm, c.kept == IndexedTag::Unknown ? 0 : 128);
+        if (c.kept == IndexedTag::NotWritten) {
+            EXPECT_EQ(entry.tagHeld, "Matroska");
+        }
+        const bool served = entryServes(entry, ListedFile{"a.mp3", true, entry.identity}, tags);
+        EXPECT_EQ(served, !c.given.empty());
+        if (served) {
+            EXPECT_EQ(tagOutcomeText(recordOfEntry(entry, tags).tag), c.given);
+        }
+    }
+}
+
+// Records of no file make no row: the path's row, if any, goes.
+TEST(IndexRecords, MakeNoRowForWhatIsNoFile) {
+    ScanRecord record;
+    record.path = "x.flac";
+    record.status = ScanStatus::Error;
+    record.identity = kIdentity;
+    IndexEntry entry;
+    for (ScanFailure failure : {ScanFailure::System, ScanFailure::NotRegular}) {
+        record.error.failure = failure;
+        EXPECT_FALSE(entryOfRecord(record, 0, kIdentity, entry));
+    }
+    record.error.failure = ScanFailure::TimedOut;
+    EXPECT_TRUE(entryOfRecord(record, 0, kIdentity, entry));
+    record.identity = platform::FileIdentity{};
+    EXPECT_FALSE(entryOfRecord(record, 0, kIdentity, entry));
+}
+
+// Rows of files listed no more have gone, but for those inside a folder
+// that could not be read.
+TEST(GonePaths, AreThoseListedNoMoreOutsideUnreadFolders) {
+    // Paths as the walk makes them, with this system's separator.
+    const auto path = [](std::string text) {
+        for (char& c : text) c = c == '/' ? platform::kPathSeparator : c;
+        return text;
+    };
+    std::vector<IndexEntry> entries(5);
+    const char* paths[] = {"lib/a.flac", "lib/b.flac", "lib/locked/c.flac", "lib/lockedness.flac", "lib/d.flac"};
+    for (std::size_t i = 0; i < entries.size(); ++i) entries[i].path = path(paths[i]);
+    const std::vector<ListedFile> listed = {{path("lib/a.flac"), true, kIdentity}, {path("lib/d.flac"), true, kIdentity}};
+    const std::vector<UnreadFolder> unread = {{path("lib/locked"), 13}};
+    const std::vector<std::string> expected = {path("lib/b.flac"), path("lib/lockedness.flac")};
+    EXPECT_EQ(gonePaths(entries, listed, unread), expected);
+}
+
+TEST(RangesOfRoots, CoverAFolderAndWhatIsBelowIt) {
+    const testing::TempDir dir;
+    const std::string folder = dir.path().string();
+    const std::string file = platform::joinPath(folder, "a.wav");
+    ASSERT_TRUE(testing::writeFile(file, {1}));
+    const std::vector<PathRange> ranges = rangesOfRoots({folder, file, folder + platform::kPathSeparator});
+    ASSERT_EQ(ranges.size(), 3U);
+    EXPECT_EQ(ranges[0].exact, folder);
+    EXPECT_EQ(ranges[0].prefix, folder + platform::kPathSeparator);
+    EXPECT_EQ(ranges[1].exact, file);
+    EXPECT_EQ(ranges[1].prefix, "");
+    EXPECT_EQ(ranges[2].prefix, folder + platform::kPathSeparator);
+}
+
+}  // namespace
+}  // namespace tempo::scan

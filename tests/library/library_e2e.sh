@@ -1,0 +1,250 @@
+#!/usr/bin/env bash
+# tempo-scan over a library that it remembers (--db) and the collection
+# options. A stand-in decoder counts its starts: it notes each one, then
+# runs ffmpeg (slowed down where a run is to be stopped half way).
+#   - the index: a first run gives the report a run without it gives, a
+#     second starts no decoder and gives the same, a changed file is
+#     decoded again alone, a deleted one leaves report and index, a run
+#     killed outright is resumed where it stopped, two runs at once both
+#     finish and leave the index whole, a damaged or foreign file is
+#     refused and left as it was, a full disk under the index is named,
+#     shards' indexes combine with ATTACH, and tags known to hold the tempo
+#     are not opened again;
+#   - the collection: hidden names, --hidden, --exclude, --extensions, a
+#     file reached twice, tracker modules and a chip-music log, an empty
+#     file;
+#   - reports: CSV and TSV with a byte that is not UTF-8 read by Python's
+#     csv module as strict UTF-8, and a progress line that never wraps in
+#     a 28-column terminal.
+# Usage: library_e2e.sh TEMPO_SCAN BEATGEN WORK_DIR FAULT_SHIM tags|notags
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_helpers.sh" || exit 1
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+scan=$1 beatgen=$2 work=$3 shim=$4 tags=$5
+rm -rf "$work" && mkdir -p "$work/lib/sub" "$work/bin" || exit 1
+cd "$work" || exit 1
+
+# The stand-in decoder: notes its start (and its PID) in $STARTS, waits
+# $DECODE_DELAY seconds, then is ffmpeg.
+cat > bin/ffmpeg <<'EOF'
+#!/bin/sh
+echo $$ >> "$STARTS"
+[ -n "${DECODE_DELAY:-}" ] && sleep "$DECODE_DELAY"
+exec ffmpeg "$@"
+EOF
+chmod +x bin/ffmpeg
+export TEMPO_FFMPEG=$work/bin/ffmpeg
+# counted NAME ARGS...: tempo-scan with its decoder starts noted in NAME.starts.
+counted() {
+  local name=$1
+  shift
+  : > "$name.starts"
+  STARTS=$work/$name.starts "$scan" --no-progress "$@"
+}
+starts() { wc -l < "$1.starts"; }
+rows() { sqlite3 "$1" 'SELECT count(*) FROM files'; }
+# Ends the stand-in decoders a run left (those whose PIDs it noted).
+end_decoders() {
+  local pid
+  while read -r pid; do kill "$pid" 2> /dev/null; done < "$1"
+}
+
+# M4A and AIFF, which only ffmpeg decodes: every analysis starts the
+# stand-in, so its starts count the analyses.
+bpm=80
+for name in a.m4a b.aiff c.m4a sub/d.m4a sub/e.aiff f.m4a g.aiff h.m4a; do
+  "$beatgen" $bpm 44100 6 src.wav > /dev/null && ff -i src.wav "lib/$name" || fail "could not make $name"
+  bpm=$((bpm + 9))
+done
+"$beatgen" 140 44100 6 lib/w.wav > /dev/null
+: > lib/empty.m4a
+
+# The index: a first run gives what a run without it gives, in every format.
+for format in tsv csv jsonl; do
+  export STARTS=$work/plain.starts
+  "$scan" --no-progress --format $format lib > full.$format 2> /dev/null
+done
+counted first --db index.db lib > first.tsv; status=$?
+expect_eq "$status" 1 "status of the first run (an empty file)"
+cmp -s first.tsv full.tsv || fail "first run with --db: $(diff full.tsv first.tsv)"
+expect_eq "$(starts first)" 8 "decoder starts of the first run"
+grep -q $'^\terror: empty file\tlib/empty.m4a$' first.tsv || fail "no empty file: $(cat first.tsv)"
+expect_eq "$(rows index.db)" 10 "rows after the first run"
+# A second run starts no decoder, in any format, and reports the same.
+for format in tsv csv jsonl; do
+  counted second --db index.db --format $format lib > second.$format
+  cmp -s second.$format full.$format || fail "second $format run: $(diff full.$format second.$format)"
+  expect_eq "$(starts second)" 0 "decoder starts of a second $format run"
+done
+# The index says what each file is, for queries.
+expect_eq "$(sqlite3 index.db "SELECT codec, channels, sample_rate, round(duration) FROM files
+  WHERE path = CAST('lib/b.aiff' AS BLOB)")" "pcm_s16be|2|44100|6.0" "a row's facts"
+expect_eq "$(sqlite3 index.db "SELECT count(*) FROM files WHERE status = 'ok' AND bpm BETWEEN 80 AND 100")" 3 \
+  "tempos in a range"
+# Another method is analysed anew (in a copy of the index), and so is a
+# file changed, alone.
+cp index.db classic.db
+counted classic --db classic.db --method classic lib > classic.tsv
+expect_eq "$(starts classic)" 8 "decoder starts with another method"
+"$beatgen" 150 44100 6 src.wav > /dev/null && ff -i src.wav lib/sub/d.m4a
+"$scan" --no-progress lib > full.tsv 2> /dev/null
+counted changed --db index.db lib > changed.tsv
+expect_eq "$(starts changed)" 1 "decoder starts after a file changed"
+cmp -s changed.tsv full.tsv || fail "report after a file changed: $(diff full.tsv changed.tsv)"
+grep -q $'^150\tok\tlib/sub/d.m4a$' changed.tsv || fail "the changed file: $(cat changed.tsv)"
+# A file deleted leaves report and index.
+rm lib/g.aiff
+"$scan" --no-progress lib > full.tsv 2> /dev/null
+counted deleted --db index.db lib > deleted.tsv
+expect_eq "$(starts deleted)" 0 "decoder starts after a file was deleted"
+cmp -s deleted.tsv full.tsv || fail "report after a deletion: $(diff full.tsv deleted.tsv)"
+expect_eq "$(sqlite3 index.db "SELECT count(*) FROM files WHERE path = CAST('lib/g.aiff' AS BLOB)")" 0 \
+  "the deleted file's row"
+expect_eq "$(rows index.db)" 9 "rows after a deletion"
+expect_eq "$(sqlite3 index.db 'PRAGMA integrity_check')" ok "integrity after the runs"
+
+# Killed outright half way: the next run decodes only what the index has
+# not got, and reports what a whole scan reports.
+mkdir -p kill
+for i in $(seq 10 21); do "$beatgen" $((70 + 5 * i)) 44100 4 src.wav > /dev/null && ff -i src.wav "kill/$i.m4a"; done
+"$scan" --no-progress kill > kill-full.tsv
+: > killed.starts
+STARTS=$work/killed.starts DECODE_DELAY=0.3 "$scan" --no-progress -j 1 --db kill.db kill > /dev/null &
+pid=$!
+for _ in $(seq 300); do
+  done_rows=$(rows kill.db 2> /dev/null)
+  [ "${done_rows:-0}" -ge 4 ] && break
+  sleep 0.1
+done
+kill -KILL $pid
+wait $pid 2> /dev/null
+end_decoders killed.starts
+done_rows=$(rows kill.db)
+[ "$done_rows" -ge 4 ] && [ "$done_rows" -lt 12 ] || fail "rows when the run was killed: $done_rows"
+counted resumed --db kill.db kill > resumed.tsv
+expect_eq "$(starts resumed)" $((12 - done_rows)) "decoder starts after a run was killed with $done_rows done"
+cmp -s resumed.tsv kill-full.tsv || fail "report after a killed run: $(diff kill-full.tsv resumed.tsv)"
+expect_eq "$(sqlite3 kill.db 'PRAGMA integrity_check')" ok "integrity after a killed run"
+
+# Two runs at once on one new index both finish, with whole reports and
+# a whole index.
+STARTS=/dev/null "$scan" --no-progress -j 1 --db twice.db kill > twice-1.tsv &
+one=$!
+STARTS=/dev/null "$scan" --no-progress -j 1 --db twice.db kill lib/a.m4a > twice-2.tsv &
+two=$!
+wait $one; expect_eq "$?" 0 "status of the first of two runs at once"
+wait $two; expect_eq "$?" 0 "status of the second of two runs at once"
+cmp -s twice-1.tsv kill-full.tsv || fail "first of two runs at once: $(diff kill-full.tsv twice-1.tsv)"
+expect_eq "$(sqlite3 twice.db 'PRAGMA integrity_check')" ok "integrity after two runs at once"
+expect_eq "$(rows twice.db)" 13 "rows after two runs at once"
+
+# What is not an index of ours, or is damaged, is refused and left as it
+# was: status 2 before any file is looked at.
+cp index.db damaged.db
+python3 -c '
+import sys
+with open(sys.argv[1], "r+b") as f:
+    f.seek(4096); f.write(b"\x5a" * 4096)' damaged.db
+cp lib/w.wav song.db
+sqlite3 other.db 'CREATE TABLE notes(x); INSERT INTO notes VALUES (1)'
+for db in damaged.db song.db other.db; do
+  sum=$(sha256sum < $db)
+  out=$(counted refused --db $db -o refused.tsv lib 2> err.txt); status=$?
+  expect_eq "$status" 2 "status with --db $db"
+  expect_eq "$(starts refused)" 0 "decoder starts with --db $db"
+  [ -e refused.tsv ] && fail "a report was begun with --db $db"
+  expect_eq "$(sha256sum < $db)" "$sum" "--db $db left as it was"
+  case $db in
+    damaged.db) want="tempo-scan: --db damaged.db: the index is damaged (left as it is; move it away to start anew)" ;;
+    *) want="tempo-scan: --db $db: not a tempo-scan index (left as it is)" ;;
+  esac
+  expect_eq "$(cat err.txt)" "$want" "message for --db $db"
+done
+
+# A disk full under the index: named, status 1, the report still whole,
+# the index still whole.
+with_fault() { ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0" LD_PRELOAD="$shim" TEMPO_FAULT="$1" "${@:2}"; }
+touch lib/a.m4a
+out=$(STARTS=/dev/null with_fault full=-wal "$scan" --no-progress --db index.db lib 2> err.txt); status=$?
+expect_eq "$status" 1 "status when the index cannot be written"
+expect_eq "$out" "$(cat full.tsv)" "report when the index cannot be written"
+expect_eq "$(cat err.txt)" "tempo-scan: cannot write the index index.db: no space left on device" \
+  "message when the index cannot be written"
+expect_eq "$(sqlite3 index.db 'PRAGMA integrity_check')" ok "integrity after a full disk"
+
+# Shards keep an index each; combined with ATTACH (as the README shows),
+# they make one that a run over the whole library takes as it is.
+for i in 0 1 2; do counted shard --db shard-$i.db --shard $i/3 lib > /dev/null; done
+cp shard-0.db all.db
+for i in 1 2; do sqlite3 all.db "ATTACH 'shard-$i.db' AS shard; INSERT OR REPLACE INTO files SELECT * FROM shard.files"; done
+counted combined --db all.db lib > combined.tsv
+expect_eq "$(starts combined)" 0 "decoder starts over combined shards"
+cmp -s combined.tsv full.tsv || fail "report over combined shards: $(diff full.tsv combined.tsv)"
+
+# Tags known to hold the tempo are not opened, let alone decoded, again.
+if [ "$tags" == tags ]; then
+  cp -a lib tagged && rm tagged/empty.m4a
+  counted tags1 --db tags.db --write-tags tagged > tags1.tsv
+  expect_eq "$(grep -c $'\twritten\t' tags1.tsv)" 8 "files written by the first tag run: $(cat tags1.tsv)"
+  "$scan" --no-progress --write-tags tagged > tags-full.tsv
+  stamps=$(stat -c '%i %Y' tagged/* tagged/sub/*)
+  counted tags2 --db tags.db --write-tags tagged > tags2.tsv
+  expect_eq "$(starts tags2)" 0 "decoder starts of a second tag run"
+  cmp -s tags2.tsv tags-full.tsv || fail "second tag run: $(diff tags-full.tsv tags2.tsv)"
+  expect_eq "$(stat -c '%i %Y' tagged/* tagged/sub/*)" "$stamps" "files after a second tag run"
+  # Another range wants other tempos: those files are looked at again.
+  counted tags3 --db tags.db --write-tags --range 100-200 tagged > tags3.tsv
+  "$scan" --no-progress --write-tags --range 100-200 tagged > tags-range.tsv
+  cmp -s tags3.tsv tags-range.tsv || fail "tag run with a range: $(diff tags-range.tsv tags3.tsv)"
+  [ "$(starts tags3)" -ge 1 ] || fail "a tag run with another range opened nothing again"
+fi
+
+# The collection: hidden names, --hidden, --exclude, --extensions, a file
+# reached twice, tracker modules and a chip-music log.
+mkdir -p col/.Trash col/live col/x
+python3 "$here/../support/make_music_files.py" col || fail "could not make the modules"
+cp lib/a.m4a col/._a.flac && cp lib/a.m4a col/.Trash/t.flac && cp lib/b.aiff col/live/l.mp3 && cp lib/c.m4a col/x/c.ogg
+ln -s ../live/l.mp3 col/x/link.mp3
+export STARTS=/dev/null
+names() { "$scan" --no-progress --method classic "$@" | cut -f3 | tr '\n' ' '; }
+expect_eq "$(names col)" "col/beat.mod col/beat.vgm col/beat.xm col/live/l.mp3 col/x/c.ogg " "default collection"
+expect_eq "$(names --hidden col)" \
+  "col/.Trash/t.flac col/._a.flac col/beat.mod col/beat.vgm col/beat.xm col/live/l.mp3 col/x/c.ogg " "--hidden"
+expect_eq "$(names --hidden --exclude .Trash --exclude 'x/**' col)" \
+  "col/._a.flac col/beat.mod col/beat.vgm col/beat.xm col/live/l.mp3 " "--exclude"
+expect_eq "$(names --extensions ogg,.XM col)" "col/beat.xm col/x/c.ogg " "--extensions"
+expect_eq "$(names col/x/c.ogg col ./col/x/c.ogg)" \
+  "./col/x/c.ogg col/beat.mod col/beat.vgm col/beat.xm col/live/l.mp3 " "a file named twice"
+expect_eq "$("$scan" --no-progress col/beat.mod col/beat.xm col/beat.vgm)" \
+  $'125\tok\tcol/beat.mod\n120\tok\tcol/beat.vgm\n125\tok\tcol/beat.xm' "tracker modules and a chip-music log"
+
+# A name with a byte that is not UTF-8: CSV and TSV read as strict UTF-8 by
+# Python's csv module, the byte as \xFF, and back to the name.
+mkdir -p odd && cp lib/w.wav "odd/caf"$'\xc3\xa9'" "$'\xff'".wav"
+"$scan" --no-progress --format csv -o odd.csv odd && "$scan" --no-progress -o odd.tsv odd
+python3 - odd.csv odd.tsv <<'PY' || fail "CSV and TSV with a byte that is not UTF-8"
+import csv, sys
+for name, dialect in ((sys.argv[1], "excel"), (sys.argv[2], "excel-tab")):
+    with open(name, encoding="utf-8", errors="strict", newline="") as f:
+        rows = list(csv.reader(f, dialect=dialect))
+    path = rows[-1][-1]
+    assert path == "odd/caf\u00e9 \\xFF.wav", (name, path)
+    raw = path.encode("utf-8").replace(b"\\xFF", b"\xff")
+    assert raw == b"odd/caf\xc3\xa9 \xff.wav", raw
+PY
+
+# A 28-column terminal: the progress line is cut to 27 columns, so it
+# never wraps and leaves no line behind.
+script -qfec "stty cols 28 rows 24; DECODE_DELAY=0.3 STARTS=/dev/null $scan --progress -j 1 lib > /dev/null" \
+  terminal.txt > /dev/null
+python3 - terminal.txt <<'PY' || fail "a progress line wider than 27 columns: $(cat -v terminal.txt)"
+import re, sys
+text = open(sys.argv[1], "rb").read().decode()
+lines = [piece.replace("\x1b[K", "") for piece in re.split(r"[\r\n]", text)]
+drawn = [line for line in lines if re.match(r"\d+/\d+ files", line)]
+assert len(drawn) >= 3, drawn
+assert all(len(line) <= 27 for line in drawn), [line for line in drawn if len(line) > 27]
+assert any(len(line) == 27 for line in drawn), drawn
+PY
+
+finish

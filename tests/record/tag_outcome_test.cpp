@@ -1,0 +1,44 @@
+#include "record/tag_outcome.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+namespace tempo::scan {
+namespace {
+
+// The words each outcome gives a record, and a failure only where one
+// failed.
+TEST(TagOutcomeText, GivesEachOutcomeItsWords) {
+    const struct {
+        TagOutcome outcome;
+        std::string text;
+    } cases[] = {
+        {TagOutcome{}, ""},
+        {tagDone(TagAction::Written), "written"},
+        {tagDone(TagAction::Unchanged), "unchanged"},
+        {tagKept("99.5"), "kept 99.5"},
+        {tagDone(TagAction::WouldWrite), "would write"},
+        {tagFailed(TagFailure::System, ENOSPC), "error: no space left on device"},
+        {tagFailed(TagFailure::ChangedDuringScan), "error: changed during scan"},
+        {tagFailed(TagFailure::LinkOutsideScan), "error: link leads outside the scanned paths"},
+        {tagFailed(TagFailure::FormatNotWritten, "Matroska"), "error: Matroska tags are not written"},
+        {tagFailed(TagFailure::FormatNotTaggable), "error: TagLib cannot tag this format"},
+        {tagFailed(TagFailure::NoTempoField), "error: this format has no tempo tag"},
+        {tagFailed(TagFailure::SaveFailed), "error: TagLib could not save the file"},
+        {tagFailed(TagFailure::NotWritable), "error: file cannot be written"},
+        {tagFailed(TagFailure::FolderNotWritable), "error: folder cannot be written"},
+        {tagFailed(TagFailure::OwnerNotKept), "error: file's owner cannot be kept"},
+        {tagFailed(TagFailure::SeveralHardLinks), "error: file has several hard links"},
+        {tagFailed(TagFailure::DidNotVerify, "audio"), "error: tagged copy did not verify (audio)"},
+        {tagFailed(TagFailure::NoTagLib), "error: built without TagLib"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tagOutcomeText(c.outcome), c.text);
+        EXPECT_EQ(c.outcome.failure.has_value(), c.outcome.action == TagAction::Failed) << c.text;
+    }
+}
+
+}  // namespace
+}  // namespace tempo::scan
