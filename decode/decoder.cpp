@@ -1,12 +1,16 @@
 // The decoder runs as a child process (platform/subprocess). Its output is
 // a WAVE stream: ffmpeg cannot go back to fill in the data size on a pipe,
 // so the header is read with the stream form of the header check and the
-// samples run to the end of the stream.
+// samples run to the end of the stream. What the same run lists besides
+// (its streams, its first frames) comes on pipes of its own, descriptors
+// 3 and 4, never out of its complaints on standard error: a chatty decoder
+// can neither push a listing out nor have a complaint taken for one.
 
 #include "decode/decoder.hpp"
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -47,8 +51,7 @@ bool isStreamLine(const std::string& line) {
                                                                    std::string::npos;
 }
 
-// Takes the stream listing out of the decoder's standard error, where the
-// run that decodes also wrote it; the rest is the decoder's complaint.
+// Takes the stream listing out of `text`; the rest is what else was there.
 std::string takeStreamLines(const std::string& text, std::vector<std::string>& streams) {
     std::string rest;
     for (std::size_t at = 0; at < text.size();) {
@@ -64,8 +67,8 @@ std::string takeStreamLines(const std::string& text, std::vector<std::string>& s
     return rest;
 }
 
-// What the frame listing (ffmpeg's framecrc output, written into standard
-// error by the run that decodes) says of stream 0, the first audio stream
+// What the frame listing (ffmpeg's framecrc output, written on a channel of
+// its own by the run that decodes) says of stream 0, the first audio stream
 // copied as it is, and stream 1, its first frame decoded to 16-bit PCM at
 // its own channels: "#codec_id 0: mp3", "#tb 1: 1/44100",
 // "#sample_rate 1: 44100", and frame lines "1, PTS, DTS, DURATION, SIZE,
@@ -135,17 +138,13 @@ struct FrameListing {
     }
 };
 
-// Takes the frame listing out of the decoder's standard error; the rest is
-// the decoder's complaint.
-std::string takeFrameListing(const std::string& text, FrameListing& listing) {
-    std::string rest;
+// Takes every line of the frame listing in `text`.
+void takeFrameListing(const std::string& text, FrameListing& listing) {
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t end = std::min(text.find('\n', at), text.size());
-        const std::string line = text.substr(at, end - at);
-        if (!listing.take(line)) rest += line + (end < text.size() ? "\n" : "");
+        listing.take(text.substr(at, end - at));
         at = end + 1;
     }
-    return rest;
 }
 
 // Collects the WAVE stream: header first, then samples into the analysis.
@@ -240,6 +239,49 @@ DecodedTempo outcomeOfExit(int exitCode, StreamReader& reader, bool badStream, A
     return decoded;
 }
 
+// Where a run's listings go: the channel (an index into the run's
+// further outputs) of each, or -1 where it is not asked for.
+struct ListingChannels {
+    int streams = -1;
+    int frames = -1;
+};
+
+// The decoder's arguments for `path`: the WAVE stream on standard output,
+// and the listings asked for each on a further output of its own.
+ListingChannels decoderArgs(const std::string& path, const DecodeSettings& settings, bool listStreams,
+                            bool describe, platform::SubprocessRun& run) {
+    // "file:" keeps a name with a colon from reading as a protocol, and
+    // metadata stays out of the header so it has a fixed small size;
+    // "-flush_packets 0" lets the muxer fill its buffer before it writes.
+    run.args = {settings.program, "-nostdin", "-hide_banner", "-loglevel", "error", "-i", "file:" + path,
+                "-map", "0:a:0", "-acodec", "pcm_s16le", "-ac", "2", "-map_metadata", "-1", "-fflags", "+bitexact",
+                "-flush_packets", "0", "-f", "wav", "pipe:1"};
+    ListingChannels channels;
+    const auto nextChannel = [&run] {
+        const std::size_t index = run.channels++;
+        return std::make_pair(static_cast<int>(index), "pipe:" + std::to_string(3 + index));
+    };
+    // Every stream, by a second output of the same run.
+    if (listStreams) {
+        const auto [index, pipe] = nextChannel();
+        channels.streams = index;
+        run.args.insert(run.args.end(), {"-map", "0", "-c", "copy", "-f", "streamhash", "-hash", "md5", pipe});
+    }
+    // The codec and channels, by a third output of the same run: the first
+    // packet as it is and the first frame as decoded.
+    if (describe) {
+        const auto [index, pipe] = nextChannel();
+        channels.frames = index;
+        run.args.insert(run.args.end(), {"-map", "0:a:0", "-map", "0:a:0", "-c:a:0", "copy", "-c:a:1", "pcm_s16le",
+                                         "-frames:a:0", "1", "-frames:a:1", "1", "-fflags", "+bitexact", "-f",
+                                         "framecrc", pipe});
+    }
+    run.timeLimit = std::chrono::seconds(settings.timeoutSeconds);
+    run.stop = settings.stop;
+    run.errorLimit = kMaxErrorText;
+    return channels;
+}
+
 // Runs the decoder over `path` into a reader; the reading only when
 // `analyse`.
 DecodedTempo runDecoder(const std::string& path, AudioContainer content, const DecodeSettings& settings,
@@ -247,38 +289,17 @@ DecodedTempo runDecoder(const std::string& path, AudioContainer content, const D
     StreamReader reader(settings.method, analyse, settings.hashAudio || !analyse);
     bool badStream = false;
     platform::SubprocessRun run;
-    // "file:" keeps a name with a colon from reading as a protocol, and
-    // metadata stays out of the header so it has a fixed small size;
-    // "-flush_packets 0" lets the muxer fill its buffer before it writes.
-    run.args = {settings.program, "-nostdin", "-hide_banner", "-loglevel", "error", "-i", "file:" + path,
-                "-map", "0:a:0", "-acodec", "pcm_s16le", "-ac", "2", "-map_metadata", "-1", "-fflags", "+bitexact",
-                "-flush_packets", "0", "-f", "wav", "pipe:1"};
-    // The streams, listed by a second output of the same run into standard
-    // error, where no line of a complaint takes their form.
-    if (streams != nullptr) {
-        run.args.insert(run.args.end(), {"-map", "0", "-c", "copy", "-f", "streamhash", "-hash", "md5", "pipe:2"});
-    }
-    // The codec and channels, listed by a third output of the same run: the
-    // first packet as it is and the first frame as decoded, into standard
-    // error, where no line of a complaint takes their form either.
-    const bool describe = analyse && settings.describe;
-    if (describe) {
-        run.args.insert(run.args.end(), {"-map", "0:a:0", "-map", "0:a:0", "-c:a:0", "copy", "-c:a:1", "pcm_s16le",
-                                         "-frames:a:0", "1", "-frames:a:1", "1", "-fflags", "+bitexact", "-f",
-                                         "framecrc", "pipe:2"});
-    }
-    run.timeLimit = std::chrono::seconds(settings.timeoutSeconds);
-    run.stop = settings.stop;
-    run.errorLimit = kMaxErrorText;
+    const ListingChannels channels = decoderArgs(path, settings, streams != nullptr, analyse && settings.describe, run);
     run.output = [&reader, &badStream](const unsigned char* bytes, std::size_t count) {
         badStream = !reader.take(bytes, count);
         return !badStream;
     };
     std::string errorText;
-    const platform::ExitStatus status = platform::runSubprocess(run, errorText);
-    if (streams != nullptr) errorText = takeStreamLines(errorText, *streams);
+    std::vector<std::string> listings;
+    const platform::ExitStatus status = platform::runSubprocess(run, errorText, listings);
+    if (channels.streams >= 0) takeStreamLines(listings[static_cast<std::size_t>(channels.streams)], *streams);
     FrameListing listing;
-    if (describe) errorText = takeFrameListing(errorText, listing);
+    if (channels.frames >= 0) takeFrameListing(listings[static_cast<std::size_t>(channels.frames)], listing);
     DecodedTempo decoded;
     if (status.kind == platform::ExitStatus::Kind::Interrupted) {
         // However the child ended, the decode was cut short by the stop.

@@ -1,6 +1,7 @@
 #pragma once
 
-// A child process with its standard output and error on pipes: started,
+// A child process with its standard output and error on pipes, and any
+// further outputs it is asked for on pipes of their own: started,
 // read until it ends, and ended (killed and reaped) on a time limit, a stop
 // request, or when its reader wants no more (subprocess_linux.cpp,
 // subprocess_win32.cpp).
@@ -39,6 +40,13 @@ struct SubprocessRun {
     std::size_t errorLimit = 8192;
     // The capacity asked for the output pipe (the system may give less).
     int pipeBytes = 1 << 20;
+    // Further outputs, each on a pipe of its own that the child has as its
+    // descriptor 3, 4, ... (on Windows, C runtime descriptors handed over
+    // at its start): what it lists, kept apart from its complaints so that
+    // neither can be taken for the other nor push it out. Each is kept up
+    // to `channelLimit` bytes.
+    std::size_t channels = 0;
+    std::size_t channelLimit = 64 * 1024;
 };
 
 // Runs the child to its end. Standard input is /dev/null; the child starts
@@ -48,6 +56,9 @@ struct SubprocessRun {
 // that died of SIGINT, SIGTERM or SIGHUP while a stop is requested, or
 // within half a second before it is, was interrupted.
 ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText);
+// The same with `run.channels` further outputs, whose starts
+// `channelText` receives, one string each.
+ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText, std::vector<std::string>& channelText);
 
 // The name of signal `signal` in words ("Segmentation fault").
 std::string signalText(int signal);

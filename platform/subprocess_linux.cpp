@@ -1,8 +1,9 @@
 // The child is started with posix_spawnp, its standard output and error on
-// two pipes. Both pipes are polled, so a chatty child cannot block on a
-// full error pipe, and the poll wakes often enough to honour the time limit
-// and a stop request. Output is read in large blocks: each wake-up takes
-// all there is.
+// two pipes, and each further output on a pipe of its own as descriptor 3,
+// 4, ... All pipes are polled, so a chatty child cannot block on a full
+// error pipe, and the poll wakes often enough to honour the time limit and
+// a stop request. Output is read in large blocks: each wake-up takes all
+// there is.
 
 #include "platform/subprocess.hpp"
 
@@ -80,9 +81,15 @@ private:
     pid_t pid_;
 };
 
-// Starts `args` with standard input from /dev/null and standard output and
-// error on the given pipe ends; 0 or the errno of the failure.
-int spawnChild(const std::vector<std::string>& args, int outFd, int errFd, pid_t& pid) {
+// The lowest number a child's pipe end is moved to before the start, so
+// that putting one in place as descriptor 1, 2, 3, ... never closes
+// another still to be put in place.
+constexpr int kAboveChildDescriptors = 64;
+
+// Starts `args` with standard input from /dev/null and the pipe ends
+// `childEnds` as its descriptors 1, 2, 3, ...; 0 or the errno of the
+// failure.
+int spawnChild(const std::vector<std::string>& args, const std::vector<int>& childEnds, pid_t& pid) {
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -90,8 +97,9 @@ int spawnChild(const std::vector<std::string>& args, int outFd, int errFd, pid_t
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+    for (std::size_t i = 0; i < childEnds.size(); ++i) {
+        posix_spawn_file_actions_adddup2(&actions, childEnds[i], static_cast<int>(i) + 1);
+    }
     // The child starts with the default signal actions and none blocked,
     // whatever this process ignores or blocks.
     posix_spawnattr_t attributes;
@@ -129,20 +137,31 @@ struct Watch {
     }
 };
 
-// Reads both pipes until the child closes them, handing standard output on
-// and keeping the start of standard error; stops early on the stop request,
-// the time limit, or pipes that can no longer be watched (with the child
-// left running, they could block for ever).
-std::optional<ExitStatus> readPipes(const Watch& watch, int out, int err, Child& child, std::string& errorText) {
+// Keeps what fits of `count` bytes under `limit` in `text`.
+void keepText(std::string& text, std::size_t limit, const unsigned char* bytes, std::size_t count) {
+    const std::size_t room = limit - std::min(limit, text.size());
+    text.append(reinterpret_cast<const char*>(bytes), std::min(room, count));
+}
+
+// Reads every pipe until the child closes them, handing standard output on
+// and keeping the start of standard error and of each further output
+// (`texts`: the error first, then the channels); stops early on the stop
+// request, the time limit, or pipes that can no longer be watched (with
+// the child left running, they could block for ever).
+std::optional<ExitStatus> readPipes(const Watch& watch, const std::vector<int>& pipes, Child& child,
+                                    std::vector<std::string*> texts) {
     std::vector<unsigned char> buffer(kReadBuffer);
     bool wanted = true;
-    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
-    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    std::vector<pollfd> fds;
+    for (int pipe : pipes) fds.push_back({pipe, POLLIN, 0});
+    const auto open = [&fds] { return std::any_of(fds.begin(), fds.end(), [](const pollfd& fd) { return fd.fd >= 0; }); };
+    while (open()) {
         if (std::optional<ExitStatus> cut = watch.cutShort()) return cut;
-        const int ready = ::poll(fds, 2, kPollMilliseconds);
+        const int ready = ::poll(fds.data(), fds.size(), kPollMilliseconds);
         if (ready < 0 && errno != EINTR) return ExitStatus{ExitStatus::Kind::WatchFailed, errno};
         if (ready <= 0) continue;
-        for (pollfd& fd : fds) {
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            pollfd& fd = fds[i];
             if (fd.fd < 0 || (fd.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
             const ssize_t got = ::read(fd.fd, buffer.data(), buffer.size());
             if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -151,9 +170,8 @@ std::optional<ExitStatus> readPipes(const Watch& watch, int out, int err, Child&
                 continue;
             }
             const auto count = static_cast<std::size_t>(got);
-            if (&fd == &fds[1]) {
-                const std::size_t room = watch.run.errorLimit - std::min(watch.run.errorLimit, errorText.size());
-                errorText.append(reinterpret_cast<const char*>(buffer.data()), std::min(room, count));
+            if (i > 0) {
+                keepText(*texts[i - 1], i == 1 ? watch.run.errorLimit : watch.run.channelLimit, buffer.data(), count);
             } else if (wanted && watch.run.output && !watch.run.output(buffer.data(), count)) {
                 wanted = false;
                 child.kill();
@@ -195,19 +213,37 @@ std::string signalText(int signal) {
 }
 
 ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
+    std::vector<std::string> channelText;
+    return runSubprocess(run, errorText, channelText);
+}
+
+ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText, std::vector<std::string>& channelText) {
     errorText.clear();
-    Descriptor outRead, outWrite, errRead, errWrite;
+    channelText.assign(run.channels, std::string());
     if (run.args.empty()) return {ExitStatus::Kind::NotStarted, ENOENT};
-    if (!makePipe(outRead, outWrite) || !makePipe(errRead, errWrite)) return {ExitStatus::Kind::NotStarted, errno};
-    ::fcntl(outWrite.get(), F_SETPIPE_SZ, run.pipeBytes);  // a smaller pipe still works
+    // Output, error and each channel: this process's read end, and the
+    // child's write end moved above the descriptors it is to become.
+    const std::size_t count = 2 + run.channels;
+    std::vector<Descriptor> readEnds(count), writeEnds(count);
+    std::vector<int> pipes, childEnds;
+    for (std::size_t i = 0; i < count; ++i) {
+        Descriptor writeEnd;
+        if (!makePipe(readEnds[i], writeEnd)) return {ExitStatus::Kind::NotStarted, errno};
+        writeEnds[i].reset(::fcntl(writeEnd.get(), F_DUPFD_CLOEXEC, kAboveChildDescriptors));
+        if (writeEnds[i].get() < 0) return {ExitStatus::Kind::NotStarted, errno};
+        pipes.push_back(readEnds[i].get());
+        childEnds.push_back(writeEnds[i].get());
+    }
+    ::fcntl(childEnds[0], F_SETPIPE_SZ, run.pipeBytes);  // a smaller pipe still works
     pid_t pid = -1;
-    const int spawnError = spawnChild(run.args, outWrite.get(), errWrite.get(), pid);
-    outWrite.reset();
-    errWrite.reset();
+    const int spawnError = spawnChild(run.args, childEnds, pid);
+    writeEnds.clear();
     if (spawnError != 0) return {ExitStatus::Kind::NotStarted, spawnError};
     Child child(pid);
     const Watch watch{run, std::chrono::steady_clock::now() + run.timeLimit};
-    if (const std::optional<ExitStatus> cut = readPipes(watch, outRead.get(), errRead.get(), child, errorText)) {
+    std::vector<std::string*> texts{&errorText};
+    for (std::string& text : channelText) texts.push_back(&text);
+    if (const std::optional<ExitStatus> cut = readPipes(watch, pipes, child, texts)) {
         return *cut;  // the child is killed on the way out
     }
     return waitForEnd(watch, child);

@@ -2,9 +2,13 @@
 // and error on two anonymous pipes, its standard input on NUL, and placed in
 // a Job Object that kills every process in it when the job's handle closes,
 // so a crash of this program, or its end by Ctrl-C, leaves no child behind.
-// Anonymous pipes cannot be waited on, so both are peeked in turn, with a
-// short sleep when neither has anything, often enough to honour the time
-// limit and a stop request.
+// Anonymous pipes cannot be waited on, so all are peeked in turn, with a
+// short sleep when none has anything, often enough to honour the time
+// limit and a stop request. Further outputs reach the child as C runtime
+// descriptors 3, 4, ...: the runtime takes the descriptors a process
+// inherits from the block its parent passes in STARTUPINFO's reserved
+// fields (a count, a flag byte each, then a handle each), as the runtime's
+// own spawn does.
 
 #include "platform/subprocess.hpp"
 
@@ -16,7 +20,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "platform/wide_text.hpp"
 
@@ -35,6 +41,8 @@ public:
     explicit Handle(HANDLE handle) : handle_(handle) {}
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
+    Handle(Handle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+    Handle& operator=(Handle&&) = delete;
     ~Handle() { reset(); }
     HANDLE get() const { return handle_; }
     void reset(HANDLE handle = nullptr) {
@@ -86,14 +94,46 @@ bool drain(HANDLE pipe, std::vector<unsigned char>& buffer, Take take) {
     return true;
 }
 
-// A started child: its process, the read ends of its two pipes, and the
-// Job Object that kills it (and anything it starts) once closed.
+// A started child: its process, the read ends of its pipes (output,
+// error, then each further output), and the Job Object that kills it (and
+// anything it starts) once closed.
 struct StartedChild {
     Handle process;
-    Handle out;
-    Handle err;
+    std::vector<Handle> pipes;
     Handle job;
 };
+
+// The C runtime's flags for an inherited descriptor: open, and a pipe.
+constexpr unsigned char kRuntimeOpen = 0x01;
+constexpr unsigned char kRuntimePipe = 0x08;
+
+// The block that hands `channels` to the child as its descriptors 3, 4,
+// ...; descriptors 0 to 2 are left to the standard handles.
+std::vector<unsigned char> runtimeDescriptors(const std::vector<HANDLE>& channels) {
+    const int count = 3 + static_cast<int>(channels.size());
+    std::vector<unsigned char> block(sizeof(int) + static_cast<std::size_t>(count) * (1 + sizeof(HANDLE)), 0);
+    std::memcpy(block.data(), &count, sizeof count);
+    unsigned char* flags = block.data() + sizeof(int);
+    unsigned char* handles = flags + count;
+    for (int fd = 0; fd < count; ++fd) {
+        const HANDLE handle = fd < 3 ? INVALID_HANDLE_VALUE : channels[static_cast<std::size_t>(fd - 3)];
+        flags[fd] = fd < 3 ? 0 : static_cast<unsigned char>(kRuntimeOpen | kRuntimePipe);
+        std::memcpy(handles + static_cast<std::size_t>(fd) * sizeof(HANDLE), &handle, sizeof handle);
+    }
+    return block;
+}
+
+// A new pipe whose read end (kept in `pipes`) stays here and whose write
+// end (in `writeEnd`) the child inherits; 0 or the system's error code.
+DWORD childPipe(std::vector<Handle>& pipes, Handle& writeEnd, DWORD bytes) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    if (!CreatePipe(&read, &write, &inherit, bytes)) return GetLastError();
+    pipes.emplace_back(read);
+    writeEnd.reset(write);
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    return 0;
+}
 
 // The job that holds the child: every process in it is killed when its
 // handle closes, however this process ends.
@@ -111,16 +151,17 @@ bool makeJob(Handle& job) {
 // anything else can change it.
 DWORD startChild(const SubprocessRun& run, StartedChild& child) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, static_cast<DWORD>(run.pipeBytes))) return GetLastError();
-    child.out.reset(outRead);
-    const Handle outWriteEnd(outWrite);
-    if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) return GetLastError();
-    child.err.reset(errRead);
-    const Handle errWriteEnd(errWrite);
     // Only the child's ends are inherited.
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    std::vector<Handle> writeEnds(2 + run.channels);
+    child.pipes.reserve(writeEnds.size());
+    for (std::size_t i = 0; i < writeEnds.size(); ++i) {
+        if (const DWORD error = childPipe(child.pipes, writeEnds[i], i == 0 ? static_cast<DWORD>(run.pipeBytes) : 0)) {
+            return error;
+        }
+    }
+    std::vector<HANDLE> channels;
+    for (std::size_t i = 2; i < writeEnds.size(); ++i) channels.push_back(writeEnds[i].get());
+    std::vector<unsigned char> descriptors = runtimeDescriptors(channels);
     const Handle nul(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
                                  nullptr));
     if (!makeJob(child.job)) return GetLastError();
@@ -130,8 +171,12 @@ DWORD startChild(const SubprocessRun& run, StartedChild& child) {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nul.get();
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
+    startup.hStdOutput = writeEnds[0].get();
+    startup.hStdError = writeEnds[1].get();
+    if (run.channels > 0) {
+        startup.cbReserved2 = static_cast<WORD>(descriptors.size());
+        startup.lpReserved2 = descriptors.data();
+    }
     PROCESS_INFORMATION process{};
     // A child inherits the error mode: one that crashes ends at once with
     // its exception code, instead of waiting on a crash dialog nobody sees
@@ -149,6 +194,12 @@ DWORD startChild(const SubprocessRun& run, StartedChild& child) {
     return 0;
 }
 
+// Keeps what fits of `count` bytes under `limit` in `text`.
+void keepText(std::string& text, std::size_t limit, const unsigned char* bytes, std::size_t count) {
+    const std::size_t room = limit - std::min(limit, text.size());
+    text.append(reinterpret_cast<const char*>(bytes), std::min(room, count));
+}
+
 }  // namespace
 
 std::string signalText(int signal) {
@@ -158,7 +209,13 @@ std::string signalText(int signal) {
 }
 
 ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
+    std::vector<std::string> channelText;
+    return runSubprocess(run, errorText, channelText);
+}
+
+ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText, std::vector<std::string>& channelText) {
     errorText.clear();
+    channelText.assign(run.channels, std::string());
     if (run.args.empty()) return {ExitStatus::Kind::NotStarted, ENOENT};
     StartedChild child;
     if (const DWORD error = startChild(run, child)) return notStarted(error);
@@ -169,30 +226,29 @@ ExitStatus runSubprocess(const SubprocessRun& run, std::string& errorText) {
         return ExitStatus{kind, 0};
     };
     std::vector<unsigned char> buffer(kReadBuffer);
-    bool outOpen = true;
-    bool errOpen = true;
+    std::vector<bool> open(child.pipes.size(), true);
     bool wanted = true;
     for (;;) {
         if (stopAsked()) return end(ExitStatus::Kind::Interrupted);
         if (std::chrono::steady_clock::now() >= deadline) return end(ExitStatus::Kind::TimedOut);
-        if (outOpen) {
-            outOpen = drain(child.out.get(), buffer, [&](const unsigned char* bytes, std::size_t count) {
-                if (wanted && run.output && !run.output(bytes, count)) {
+        for (std::size_t i = 0; i < child.pipes.size(); ++i) {
+            if (!open[i]) continue;
+            open[i] = drain(child.pipes[i].get(), buffer, [&](const unsigned char* bytes, std::size_t count) {
+                if (i == 1) {
+                    keepText(errorText, run.errorLimit, bytes, count);
+                } else if (i > 1) {
+                    keepText(channelText[i - 2], run.channelLimit, bytes, count);
+                } else if (wanted && run.output && !run.output(bytes, count)) {
                     wanted = false;
                     TerminateJobObject(child.job.get(), 1);
                 }
             });
         }
-        if (errOpen) {
-            errOpen = drain(child.err.get(), buffer, [&](const unsigned char* bytes, std::size_t count) {
-                const std::size_t room = run.errorLimit - std::min(run.errorLimit, errorText.size());
-                errorText.append(reinterpret_cast<const char*>(bytes), std::min(room, count));
-            });
-        }
         // Done once the child has ended and its pipes are empty and closed;
         // a child that closed them and lingers is still waited for.
-        const DWORD wait = outOpen || errOpen ? 0 : kIdleMilliseconds;
-        if (WaitForSingleObject(child.process.get(), wait) == WAIT_OBJECT_0 && !outOpen && !errOpen) break;
+        const bool anyOpen = std::find(open.begin(), open.end(), true) != open.end();
+        const DWORD wait = anyOpen ? 0 : kIdleMilliseconds;
+        if (WaitForSingleObject(child.process.get(), wait) == WAIT_OBJECT_0 && !anyOpen) break;
         // Whatever is left in the pipes is read on the next turn, and then
         // they report closed.
         std::this_thread::sleep_for(std::chrono::milliseconds(kIdleMilliseconds));

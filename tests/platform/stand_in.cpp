@@ -9,13 +9,18 @@
 //   stand_in close-and-hang  closes its pipes, then waits forever
 //   stand_in crash           ends by a crash (an access violation on Windows,
 //                            SIGABRT elsewhere)
+//   stand_in channels N TEXT...  writes N bytes of lines shaped like a
+//                            listing to standard error, then each TEXT to
+//                            descriptor 3, 4, ... in turn
 //
 // Called as tempo-scan calls its decoder ("-nostdin ... -i file:PATH ..."),
 // it stands in for ffmpeg, as chosen by PATH's name: "hang", "linger"
 // (closes its pipes, then waits), "crash", "garbage" (a complaint on
-// standard error and status 1); any other file is a WAVE disguised by four
-// bytes in front (so tempo's own reading refuses it), written to standard
-// output without them.
+// standard error and status 1), "chatty" (the WAVE below, with a long
+// complaint shaped like listings on standard error and a listing of its
+// own on each listing output it is given); any other file is a WAVE
+// disguised by four bytes in front (so tempo's own reading refuses it),
+// written to standard output without them.
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -25,8 +30,11 @@
 
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +72,46 @@ namespace {
 #endif
 }
 
+// Writes `text` whole to descriptor `fd`, as the C runtime has it.
+bool writeTo(int fd, const std::string& text) {
+#ifdef _WIN32
+    _setmode(fd, _O_BINARY);
+    return _write(fd, text.data(), static_cast<unsigned>(text.size())) == static_cast<int>(text.size());
+#else
+    return ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+#endif
+}
+
+// Exactly `bytes` of complaint whose lines look like a listing's: a stream
+// line, a frame line, a frame header, over and over.
+void listingShapedComplaint(long bytes) {
+    const std::string lines = "7,a,MD5=00000000000000000000000000000000\n1, 0, 0, 1152, 4608, 0x00000000\n"
+                              "#codec_id 0: fake\n";
+#ifdef _WIN32
+    _setmode(_fileno(stderr), _O_BINARY);  // the count is of the bytes written
+#endif
+    for (long left = bytes; left > 0; left -= static_cast<long>(lines.size())) {
+        std::fwrite(lines.data(), 1, std::min(lines.size(), static_cast<std::size_t>(left)), stderr);
+    }
+    std::fflush(stderr);
+}
+
+// What a chatty decoder lists on each output `pipe:N` (N from 3) that
+// follows "-f FORMAT" among its arguments: one stream, or its first frames.
+void listOnChannels(int argc, char* argv[]) {
+    const char* format = "";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-f") == 0 && i + 1 < argc) format = argv[i + 1];
+        if (std::strncmp(argv[i], "pipe:", 5) != 0 || std::atoi(argv[i] + 5) < 3) continue;
+        const int fd = std::atoi(argv[i] + 5);
+        if (std::strcmp(format, "streamhash") == 0) writeTo(fd, "0,a,MD5=0123456789abcdef0123456789abcdef\n");
+        if (std::strcmp(format, "framecrc") == 0) {
+            writeTo(fd, "#tb 0: 1/44100\n#codec_id 0: stand_in\n#tb 1: 1/44100\n#sample_rate 1: 44100\n"
+                        "0, 0, 0, 1152, 417, 0x12345678\n1, 0, 0, 1152, 4608, 0x9abcdef0\n");
+        }
+    }
+}
+
 int decode(int argc, char* argv[]) {
     std::string path;
     for (int i = 1; i + 1 < argc; ++i) {
@@ -81,6 +129,10 @@ int decode(int argc, char* argv[]) {
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
+    if (name.find("chatty") != std::string::npos) {
+        listingShapedComplaint(100000);
+        listOnChannels(argc, argv);
+    }
     std::vector<char> block(65536);
     if (std::fread(block.data(), 1, 4, in) != 4) return 1;
     for (std::size_t got = 0; (got = std::fread(block.data(), 1, block.size(), in)) > 0;) {
@@ -112,6 +164,13 @@ int main(int argc, char* argv[]) {
             left -= static_cast<long>(count);
         }
         return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (what == "channels" && argc > 2) {
+        listingShapedComplaint(std::atol(argv[2]));
+        for (int i = 3; i < argc; ++i) {
+            if (!writeTo(i, argv[i])) return 1;
+        }
+        return 0;
     }
     if (what == "hang") waitForever();
     if (what == "close-and-hang") closePipesAndWait();

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #ifndef _WIN32
 #include <signal.h>
@@ -78,6 +80,37 @@ TEST(RunSubprocess, TellsHowAChildEnded) {
     const Outcome crash = runOf({kStandIn, "crash"});
     EXPECT_EQ(crash.status.kind, Kind::Signalled);
     EXPECT_FALSE(signalText(crash.status.detail).empty());
+}
+
+// Each further output arrives whole on its own channel, however much the
+// child says on standard error meanwhile, and nothing of the complaint
+// reaches a channel.
+TEST(RunSubprocess, KeepsEachChannelApartFromTheComplaint) {
+    const struct {
+        const char* name;
+        std::vector<std::string> texts;
+        long complaintBytes;
+    } cases[] = {
+        {"one channel", {"0,a,MD5=0123456789abcdef0123456789abcdef\n"}, 0},
+        {"two channels", {"first\n", "#codec_id 0: mp3\n1, 0, 0, 1152, 4608, 0x01234567\n"}, 0},
+        {"a chatty child", {"listed\n", "also listed\n"}, 100000},
+        {"an empty channel", {"", "second\n"}, 5000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SubprocessRun run;
+        run.args = {kStandIn, "channels", std::to_string(c.complaintBytes)};
+        run.args.insert(run.args.end(), c.texts.begin(), c.texts.end());
+        run.channels = c.texts.size();
+        run.errorLimit = 8192;
+        std::string error;
+        std::vector<std::string> channels;
+        const ExitStatus status = runSubprocess(run, error, channels);
+        EXPECT_EQ(status.kind, Kind::Exited);
+        EXPECT_EQ(status.detail, 0);
+        EXPECT_EQ(channels, c.texts);
+        EXPECT_EQ(error.size(), std::min<std::size_t>(8192, static_cast<std::size_t>(c.complaintBytes)));
+    }
 }
 
 // A child that will not end is killed at the time limit, whether it keeps
