@@ -41,6 +41,11 @@ struct ScanRecord {
     std::optional<double> confidence;              // 0 to 1, when the accurate method gave a reading
     std::vector<double> beats;                     // seconds, when status is Ok (accurate method)
     std::vector<pulse::TempoChange> tempoChanges;  // the same
+    // The first beat of each bar (seconds, a subset of `beats`) and the
+    // beats a bar holds (2, 3 or 4), where a metre stands out; empty and 0
+    // where none does.
+    std::vector<double> downbeats;
+    unsigned metre = 0;
     ScanError error;                               // when status is Error
     // Status Ok, but the file was damaged or cut short and was analysed as
     // far as it could be decoded.
