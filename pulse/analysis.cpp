@@ -81,7 +81,7 @@ void readBeats(const Salient& salient, const LevelEvidence& level, double share,
     if (evidence != nullptr) evidence->confidence = terms;
     reading.confidence = calibratedConfidence(terms);
     reading.beats = secondsOf(beats, frameRate);
-    reading.bpm = beatsTempo(reading.beats, level.bpm);
+    reading.bpm = snappedTempo(reading.beats, beatsTempo(reading.beats, level.bpm));
     reading.tempoChanges = tempoChanges(reading.beats, reading.bpm);
 }
 

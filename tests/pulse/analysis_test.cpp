@@ -101,6 +101,22 @@ TEST(AnalysePulse, MeasuresFractionalTemposWithinAHundredthOfABeat) {
     }
 }
 
+// Click tracks at whole and half tempos are reported as exactly that
+// number; those between (127.3, 93.75) keep their fraction, within 0.05.
+TEST(AnalysePulse, SnapsToAWholeTempoOnlyWhereTheBeatsFitIt) {
+    for (double bpm : {170.0, 128.0, 96.0, 127.3, 93.75, 140.5}) {
+        SCOPED_TRACE(std::to_string(bpm));
+        const PulseReading reading = readingOf(clicks(testing::beatTimes(bpm, bpm, 30.0, 0.31)), 30.0);
+        ASSERT_TRUE(reading.found);
+        if (bpm * 2.0 == std::round(bpm * 2.0)) {
+            EXPECT_EQ(reading.bpm, bpm);
+        } else {
+            EXPECT_NEAR(reading.bpm, bpm, 0.05);
+            EXPECT_NE(reading.bpm, 0.5 * std::round(2.0 * reading.bpm));
+        }
+    }
+}
+
 // Whatever the phase of the first beat, with off-beats louder than the
 // beats, and with a swing whose off-beat (two thirds of the way) is louder
 // than the beat, the beats fall on the beats, not between them.
