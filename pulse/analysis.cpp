@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "pulse/beat_tracker.hpp"
 #include "pulse/onset_strength.hpp"
@@ -64,7 +65,7 @@ struct Salient {
 // The beats tracked at `level`, their phase chosen, and the reading from
 // them (the evidence on the way, with `evidence`).
 void readBeats(const Salient& salient, const LevelEvidence& level, double share, double frameRate,
-               PulseReading& reading, PulseEvidence* evidence) {
+               const std::vector<std::uint8_t>& chroma, PulseReading& reading, PulseEvidence* evidence) {
     const PhaseStrengths strengths{{unitScaled(salient.all), {}, 1.0},
                                    {unitScaled(salient.low), {}, 1.0},
                                    {unitScaled(salient.high), {}, 1.0}};
@@ -77,6 +78,9 @@ void readBeats(const Salient& salient, const LevelEvidence& level, double share,
         evidence->halfwayBeats = secondsOf(halfwayBeats(tracked, both), frameRate);
     }
     const std::vector<std::size_t> beats = choosePhase(tracked, strengths, both);
+    const Bars bars = findBars(beats, strengths, chroma, evidence != nullptr ? &evidence->bars : nullptr);
+    reading.metre = bars.metre;
+    reading.downbeats = secondsOf(bars.downbeats, frameRate);
     const ConfidenceTerms terms{share, beatDeviation(beats, periods), level.rival};
     if (evidence != nullptr) evidence->confidence = terms;
     reading.confidence = calibratedConfidence(terms);
@@ -89,6 +93,11 @@ void readBeats(const Salient& salient, const LevelEvidence& level, double share,
 
 PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOnset, double frameRate,
                           PulseEvidence* evidence) {
+    return analysePulse(std::move(onset), std::move(lowOnset), {}, frameRate, evidence);
+}
+
+PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOnset,
+                          const std::vector<std::uint8_t>& chroma, double frameRate, PulseEvidence* evidence) {
     PulseReading reading;
     Salient salient;
     salient.all = salientOnsets(onset, frameRate);
@@ -114,7 +123,7 @@ PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOn
     double share = 0.0;
     const LevelEvidence level = chooseLevel(levels, share);
     if (evidence != nullptr) evidence->levels = levels;
-    readBeats(salient, level, share, frameRate, reading, evidence);
+    readBeats(salient, level, share, frameRate, chroma, reading, evidence);
     return reading;
 }
 

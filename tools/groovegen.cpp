@@ -130,7 +130,9 @@ const std::vector<Style>& styles() {
 
 // Styles that only --metre reaches, so that the seeds of the list above keep
 // their grooves: kick on the bar's first beat and bass on the beats carry
-// the bar in 2/4; the waltzes' low note on one and chords on two and three.
+// the bar in 2/4; the waltzes' low note on one and chords on two and three;
+// the 6/8 ballad strums every eighth (an arpeggio of four notes would
+// recur every four eighths, across its bars of six).
 const std::vector<Style>& extraStyles() {
     static const std::vector<Style> kExtra = {
         {"march", 2, 2, 96, 132, TempoShape::Steady,
@@ -144,9 +146,9 @@ const std::vector<Style>& extraStyles() {
         {"jazz-waltz", 3, 3, 110, 180, TempoShape::Steady,
          {{kDrums, 51, "X.xx.xx.x", 1}, {kDrums, 44, "...x..x..", 1}, {kDrums, 36, "o........", 1},
           {1, 33, "r..f..a..", 3}, {2, 0, "...c.....", 2}}},
-        {"six-eight-ballad", 2, 3, 40, 66, TempoShape::Steady,
+        {"six-eight-ballad", 2, 3, 44, 66, TempoShape::Steady,
          {{kDrums, 36, "X.....", 1}, {kDrums, 37, "...x..", 1}, {kDrums, 42, "xxxxxx", 1},
-          {1, 33, "r.....", 6}, {2, 0, "aaaaaa", 1}, {3, 48, "c.....", 6}}},
+          {1, 33, "r.....", 6}, {2, 24, "cccccc", 1}, {3, 48, "c.....", 6}}},
     };
     return kExtra;
 }
