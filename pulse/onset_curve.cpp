@@ -204,6 +204,23 @@ std::size_t windowLengthAt(double rate) {
     return best;
 }
 
+// The pitch class of each bin between kPitchLowestHz and kPitchHighestHz,
+// for frames of `rate` analysis samples per second.
+void assignPitches(OnsetStream& s, double rate, double fullScale) {
+    const std::size_t n = s.windowLength;
+    s.pitchOfBin.assign(n / 2, -1);
+    for (std::size_t k = 1; k < n / 2; ++k) {
+        const double hz = static_cast<double>(k) * rate / static_cast<double>(n);
+        if (hz < kPitchLowestHz || hz >= kPitchHighestHz) continue;
+        // Semitones above the C below middle C (130.81 Hz), to the nearest.
+        const double semitones = std::floor(12.0 * exactLog2(hz / 130.8127826502993) + 0.5);
+        s.pitchOfBin[k] = static_cast<int>(semitones - 12.0 * std::floor(semitones / 12.0));
+    }
+    // A frame's power per class, as a band's, with the frames of a group
+    // summed.
+    s.pitchScale = fullScale / static_cast<double>(kChromaFrames);
+}
+
 }  // namespace
 
 void startOnsetStream(OnsetStream& s, std::uint32_t sampleRate) {
@@ -253,17 +270,7 @@ void startOnsetStream(OnsetStream& s, std::uint32_t sampleRate) {
         s = OnsetStream{};
         return;
     }
-    s.pitchOfBin.assign(n / 2, -1);
-    for (std::size_t k = 1; k < n / 2; ++k) {
-        const double hz = static_cast<double>(k) * rate / static_cast<double>(n);
-        if (hz < kPitchLowestHz || hz >= kPitchHighestHz) continue;
-        // Semitones above the C below middle C (130.81 Hz), to the nearest.
-        const double semitones = std::floor(12.0 * exactLog2(hz / 130.8127826502993) + 0.5);
-        s.pitchOfBin[k] = static_cast<int>(semitones - 12.0 * std::floor(semitones / 12.0));
-    }
-    // A frame's power per class, as a band's, with the frames of a group
-    // summed.
-    s.pitchScale = fullScale / static_cast<double>(kChromaFrames);
+    assignPitches(s, rate, fullScale);
     for (std::size_t count : binsInBand) s.bandScale.push_back(fullScale / static_cast<double>(count));
     s.bandPower.assign(binsInBand.size(), 0.0);
     s.previousLevel.assign(binsInBand.size(), 0.0);
