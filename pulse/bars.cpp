@@ -55,7 +55,13 @@ constexpr double kJumpCost = 10.0;
 // beats that are all alike (a click track), sets its downbeats a little
 // above the rest.
 constexpr double kLeastContrast = 0.3;
-// A bar of four rather than two where the harmony changes at its first
+// Bars of four rather than two where their contrast is at least this
+// times that of bars of two. Where only every other beat stands out (all
+// downbeats of a bar of two alike) the bar of four's contrast is 2/3 of the
+// bar of two's; where only every fourth beat does, it is twice; this is
+// the middle of the two on a log scale.
+constexpr double kFourOverTwo = 1.15;
+// Or where the harmony changes at its first
 // beat by more than this share of its change there over the second and
 // fourth beats more than at its third (see alignHarmony): chords that
 // change once a bar of four give 0.7 to 1.3 (on the tuning grooves),
@@ -230,12 +236,12 @@ std::array<double, 3> placeMeans(const std::vector<double>& values, const std::v
 // than between.
 double alignHarmony(const std::vector<double>& harmony, std::vector<int>& place) {
     std::array<double, 3> mean = placeMeans(harmony, place);
+    if (!(std::max(mean[0], mean[2]) - mean[1] > kLeastHarmonyStep)) return 0.0;
     if (mean[2] > mean[0]) {
         for (int& p : place) p = (p + 2) % 4;
         std::swap(mean[0], mean[2]);
     }
-    const double between = mean[0] - mean[1];
-    return between > kLeastHarmonyStep ? (mean[0] - mean[2]) / between : 0.0;
+    return (mean[0] - mean[2]) / (mean[0] - mean[1]);
 }
 
 }  // namespace
@@ -264,8 +270,12 @@ Bars findBars(const std::vector<std::size_t>& beats, const PhaseStrengths& curve
         }
     }
     // A bar of four and a bar of two set nearly the same beats apart; four
-    // it is only where its first beat stands out from its third.
-    if (bars.metre == 2 || bars.metre == 4) bars.metre = weighed.alternation > kLeastAlternation ? 4 : 2;
+    // it is where its first beat stands out from its third, in the
+    // salience as a whole or in the harmony.
+    if (bars.metre == 2 || bars.metre == 4) {
+        const bool four = contrast[2] >= kFourOverTwo * contrast[0] || weighed.alternation > kLeastAlternation;
+        bars.metre = four ? 4 : 2;
+    }
     if (bars.metre != kNoMetre) bestPlaces = places[bars.metre == 2 ? 0 : bars.metre == 3 ? 1 : 2];
     for (std::size_t i = 0; i < bestPlaces.size(); ++i) {
         if (bestPlaces[i] == 0) bars.downbeats.push_back(beats[i]);
