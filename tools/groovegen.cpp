@@ -2,7 +2,7 @@
 // accurate analysis on music the project makes itself.
 //
 //   groovegen SEED SECONDS OUTPUT_PREFIX [--metre 2/4|3/4|4/4|6/8]
-//             [--upbeat BEATS] [--whole] [--machine]
+//             [--upbeat BEATS] [--whole] [--machine] [--tempos BPM,BPM,...]
 //
 // The seed chooses the style (seed modulo the number of styles), the tempo
 // within the style's range, the key, the chords and the small deviations of
@@ -27,10 +27,14 @@
 // first downbeat is not the first beat; 0 to one less than a bar).
 // --whole rounds the tempo to a whole number of BPM, as a sequencer sets
 // it. --machine plays every note exactly on its step at one loudness per
-// mark, as a drum machine or sequencer does.
+// mark, as a drum machine or sequencer does. --tempos plays the piece in
+// as many equal stretches as tempos are given, at each in turn, moving from
+// one to the next over a bar (a band speeding up and slowing down again);
+// it prints "STYLE varies BPM BPM ... BEATS".
 
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -352,7 +356,43 @@ struct Options {
     int upbeat = 0;
     bool whole = false;
     bool machine = false;
+    std::vector<double> tempos;  // --tempos, in order; empty: the style's shape
 };
+
+// The tempos of a comma-separated list; false for anything else.
+bool parseTempos(const std::string& list, std::vector<double>& tempos) {
+    std::size_t at = 0;
+    while (at <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        const double bpm = std::atof(list.substr(at, comma - at).c_str());
+        if (!(bpm >= 20.0 && bpm <= 400.0)) return false;
+        tempos.push_back(bpm);
+        at = comma + 1;
+    }
+    return !tempos.empty();
+}
+
+// The tempo of each beat over `seconds` for --tempos: equal stretches of
+// time at each, the change spread over `bar` beats.
+std::vector<double> temposThrough(const std::vector<double>& path, double seconds, int bar, int beats) {
+    std::vector<double> tempos;
+    double at = 0.0;
+    std::size_t part = 0;
+    int since = bar;  // beats since the last change began
+    for (int b = 0; b < beats; ++b) {
+        const auto reached = std::min(path.size() - 1, static_cast<std::size_t>(at / seconds * static_cast<double>(path.size())));
+        if (reached != part) {
+            part = reached;
+            since = 0;
+        }
+        const double from = part > 0 ? path[part - 1] : path[0];
+        const double share = since < bar ? static_cast<double>(since + 1) / bar : 1.0;
+        tempos.push_back(from + (path[part] - from) * share);
+        ++since;
+        at += 60.0 / tempos.back();
+    }
+    return tempos;
+}
 
 bool parseOptions(int argc, char* argv[], Options& options) {
     for (int i = 4; i < argc; ++i) {
@@ -365,6 +405,8 @@ bool parseOptions(int argc, char* argv[], Options& options) {
             options.whole = true;
         } else if (arg == "--machine") {
             options.machine = true;
+        } else if (arg == "--tempos" && i + 1 < argc) {
+            if (!parseTempos(argv[++i], options.tempos)) return false;
         } else {
             return false;
         }
@@ -378,7 +420,7 @@ int main(int argc, char* argv[]) {
     Options options;
     if (argc < 4 || !parseOptions(argc, argv, options)) {
         std::fputs("usage: groovegen SEED SECONDS OUTPUT_PREFIX [--metre 2/4|3/4|4/4|6/8] [--upbeat BEATS] [--whole] "
-                   "[--machine]\n",
+                   "[--machine] [--tempos BPM,BPM,...]\n",
                    stderr);
         return 2;
     }
@@ -414,8 +456,15 @@ int main(int argc, char* argv[]) {
     const double slowest = style.shape == TempoShape::Steady || style.shape == TempoShape::Rubato
                                ? bpm * 0.9
                                : (other < bpm ? other : bpm);
-    const int bars = static_cast<int>(seconds * slowest / 60.0 / style.beatsPerBar) + 1 + (options.upbeat > 0 ? 1 : 0);
-    const std::vector<double> tempos = tempoOfBeats(style, bpm, other, bars * style.beatsPerBar, random);
+    int bars = static_cast<int>(seconds * slowest / 60.0 / style.beatsPerBar) + 1 + (options.upbeat > 0 ? 1 : 0);
+    std::vector<double> tempos = tempoOfBeats(style, bpm, other, bars * style.beatsPerBar, random);
+    if (!options.tempos.empty()) {
+        double slowestGiven = options.tempos[0];
+        for (double given : options.tempos) slowestGiven = std::min(slowestGiven, given);
+        const int enough = static_cast<int>(seconds * slowestGiven / 60.0) + 2 * style.beatsPerBar;
+        tempos = temposThrough(options.tempos, seconds, style.beatsPerBar, enough);
+        bars = enough / style.beatsPerBar + 1;
+    }
 
     std::vector<Event> events;
     const BeatTimes beats = addTempoMap(events, tempos, seconds, options.upbeat, style.beatsPerBar);
@@ -430,7 +479,11 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "groovegen: cannot write %s.mid, .beats or .downbeats\n", argv[3]);
         return 1;
     }
-    if (style.shape == TempoShape::Ramp || style.shape == TempoShape::TwoTempos) {
+    if (!options.tempos.empty()) {
+        std::printf("%s varies", style.name);
+        for (double given : options.tempos) std::printf(" %.3f", given);
+        std::printf(" %d\n", style.beatsPerBar);
+    } else if (style.shape == TempoShape::Ramp || style.shape == TempoShape::TwoTempos) {
         std::printf("%s varies %.3f %.3f %d\n", style.name, bpm, other, style.beatsPerBar);
     } else if (style.shape == TempoShape::Rubato) {
         // The tempo a listener taps over the whole: beats over time.
