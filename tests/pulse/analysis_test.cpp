@@ -172,6 +172,24 @@ TEST(AnalysePulse, FollowsARampAndASwitchOfTempo) {
     }
 }
 
+// A piece that speeds up from 120 to 150 BPM and slows down again: a
+// change up to about 150 where it speeds up, then one back down to about
+// 120 where it slows down, in that order.
+TEST(AnalysePulse, FollowsATempoUpAndBackDown) {
+    std::vector<double> beats;
+    for (const double bpm : {120.0, 150.0, 120.0}) {
+        const double from = beats.empty() ? 0.1 : beats.back() + 60.0 / bpm;
+        for (double at : testing::beatTimes(bpm, bpm, 15.0, 0.0)) beats.push_back(from + at);
+    }
+    const PulseReading reading = readingOf(groove(beats), beats.back() + 1.0);
+    ASSERT_TRUE(reading.found);
+    ASSERT_EQ(reading.tempoChanges.size(), 2U);
+    EXPECT_NEAR(reading.tempoChanges[0].bpm, 150.0, 3.0);
+    EXPECT_NEAR(reading.tempoChanges[0].at, 15.1, 1.5);
+    EXPECT_NEAR(reading.tempoChanges[1].bpm, 120.0, 3.0);
+    EXPECT_NEAR(reading.tempoChanges[1].at, 30.1, 1.5);
+}
+
 // Steady songs played a little off the grid (up to 10 ms each way, and
 // louder and softer hits) have no tempo change.
 TEST(AnalysePulse, GivesNoTempoChangeForASteadySong) {
