@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "pulse/beat_tracker.hpp"
+#include "pulse/loop.hpp"
 #include "pulse/onset_strength.hpp"
 #include "pulse/periodicity.hpp"
 
@@ -89,15 +90,33 @@ void readBeats(const Salient& salient, const LevelEvidence& level, double share,
     reading.tempoChanges = tempoChanges(reading.beats, reading.bpm);
 }
 
+// A loop's reading in the place of no tempo, where `salient` of a sound
+// `seconds` long is one: its grid's beats from the start, a bar on every
+// `metre` of them.
+void readLoopInto(const std::vector<double>& salient, double frameRate, double seconds, PulseReading& reading) {
+    const LoopReading loop = readLoop(salient, frameRate, seconds);
+    if (!loop.found) return;
+    reading.found = true;
+    reading.bpm = loop.bpm;
+    reading.confidence = loop.confidence;
+    reading.metre = loop.metre;
+    for (std::size_t k = 0; k < loop.beats; ++k) {
+        const double at = loop.first + seconds * static_cast<double>(k) / static_cast<double>(loop.beats);
+        reading.beats.push_back(at);
+        if (k % static_cast<std::size_t>(loop.metre) == 0) reading.downbeats.push_back(at);
+    }
+}
+
 }  // namespace
 
 PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOnset, double frameRate,
                           PulseEvidence* evidence) {
-    return analysePulse(std::move(onset), std::move(lowOnset), {}, frameRate, evidence);
+    return analysePulse(std::move(onset), std::move(lowOnset), {}, frameRate, 0.0, evidence);
 }
 
 PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOnset,
-                          const std::vector<std::uint8_t>& chroma, double frameRate, PulseEvidence* evidence) {
+                          const std::vector<std::uint8_t>& chroma, double frameRate, double seconds,
+                          PulseEvidence* evidence) {
     PulseReading reading;
     Salient salient;
     salient.all = salientOnsets(onset, frameRate);
@@ -111,6 +130,8 @@ PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOn
     if (!estimate.found) {
         release(onset);
         release(lowOnset);
+        readLoopInto(salient.all, frameRate, seconds > 0.0 ? seconds : static_cast<double>(salient.all.size()) / frameRate,
+                     reading);
         return reading;
     }
     keepHighOnsets(onset, lowOnset);

@@ -56,9 +56,13 @@ PulseReading analysePulse(const std::vector<float>& onset, const std::vector<flo
 PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOnset, double frameRate,
                           PulseEvidence* evidence = nullptr);
 // The same with the onset stream's pitch classes (OnsetStream::chroma),
-// which show where the harmony changes and so where bars begin: without
-// them the bars rest on the onsets alone.
+// which show where the harmony changes and so where bars begin (without
+// them the bars rest on the onsets alone), and the length of the sound in
+// seconds (onsetStreamSeconds), which gives a loop of one to eight seconds
+// its tempo where no beat stands out in its onsets alone (0: the length
+// of the curve).
 PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOnset,
-                          const std::vector<std::uint8_t>& chroma, double frameRate, PulseEvidence* evidence = nullptr);
+                          const std::vector<std::uint8_t>& chroma, double frameRate, double seconds,
+                          PulseEvidence* evidence = nullptr);
 
 }  // namespace tempo::pulse

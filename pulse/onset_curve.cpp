@@ -105,6 +105,7 @@ void analyseFrame(OnsetStream& s) {
 }
 
 void addAnalysisSample(OnsetStream& s, double value) {
+    ++s.analysisSamples;
     s.ring[s.ringPos] = value;
     s.ringPos = s.ringPos + 1 == s.windowLength ? 0 : s.ringPos + 1;
     if (++s.sinceHop == s.hop) {
@@ -294,6 +295,11 @@ void feedOnsetSamples(OnsetStream& s, const float* samples, std::size_t frames, 
     if (s.decimation == 0) return;
     if (channels == 1) addFloatFrames<1>(s, samples, frames);
     if (channels == 2) addFloatFrames<2>(s, samples, frames);
+}
+
+double onsetStreamSeconds(const OnsetStream& s) {
+    const double rate = s.frameRate * static_cast<double>(s.hop);
+    return rate > 0.0 ? static_cast<double>(s.analysisSamples) / rate : 0.0;
 }
 
 void finishOnsetStream(OnsetStream& s) {

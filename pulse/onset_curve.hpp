@@ -59,6 +59,8 @@ struct OnsetStream {
     std::vector<float> lowOnset;
     // kPitchClasses bytes for each whole group of kChromaFrames frames.
     std::vector<std::uint8_t> chroma;
+    // Analysis samples taken in so far (a loop's length is told from them).
+    std::uint64_t analysisSamples = 0;
 
     // Working state.
     std::uint32_t groupFill = 0;   // input samples summed into groupSum so far
@@ -107,5 +109,9 @@ void feedOnsetSamples(OnsetStream& stream, const float* samples, std::size_t fra
 
 // Releases the working state (the curve stays).
 void finishOnsetStream(OnsetStream& stream);
+
+// The seconds of sound the stream was given (to the analysis sample); 0
+// where it takes none.
+double onsetStreamSeconds(const OnsetStream& stream);
 
 }  // namespace tempo::pulse

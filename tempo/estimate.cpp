@@ -88,9 +88,9 @@ TempoReading finishTempoStream(TempoStream& stream, OnsetCurve keep) {
     pulse::PulseReading pulse =
         keep == OnsetCurve::Keep
             ? pulse::analysePulse(std::vector<float>(stream.onsets.onset), std::vector<float>(stream.onsets.lowOnset),
-                                  stream.onsets.chroma, stream.onsets.frameRate)
+                                  stream.onsets.chroma, stream.onsets.frameRate, pulse::onsetStreamSeconds(stream.onsets))
             : pulse::analysePulse(std::move(stream.onsets.onset), std::move(stream.onsets.lowOnset),
-                                  stream.onsets.chroma, stream.onsets.frameRate);
+                                  stream.onsets.chroma, stream.onsets.frameRate, pulse::onsetStreamSeconds(stream.onsets));
     TempoReading reading;
     reading.found = pulse.found;
     reading.bpm = pulse.bpm;
@@ -112,6 +112,7 @@ WaveFileReading analyseWaveFile(const PathChar* path, Method method, OnsetCurve 
             file.onsets = std::move(stream.onsets.onset);
             file.lowOnsets = std::move(stream.onsets.lowOnset);
             file.chroma = std::move(stream.onsets.chroma);
+            file.seconds = pulse::onsetStreamSeconds(stream.onsets);
             file.onsetRate = stream.onsets.frameRate;
         }
     });

@@ -119,6 +119,7 @@ struct WaveFileReading {
     std::vector<float> lowOnsets;  // the same over the low bands alone
     std::vector<std::uint8_t> chroma;  // the pitch classes (pulse::OnsetStream::chroma)
     double onsetRate = 0.0;
+    double seconds = 0.0;  // the sound's length (pulse::onsetStreamSeconds), with the curves
 };
 
 // The one call per file: `path` as the command line gave it.

@@ -41,7 +41,7 @@ int main(int argc, char* argv[]) {
         }
         tempo::pulse::PulseEvidence evidence;
         const tempo::pulse::PulseReading reading = tempo::pulse::analysePulse(
-            std::move(file.onsets), std::move(file.lowOnsets), file.chroma, file.onsetRate, &evidence);
+            std::move(file.onsets), std::move(file.lowOnsets), file.chroma, file.onsetRate, file.seconds, &evidence);
         std::printf("{\"path\": \"%s\", ", argv[k]);
         if (reading.found) {
             std::printf("\"bpm\": %.2f", reading.bpm);

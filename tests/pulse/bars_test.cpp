@@ -23,7 +23,8 @@ PulseReading readingOf(const std::vector<Hit>& hits, double seconds) {
     startOnsetStream(stream, kRate);
     feedOnsetStream(stream, bytes.data(), bytes.size());
     finishOnsetStream(stream);
-    return analysePulse(std::move(stream.onset), std::move(stream.lowOnset), stream.chroma, stream.frameRate);
+    return analysePulse(std::move(stream.onset), std::move(stream.lowOnset), stream.chroma, stream.frameRate,
+                        onsetStreamSeconds(stream));
 }
 
 // A groove with known bar lines.
