@@ -159,7 +159,7 @@ measure() {
       row+=$(printf ' %5s %6s %6s %2s/%-2s' "$confidence" "$f" "$downF" "$found" "$expected")
       [ "$3" == varies ] && row+=" changes: $(cat "$work/changes")"
     fi
-    echo "$1 $method $class $acc1 $acc2 ${confidence:-null} $f $off $downF $found $expected $kept $3 $result" >> "$results"
+    echo "$1 $method $class $acc1 $acc2 ${confidence:-null} $f $off $downF $found $expected $kept $3 $result $2" >> "$results"
   done
   echo "$row"
 }
@@ -331,8 +331,8 @@ for group in songs beatgen clicks grooves held-out metres whole; do
 done
 if [ -n "$base" ]; then
   echo
-  awk '$2 == "accurate" { n++; changed += ($12 == "changed") }
-    END { printf "default records (tempo-scan FILE) that differ from the base build'"'"'s: %d of %d files\n", changed, n }' "$results"
+  awk '$2 == "accurate" { n++; if ($12 == "changed") { changed++; names = names " " $15 } }
+    END { printf "default records (tempo-scan FILE) that differ from the base build'"'"'s: %d of %d files:%s\n", changed, n, names }' "$results"
 fi
 echo
 for method in classic accurate; do
