@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "pulse/beat_tracker.hpp"
+#include "pulse/loop.hpp"
 #include "pulse/onset_strength.hpp"
 #include "pulse/periodicity.hpp"
 
@@ -64,7 +66,7 @@ struct Salient {
 // The beats tracked at `level`, their phase chosen, and the reading from
 // them (the evidence on the way, with `evidence`).
 void readBeats(const Salient& salient, const LevelEvidence& level, double share, double frameRate,
-               PulseReading& reading, PulseEvidence* evidence) {
+               const std::vector<std::uint8_t>& chroma, PulseReading& reading, PulseEvidence* evidence) {
     const PhaseStrengths strengths{{unitScaled(salient.all), {}, 1.0},
                                    {unitScaled(salient.low), {}, 1.0},
                                    {unitScaled(salient.high), {}, 1.0}};
@@ -77,17 +79,43 @@ void readBeats(const Salient& salient, const LevelEvidence& level, double share,
         evidence->halfwayBeats = secondsOf(halfwayBeats(tracked, both), frameRate);
     }
     const std::vector<std::size_t> beats = choosePhase(tracked, strengths, both);
+    const Bars bars = findBars(beats, strengths, chroma, evidence != nullptr ? &evidence->bars : nullptr);
+    reading.metre = bars.metre;
+    reading.downbeats = secondsOf(bars.downbeats, frameRate);
     const ConfidenceTerms terms{share, beatDeviation(beats, periods), level.rival};
     if (evidence != nullptr) evidence->confidence = terms;
     reading.confidence = calibratedConfidence(terms);
     reading.beats = secondsOf(beats, frameRate);
-    reading.bpm = beatsTempo(reading.beats, level.bpm);
+    reading.bpm = snappedTempo(reading.beats, beatsTempo(reading.beats, level.bpm));
     reading.tempoChanges = tempoChanges(reading.beats, reading.bpm);
+}
+
+// A loop's reading in the place of no tempo, where `salient` of a sound
+// `seconds` long is one: its grid's beats from the start, a bar on every
+// `metre` of them.
+void readLoopInto(const std::vector<double>& salient, double frameRate, double seconds, PulseReading& reading) {
+    const LoopReading loop = readLoop(salient, frameRate, seconds);
+    if (!loop.found) return;
+    reading.found = true;
+    reading.bpm = loop.bpm;
+    reading.confidence = loop.confidence;
+    reading.metre = loop.metre;
+    for (std::size_t k = 0; k < loop.beats; ++k) {
+        const double at = loop.first + seconds * static_cast<double>(k) / static_cast<double>(loop.beats);
+        reading.beats.push_back(at);
+        if (k % static_cast<std::size_t>(loop.metre) == 0) reading.downbeats.push_back(at);
+    }
 }
 
 }  // namespace
 
 PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOnset, double frameRate,
+                          PulseEvidence* evidence) {
+    return analysePulse(std::move(onset), std::move(lowOnset), {}, frameRate, 0.0, evidence);
+}
+
+PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOnset,
+                          const std::vector<std::uint8_t>& chroma, double frameRate, double seconds,
                           PulseEvidence* evidence) {
     PulseReading reading;
     Salient salient;
@@ -102,6 +130,8 @@ PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOn
     if (!estimate.found) {
         release(onset);
         release(lowOnset);
+        readLoopInto(salient.all, frameRate, seconds > 0.0 ? seconds : static_cast<double>(salient.all.size()) / frameRate,
+                     reading);
         return reading;
     }
     keepHighOnsets(onset, lowOnset);
@@ -114,7 +144,7 @@ PulseReading analysePulse(std::vector<float>&& onset, std::vector<float>&& lowOn
     double share = 0.0;
     const LevelEvidence level = chooseLevel(levels, share);
     if (evidence != nullptr) evidence->levels = levels;
-    readBeats(salient, level, share, frameRate, reading, evidence);
+    readBeats(salient, level, share, frameRate, chroma, reading, evidence);
     return reading;
 }
 

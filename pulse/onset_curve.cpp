@@ -42,8 +42,34 @@ constexpr double kBandsPerOctave = 2.0;
 // more than 60 dB below full scale hardly move the level, so noise at the
 // bottom of the 16 bits, and rounding in the transform, make no onsets.
 constexpr double kCompression = 1e6;
+// The pitch classes are read from the bins between these: below 180 Hz a
+// bin of 21.5 Hz spans more than a semitone, and above 2.5 kHz little but
+// cymbals and the upper partials of notes whose lower ones already count.
+constexpr double kPitchLowestHz = 180.0;
+constexpr double kPitchHighestHz = 2500.0;
 // The lowest sample rate analysed: below it the bands above 2 kHz are gone.
 constexpr std::uint32_t kLowestRate = 4000;
+
+// Adds this frame's spectrum to the group's pitch classes, and closes the
+// group after kChromaFrames frames: each class's level compressed as the
+// bands' are, in steps of 1/kChromaSteps (a full-scale chord reaches about
+// 14 natural-log units, 224 steps).
+void addPitches(OnsetStream& s) {
+    for (std::size_t k = 1; k < s.pitchOfBin.size(); ++k) {
+        const int pitch = s.pitchOfBin[k];
+        if (pitch < 0) continue;
+        const double re = s.spectrum[k].real();
+        const double im = s.spectrum[k].imag();
+        s.pitchPower[static_cast<std::size_t>(pitch)] += re * re + im * im;
+    }
+    if (++s.pitchFrames < kChromaFrames) return;
+    for (double& power : s.pitchPower) {
+        const double level = kChromaSteps * exactLog(1.0 + kCompression * power * s.pitchScale);
+        s.chroma.push_back(static_cast<std::uint8_t>(std::min(255.0, std::floor(level + 0.5))));
+        power = 0.0;
+    }
+    s.pitchFrames = 0;
+}
 
 void analyseFrame(OnsetStream& s) {
     const std::size_t n = s.windowLength;
@@ -73,11 +99,13 @@ void analyseFrame(OnsetStream& s) {
         if (b + 1 == s.lowBands) lowRise = rise;
     }
     s.havePrevious = true;
+    addPitches(s);
     s.onset.push_back(static_cast<float>(rise / static_cast<double>(bands)));
     s.lowOnset.push_back(s.lowBands > 0 ? static_cast<float>(lowRise / static_cast<double>(s.lowBands)) : 0.0F);
 }
 
 void addAnalysisSample(OnsetStream& s, double value) {
+    ++s.analysisSamples;
     s.ring[s.ringPos] = value;
     s.ringPos = s.ringPos + 1 == s.windowLength ? 0 : s.ringPos + 1;
     if (++s.sinceHop == s.hop) {
@@ -177,6 +205,23 @@ std::size_t windowLengthAt(double rate) {
     return best;
 }
 
+// The pitch class of each bin between kPitchLowestHz and kPitchHighestHz,
+// for frames of `rate` analysis samples per second.
+void assignPitches(OnsetStream& s, double rate, double fullScale) {
+    const std::size_t n = s.windowLength;
+    s.pitchOfBin.assign(n / 2, -1);
+    for (std::size_t k = 1; k < n / 2; ++k) {
+        const double hz = static_cast<double>(k) * rate / static_cast<double>(n);
+        if (hz < kPitchLowestHz || hz >= kPitchHighestHz) continue;
+        // Semitones above the C below middle C (130.81 Hz), to the nearest.
+        const double semitones = std::floor(12.0 * exactLog2(hz / 130.8127826502993) + 0.5);
+        s.pitchOfBin[k] = static_cast<int>(semitones - 12.0 * std::floor(semitones / 12.0));
+    }
+    // A frame's power per class, as a band's, with the frames of a group
+    // summed.
+    s.pitchScale = fullScale / static_cast<double>(kChromaFrames);
+}
+
 }  // namespace
 
 void startOnsetStream(OnsetStream& s, std::uint32_t sampleRate) {
@@ -226,6 +271,7 @@ void startOnsetStream(OnsetStream& s, std::uint32_t sampleRate) {
         s = OnsetStream{};
         return;
     }
+    assignPitches(s, rate, fullScale);
     for (std::size_t count : binsInBand) s.bandScale.push_back(fullScale / static_cast<double>(count));
     s.bandPower.assign(binsInBand.size(), 0.0);
     s.previousLevel.assign(binsInBand.size(), 0.0);
@@ -251,11 +297,18 @@ void feedOnsetSamples(OnsetStream& s, const float* samples, std::size_t frames, 
     if (channels == 2) addFloatFrames<2>(s, samples, frames);
 }
 
+double onsetStreamSeconds(const OnsetStream& s) {
+    const double rate = s.frameRate * static_cast<double>(s.hop);
+    return rate > 0.0 ? static_cast<double>(s.analysisSamples) / rate : 0.0;
+}
+
 void finishOnsetStream(OnsetStream& s) {
     // The curves grew a value at a time, to up to twice their length: an
     // hour's slack would be as large as the curves.
     s.onset.shrink_to_fit();
     s.lowOnset.shrink_to_fit();
+    s.chroma.shrink_to_fit();
+    s.pitchOfBin = {};
     s.ring = {};
     s.frame = {};
     s.spectrum = {};

@@ -30,6 +30,16 @@ constexpr std::size_t kHopLength = 128;
 // lie below, a snare's and most voices' above.
 constexpr double kLowBandHz = 170.0;
 
+// The pitch classes of the sound, for telling where the harmony changes:
+// every kChromaFrames frames (about 46 ms, one window's length) twelve
+// bytes, one per pitch class from C, each the compressed power of the bins
+// of that class summed over those frames, in steps of 1/kChromaSteps of a
+// natural-log unit (see onset_curve.cpp). Three bytes a frame: an hour
+// keeps under a megabyte.
+constexpr std::size_t kChromaFrames = 4;
+constexpr std::size_t kPitchClasses = 12;
+constexpr double kChromaSteps = 16.0;
+
 // The transform's tables; defined where the FFT library is used, so that
 // this header needs none of it.
 struct FftPlan;
@@ -47,6 +57,10 @@ struct OnsetStream {
     // The same over the bands below kLowBandHz alone (kick drum, bass):
     // where the low instruments' onsets fall, against everything's.
     std::vector<float> lowOnset;
+    // kPitchClasses bytes for each whole group of kChromaFrames frames.
+    std::vector<std::uint8_t> chroma;
+    // Analysis samples taken in so far (a loop's length is told from them).
+    std::uint64_t analysisSamples = 0;
 
     // Working state.
     std::uint32_t groupFill = 0;   // input samples summed into groupSum so far
@@ -65,6 +79,10 @@ struct OnsetStream {
     std::vector<double> bandPower;
     std::vector<double> previousLevel;
     std::size_t lowBands = 0;      // the first lowBands bands lie below kLowBandHz
+    std::vector<int> pitchOfBin;   // -1: bin outside the pitch range
+    double pitchPower[kPitchClasses] = {};  // this group's power so far, per class
+    std::size_t pitchFrames = 0;   // frames in this group so far
+    double pitchScale = 0.0;       // the power normalisation of a group
     bool havePrevious = false;
     unsigned char partial[4] = {};
     std::uint32_t partialBytes = 0;
@@ -91,5 +109,9 @@ void feedOnsetSamples(OnsetStream& stream, const float* samples, std::size_t fra
 
 // Releases the working state (the curve stays).
 void finishOnsetStream(OnsetStream& stream);
+
+// The seconds of sound the stream was given (to the analysis sample); 0
+// where it takes none.
+double onsetStreamSeconds(const OnsetStream& stream);
 
 }  // namespace tempo::pulse

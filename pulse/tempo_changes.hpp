@@ -1,7 +1,8 @@
 #pragma once
 
-// The tempo that beat times give: one precise value for the piece, and the
-// places where the tempo departs from it.
+// The tempo that beat times give: one precise value for the piece, the
+// whole number it stands for where the beats cannot tell them apart, and
+// the places where the tempo departs from it.
 
 #include <vector>
 
@@ -23,6 +24,15 @@ struct TempoChange {
 // itself where fewer than 8 beats are given, or where the fit lies more
 // than 1 % from it (beats that do not follow that tempo cannot refine it).
 double beatsTempo(const std::vector<double>& beats, double bpm);
+
+// The tempo to report for `beats` (seconds, ascending) whose tempo was
+// measured as `bpm` (beatsTempo's): the nearest whole number where the
+// beats fit a line of its slope as well as the line fitted through them,
+// within what their misses allow (an F test), else the nearest half where
+// they fit that as well, else `bpm`. `bpm` itself for fewer than 8 beats
+// and for beats that miss their line by more than a grid's beats do
+// (25 ms root mean square: a player's drift, not a sequencer's grid).
+double snappedTempo(const std::vector<double>& beats, double bpm);
 
 // The places where the tempo measured from `beats` (seconds, ascending)
 // departs from `bpm` by more than 4 % for at least 8 beats: each entry is

@@ -87,15 +87,19 @@ TempoReading finishTempoStream(TempoStream& stream, OnsetCurve keep) {
     pulse::finishOnsetStream(stream.onsets);
     pulse::PulseReading pulse =
         keep == OnsetCurve::Keep
-            ? pulse::analysePulse(stream.onsets.onset, stream.onsets.lowOnset, stream.onsets.frameRate)
+            ? pulse::analysePulse(std::vector<float>(stream.onsets.onset), std::vector<float>(stream.onsets.lowOnset),
+                                  stream.onsets.chroma, stream.onsets.frameRate, pulse::onsetStreamSeconds(stream.onsets))
             : pulse::analysePulse(std::move(stream.onsets.onset), std::move(stream.onsets.lowOnset),
-                                  stream.onsets.frameRate);
+                                  stream.onsets.chroma, stream.onsets.frameRate, pulse::onsetStreamSeconds(stream.onsets));
     TempoReading reading;
     reading.found = pulse.found;
     reading.bpm = pulse.bpm;
     reading.confidence = pulse.confidence;
     reading.beats = std::move(pulse.beats);
     reading.tempoChanges = std::move(pulse.tempoChanges);
+    reading.metre = pulse.metre;
+    reading.downbeats = std::move(pulse.downbeats);
+    if (keep == OnsetCurve::Drop) std::vector<std::uint8_t>().swap(stream.onsets.chroma);
     return reading;
 }
 
@@ -107,6 +111,8 @@ WaveFileReading analyseWaveFile(const PathChar* path, Method method, OnsetCurve 
         if (keep == OnsetCurve::Keep) {
             file.onsets = std::move(stream.onsets.onset);
             file.lowOnsets = std::move(stream.onsets.lowOnset);
+            file.chroma = std::move(stream.onsets.chroma);
+            file.seconds = pulse::onsetStreamSeconds(stream.onsets);
             file.onsetRate = stream.onsets.frameRate;
         }
     });

@@ -56,6 +56,12 @@ struct TempoReading {
     // classic method and where no tempo was found.
     std::vector<double> beats;
     std::vector<pulse::TempoChange> tempoChanges;
+    // The accurate method's bars: beats to a bar (2, 3 or 4; 6/8 counted
+    // in dotted quarters is 2) and the seconds of the beats that begin
+    // one; pulse::kNoMetre and none where no bar stands out, for the
+    // classic method and where no tempo was found.
+    int metre = pulse::kNoMetre;
+    std::vector<double> downbeats;
 };
 
 // Either analysis over 16-bit stereo sample bytes that arrive in pieces of
@@ -111,7 +117,9 @@ struct WaveFileReading {
     // asked for (for plotting); empty otherwise.
     std::vector<float> onsets;
     std::vector<float> lowOnsets;  // the same over the low bands alone
+    std::vector<std::uint8_t> chroma;  // the pitch classes (pulse::OnsetStream::chroma)
     double onsetRate = 0.0;
+    double seconds = 0.0;  // the sound's length (pulse::onsetStreamSeconds), with the curves
 };
 
 // The one call per file: `path` as the command line gave it.

@@ -1,7 +1,8 @@
 // groovegen: writes a groove with known beats, for tuning and measuring the
 // accurate analysis on music the project makes itself.
 //
-//   groovegen SEED SECONDS OUTPUT_PREFIX
+//   groovegen SEED SECONDS OUTPUT_PREFIX [--metre 2/4|3/4|4/4|6/8]
+//             [--upbeat BEATS] [--whole] [--machine] [--tempos BPM,BPM,...]
 //
 // The seed chooses the style (seed modulo the number of styles), the tempo
 // within the style's range, the key, the chords and the small deviations of
@@ -13,9 +14,27 @@
 // "STYLE varies FROM TO" where the tempo ramps or changes. The beat is
 // the one a listener taps: the quarter note in 4/4 and 3/4, the dotted
 // quarter in 6/8, the backbeat's quarter note under a half-time feel.
+// Also writes OUTPUT_PREFIX.downbeats, the time of the first beat of every
+// bar (a subset of the beats), and prints the beats of a bar as a third
+// field ("rock 86.326 4"; the fourth under a varying tempo).
+//
+// The options make the material that bars, metres and whole-number tempos
+// are measured on; without them a seed gives the very groove it always did.
+// --metre takes the style from those in that metre alone (the steady ones,
+// with a few that only this option reaches: a march and a polka in 2/4, a
+// country waltz and a jazz waltz in 3/4, a slow 6/8 ballad). --upbeat
+// starts the piece BEATS beats before its first bar line (a pickup: the
+// first downbeat is not the first beat; 0 to one less than a bar).
+// --whole rounds the tempo to a whole number of BPM, as a sequencer sets
+// it. --machine plays every note exactly on its step at one loudness per
+// mark, as a drum machine or sequencer does. --tempos plays the piece in
+// as many equal stretches as tempos are given, at each in turn, moving from
+// one to the next over a bar (a band speeding up and slowing down again);
+// it prints "STYLE varies BPM BPM ... BEATS".
 
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -113,6 +132,48 @@ const std::vector<Style>& styles() {
     return kStyles;
 }
 
+// Styles that only --metre reaches, so that the seeds of the list above keep
+// their grooves: kick on the bar's first beat and bass on the beats carry
+// the bar in 2/4; the waltzes' low note on one and chords on two and three;
+// the 6/8 ballad strums every eighth (an arpeggio of four notes would
+// recur every four eighths, across its bars of six).
+const std::vector<Style>& extraStyles() {
+    static const std::vector<Style> kExtra = {
+        {"march", 2, 2, 96, 132, TempoShape::Steady,
+         {{kDrums, 36, "X...", 1}, {kDrums, 38, "..X.", 1}, {kDrums, 42, "xxxx", 1},
+          {1, 33, "r.f.", 2}, {2, 0, ".c.c", 1}}},
+        {"polka", 2, 2, 100, 140, TempoShape::Steady,
+         {{kDrums, 36, "X...", 1}, {kDrums, 38, ".x.x", 1}, {1, 33, "r.f.", 2}, {2, 0, ".c.c", 1}, {3, 48, "c...", 4}}},
+        {"country-waltz", 3, 2, 84, 150, TempoShape::Steady,
+         {{kDrums, 36, "X.....", 1}, {kDrums, 38, "..x.x.", 1}, {kDrums, 42, "xxxxxx", 1},
+          {1, 33, "r...f.", 2}, {2, 27, "..c.c.", 1}}},
+        {"jazz-waltz", 3, 3, 110, 180, TempoShape::Steady,
+         {{kDrums, 51, "X.xx.xx.x", 1}, {kDrums, 44, "...x..x..", 1}, {kDrums, 36, "o........", 1},
+          {1, 33, "r..f..a..", 3}, {2, 0, "...c.....", 2}}},
+        {"six-eight-ballad", 2, 3, 44, 66, TempoShape::Steady,
+         {{kDrums, 36, "X.....", 1}, {kDrums, 37, "...x..", 1}, {kDrums, 42, "xxxxxx", 1},
+          {1, 33, "r.....", 6}, {2, 24, "cccccc", 1}, {3, 48, "c.....", 6}}},
+    };
+    return kExtra;
+}
+
+// The metre a style is in, as --metre names it.
+const char* metreOf(const Style& style) {
+    if (style.beatsPerBar == 2) return style.stepsPerBeat == 3 ? "6/8" : "2/4";
+    return style.beatsPerBar == 3 ? "3/4" : "4/4";
+}
+
+// The seed's style among the steady styles of `metre`, both lists in order.
+const Style* styleInMetre(const std::string& metre, std::uint32_t seed) {
+    std::vector<const Style*> matching;
+    for (const std::vector<Style>* list : {&styles(), &extraStyles()}) {
+        for (const Style& style : *list) {
+            if (style.shape == TempoShape::Steady && metre == metreOf(style)) matching.push_back(&style);
+        }
+    }
+    return matching.empty() ? nullptr : matching[seed % matching.size()];
+}
+
 struct Event {
     long tick;
     int order;  // at one tick: tempo first, then note-offs, then note-ons
@@ -172,8 +233,15 @@ void addNote(std::vector<Event>& events, int channel, int note, int velocity, lo
     events.push_back({off, 1, {static_cast<unsigned char>(0x80 | channel), static_cast<unsigned char>(note), 0}});
 }
 
+// How the parts are played: the ticks of the first bar left out (a pickup
+// starts later in it), and whether on the grid exactly.
+struct Playing {
+    long skipTicks = 0;
+    bool machine = false;
+};
+
 // The notes of every part over `bars` bars.
-void addParts(std::vector<Event>& events, const Style& style, int bars, Random& random) {
+void addParts(std::vector<Event>& events, const Style& style, int bars, Random& random, const Playing& playing) {
     const std::vector<Chord> chords = progression(random);
     const int stepTicks = kTicksPerBeat / style.stepsPerBeat;
     const int barSteps = style.beatsPerBar * style.stepsPerBeat;
@@ -192,9 +260,13 @@ void addParts(std::vector<Event>& events, const Style& style, int bars, Random& 
                 if (mark == '.') continue;
                 // A player is never exactly on the grid: up to 8 ms either
                 // way at 120 BPM, and a little louder or softer each time.
-                const long on = static_cast<long>(bar * barSteps + step) * stepTicks + random.below(17) - 8;
+                const long nominal = static_cast<long>(bar * barSteps + step) * stepTicks - playing.skipTicks;
+                const int early = random.below(17) - 8;
+                const int louder = random.below(13) - 6;
+                if (nominal < 0) continue;
+                const long on = nominal + (playing.machine ? 0 : early);
                 const long off = on + static_cast<long>(part.length * stepTicks) - 10;
-                int velocity = (mark == 'X' ? 112 : mark == 'o' ? 48 : 88) + random.below(13) - 6;
+                int velocity = (mark == 'X' ? 112 : mark == 'o' ? 48 : 88) + (playing.machine ? 0 : louder);
                 if (part.channel == kDrums) {
                     addNote(events, kDrums, part.program, velocity, on < 0 ? 0 : on, off);
                 } else if (mark == 'r' || mark == 'f') {
@@ -245,13 +317,17 @@ std::vector<unsigned char> midiFile(std::vector<Event>& events) {
 
 struct BeatTimes {
     std::string text;  // one time a line, seconds with three decimals
+    std::string downbeats;  // the same for the first beat of each bar
     double last = 0.0;
     int count = 0;
 };
 
 // A tempo event wherever the tempo changes, at the beat where it does, and
 // the time of every beat before `seconds`.
-BeatTimes addTempoMap(std::vector<Event>& events, const std::vector<double>& tempos, double seconds) {
+// `firstBar` is the beat on which the first bar starts, `beatsPerBar` its
+// length.
+BeatTimes addTempoMap(std::vector<Event>& events, const std::vector<double>& tempos, double seconds, int firstBar,
+                      int beatsPerBar) {
     BeatTimes beats;
     double at = 0.0;
     std::uint32_t previous = 0;
@@ -266,6 +342,7 @@ BeatTimes addTempoMap(std::vector<Event>& events, const std::vector<double>& tem
         char line[32];
         std::snprintf(line, sizeof line, "%.3f\n", at);
         beats.text += line;
+        if ((static_cast<int>(b) - firstBar) % beatsPerBar == 0) beats.downbeats += line;
         beats.last = at;
         ++beats.count;
         at += static_cast<double>(micros) / 1e6;
@@ -273,11 +350,78 @@ BeatTimes addTempoMap(std::vector<Event>& events, const std::vector<double>& tem
     return beats;
 }
 
+// What the options ask for.
+struct Options {
+    std::string metre;  // empty: the style the seed gives among all
+    int upbeat = 0;
+    bool whole = false;
+    bool machine = false;
+    std::vector<double> tempos;  // --tempos, in order; empty: the style's shape
+};
+
+// The tempos of a comma-separated list; false for anything else.
+bool parseTempos(const std::string& list, std::vector<double>& tempos) {
+    std::size_t at = 0;
+    while (at <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        const double bpm = std::atof(list.substr(at, comma - at).c_str());
+        if (!(bpm >= 20.0 && bpm <= 400.0)) return false;
+        tempos.push_back(bpm);
+        at = comma + 1;
+    }
+    return !tempos.empty();
+}
+
+// The tempo of each beat over `seconds` for --tempos: equal stretches of
+// time at each, the change spread over `bar` beats.
+std::vector<double> temposThrough(const std::vector<double>& path, double seconds, int bar, int beats) {
+    std::vector<double> tempos;
+    double at = 0.0;
+    std::size_t part = 0;
+    int since = bar;  // beats since the last change began
+    for (int b = 0; b < beats; ++b) {
+        const auto reached = std::min(path.size() - 1, static_cast<std::size_t>(at / seconds * static_cast<double>(path.size())));
+        if (reached != part) {
+            part = reached;
+            since = 0;
+        }
+        const double from = part > 0 ? path[part - 1] : path[0];
+        const double share = since < bar ? static_cast<double>(since + 1) / bar : 1.0;
+        tempos.push_back(from + (path[part] - from) * share);
+        ++since;
+        at += 60.0 / tempos.back();
+    }
+    return tempos;
+}
+
+bool parseOptions(int argc, char* argv[], Options& options) {
+    for (int i = 4; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--metre" && i + 1 < argc) {
+            options.metre = argv[++i];
+        } else if (arg == "--upbeat" && i + 1 < argc) {
+            options.upbeat = std::atoi(argv[++i]);
+        } else if (arg == "--whole") {
+            options.whole = true;
+        } else if (arg == "--machine") {
+            options.machine = true;
+        } else if (arg == "--tempos" && i + 1 < argc) {
+            if (!parseTempos(argv[++i], options.tempos)) return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc != 4) {
-        std::fputs("usage: groovegen SEED SECONDS OUTPUT_PREFIX\n", stderr);
+    Options options;
+    if (argc < 4 || !parseOptions(argc, argv, options)) {
+        std::fputs("usage: groovegen SEED SECONDS OUTPUT_PREFIX [--metre 2/4|3/4|4/4|6/8] [--upbeat BEATS] [--whole] "
+                   "[--machine] [--tempos BPM,BPM,...]\n",
+                   stderr);
         return 2;
     }
     const auto seed = static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10));
@@ -286,37 +430,67 @@ int main(int argc, char* argv[]) {
         std::fputs("groovegen: SECONDS must lie between 0 and 3600\n", stderr);
         return 2;
     }
-    const Style& style = styles()[seed % styles().size()];
+    const Style* chosen = options.metre.empty() ? &styles()[seed % styles().size()] : styleInMetre(options.metre, seed);
+    if (chosen == nullptr) {
+        std::fputs("groovegen: --metre is one of 2/4, 3/4, 4/4 and 6/8\n", stderr);
+        return 2;
+    }
+    const Style& style = *chosen;
+    if (options.upbeat < 0 || options.upbeat >= style.beatsPerBar) {
+        std::fprintf(stderr, "groovegen: --upbeat lies from 0 to %d for a %s style\n", style.beatsPerBar - 1,
+                     metreOf(style));
+        return 2;
+    }
     Random random{seed * 2654435761U + 12345U};
-    const double bpm = random.between(style.slowest, style.fastest);
+    double bpm = random.between(style.slowest, style.fastest);
     // A ramp or a second tempo 20 to 30 % away, up or down.
     double other = bpm * random.between(1.2, 1.3);
     if (random.below(2) == 1) other = bpm / random.between(1.2, 1.3);
+    if (options.whole) {
+        other *= static_cast<double>(static_cast<long>(bpm + 0.5)) / bpm;
+        bpm = static_cast<double>(static_cast<long>(bpm + 0.5));
+    }
 
-    // Whole bars until SECONDS at the slowest tempo the piece reaches.
+    // Whole bars until SECONDS at the slowest tempo the piece reaches, and
+    // one more where a pickup leaves out the start of the first.
     const double slowest = style.shape == TempoShape::Steady || style.shape == TempoShape::Rubato
                                ? bpm * 0.9
                                : (other < bpm ? other : bpm);
-    const int bars = static_cast<int>(seconds * slowest / 60.0 / style.beatsPerBar) + 1;
-    const std::vector<double> tempos = tempoOfBeats(style, bpm, other, bars * style.beatsPerBar, random);
+    int bars = static_cast<int>(seconds * slowest / 60.0 / style.beatsPerBar) + 1 + (options.upbeat > 0 ? 1 : 0);
+    std::vector<double> tempos = tempoOfBeats(style, bpm, other, bars * style.beatsPerBar, random);
+    if (!options.tempos.empty()) {
+        double slowestGiven = options.tempos[0];
+        for (double given : options.tempos) slowestGiven = std::min(slowestGiven, given);
+        const int enough = static_cast<int>(seconds * slowestGiven / 60.0) + 2 * style.beatsPerBar;
+        tempos = temposThrough(options.tempos, seconds, style.beatsPerBar, enough);
+        bars = enough / style.beatsPerBar + 1;
+    }
 
     std::vector<Event> events;
-    const BeatTimes beats = addTempoMap(events, tempos, seconds);
-    addParts(events, style, bars, random);
+    const BeatTimes beats = addTempoMap(events, tempos, seconds, options.upbeat, style.beatsPerBar);
+    const Playing playing{options.upbeat > 0 ? static_cast<long>(style.beatsPerBar - options.upbeat) * kTicksPerBeat : 0,
+                          options.machine};
+    addParts(events, style, bars, random, playing);
 
     const std::string prefix = argv[3];
     if (!writeAll(prefix + ".mid", midiFile(events)) ||
-        !writeAll(prefix + ".beats", std::vector<unsigned char>(beats.text.begin(), beats.text.end()))) {
-        std::fprintf(stderr, "groovegen: cannot write %s.mid or %s.beats\n", argv[3], argv[3]);
+        !writeAll(prefix + ".beats", std::vector<unsigned char>(beats.text.begin(), beats.text.end())) ||
+        !writeAll(prefix + ".downbeats", std::vector<unsigned char>(beats.downbeats.begin(), beats.downbeats.end()))) {
+        std::fprintf(stderr, "groovegen: cannot write %s.mid, .beats or .downbeats\n", argv[3]);
         return 1;
     }
-    if (style.shape == TempoShape::Ramp || style.shape == TempoShape::TwoTempos) {
-        std::printf("%s varies %.3f %.3f\n", style.name, bpm, other);
+    if (!options.tempos.empty()) {
+        std::printf("%s varies", style.name);
+        for (double given : options.tempos) std::printf(" %.3f", given);
+        std::printf(" %d\n", style.beatsPerBar);
+    } else if (style.shape == TempoShape::Ramp || style.shape == TempoShape::TwoTempos) {
+        std::printf("%s varies %.3f %.3f %d\n", style.name, bpm, other, style.beatsPerBar);
     } else if (style.shape == TempoShape::Rubato) {
         // The tempo a listener taps over the whole: beats over time.
-        std::printf("%s %.3f\n", style.name, 60.0 * (beats.count - 1) / beats.last);
+        std::printf("%s %.3f %d\n", style.name, 60.0 * (beats.count - 1) / beats.last, style.beatsPerBar);
     } else {
-        std::printf("%s %.3f\n", style.name, 60e6 / static_cast<double>(static_cast<std::uint32_t>(60e6 / bpm + 0.5)));
+        std::printf("%s %.3f %d\n", style.name, 60e6 / static_cast<double>(static_cast<std::uint32_t>(60e6 / bpm + 0.5)),
+                    style.beatsPerBar);
     }
     return 0;
 }

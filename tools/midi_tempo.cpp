@@ -5,7 +5,12 @@
 // a different value inside the excerpt. With "beats", prints instead the
 // time of every quarter note of the map inside the excerpt, in seconds
 // from START with three decimals, one a line: the beats the benchmark's
-// beat F-measure is taken against. Exit status 2 for a file it cannot read.
+// beat F-measure is taken against. With "downbeats", prints a first line
+// "# metre N/D" with the time signature in force at START ("# metre none"
+// where the file has none, or where it changes inside the excerpt), then
+// the time of the first beat of every bar inside the excerpt, counted from
+// the file's first tick, as the beats are. Exit status 2 for a file it
+// cannot read.
 
 #include <algorithm>
 #include <cstdint>
@@ -52,8 +57,17 @@ struct Reader {
     }
 };
 
-// (tick, microseconds per quarter note) of every tempo event in a track.
-bool readTrack(Reader& r, std::vector<std::pair<std::uint64_t, std::uint32_t>>& tempos) {
+// (tick, numerator and log2 of the denominator) of a time signature.
+struct Signature {
+    std::uint64_t tick;
+    unsigned numerator;
+    unsigned denominatorPower;
+};
+
+// (tick, microseconds per quarter note) of every tempo event in a track,
+// and its time signatures.
+bool readTrack(Reader& r, std::vector<std::pair<std::uint64_t, std::uint32_t>>& tempos,
+               std::vector<Signature>& signatures) {
     std::uint64_t tick = 0;
     unsigned status = 0;
     while (r.ok && r.at < r.end) {
@@ -64,6 +78,11 @@ bool readTrack(Reader& r, std::vector<std::pair<std::uint64_t, std::uint32_t>>& 
             const std::uint32_t length = r.variable();
             if (type == 0x51 && length == 3) {
                 tempos.emplace_back(tick, r.big(3));
+            } else if (type == 0x58 && length == 4) {
+                const unsigned numerator = r.byte();
+                const unsigned power = r.byte();
+                r.skip(2);
+                signatures.push_back({tick, numerator, power});
             } else {
                 r.skip(length);
             }
@@ -107,11 +126,56 @@ void printBeats(const TempoMap& tempos, unsigned division, double start, double 
     }
 }
 
+// The time in seconds of tick `at` under the tempo map.
+double secondsAt(const TempoMap& tempos, unsigned division, std::uint64_t at) {
+    std::uint32_t current = 500000;
+    double seconds = 0;
+    std::uint64_t tick = 0;
+    for (const auto& [when, tempo] : tempos) {
+        if (when > at) break;
+        seconds += static_cast<double>(when - tick) * current / 1e6 / division;
+        tick = when;
+        current = tempo;
+    }
+    return seconds + static_cast<double>(at - tick) * current / 1e6 / division;
+}
+
+// The time signature in force at START and the bar lines in the excerpt.
+void printDownbeats(const TempoMap& tempos, std::vector<Signature> signatures, unsigned division, double start,
+                    double stop) {
+    std::stable_sort(signatures.begin(), signatures.end(),
+                     [](const Signature& a, const Signature& b) { return a.tick < b.tick; });
+    bool changes = false;
+    std::size_t inForce = signatures.size();
+    for (std::size_t k = 0; k < signatures.size(); ++k) {
+        const double at = secondsAt(tempos, division, signatures[k].tick);
+        if (at <= start) inForce = k;
+        if (at > start && at < stop &&
+            (inForce == signatures.size() || signatures[k].numerator != signatures[inForce].numerator ||
+             signatures[k].denominatorPower != signatures[inForce].denominatorPower)) {
+            changes = true;
+        }
+    }
+    if (inForce == signatures.size() || changes) {
+        std::puts("# metre none");
+        return;
+    }
+    const Signature& s = signatures[inForce];
+    std::printf("# metre %u/%u\n", s.numerator, 1U << s.denominatorPower);
+    const std::uint64_t bar = static_cast<std::uint64_t>(s.numerator) * division * 4 >> s.denominatorPower;
+    if (bar == 0) return;
+    for (std::uint64_t tick = s.tick;; tick += bar) {
+        const double at = secondsAt(tempos, division, tick);
+        if (at >= stop) break;
+        if (at >= start) std::printf("%.3f\n", at - start);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     if (argc < 4) {
-        std::fputs("usage: midi_tempo FILE.mid START SECONDS [beats]\n", stderr);
+        std::fputs("usage: midi_tempo FILE.mid START SECONDS [beats|downbeats]\n", stderr);
         return 2;
     }
     std::ifstream in(argv[1], std::ios::binary);
@@ -128,11 +192,12 @@ int main(int argc, char* argv[]) {
     header.at = 14;
 
     std::vector<std::pair<std::uint64_t, std::uint32_t>> tempos;
+    std::vector<Signature> signatures;
     for (unsigned t = 0; t < tracks && header.at + 8 <= bytes.size(); ++t) {
         const std::uint32_t id = header.big(4);
         const std::uint32_t length = header.big(4);
         Reader track{bytes, header.at, std::min<std::size_t>(bytes.size(), header.at + length)};
-        if (id == 0x4D54726B && !readTrack(track, tempos)) return 2;
+        if (id == 0x4D54726B && !readTrack(track, tempos, signatures)) return 2;
         header.skip(length);
     }
     std::stable_sort(tempos.begin(), tempos.end(),
@@ -140,6 +205,10 @@ int main(int argc, char* argv[]) {
 
     if (argc > 4 && std::string(argv[4]) == "beats") {
         printBeats(tempos, division, start, stop);
+        return 0;
+    }
+    if (argc > 4 && std::string(argv[4]) == "downbeats") {
+        printDownbeats(tempos, signatures, division, start, stop);
         return 0;
     }
     // Walk the map in seconds: the tempo in force at `start`, then every

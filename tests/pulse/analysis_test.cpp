@@ -101,6 +101,22 @@ TEST(AnalysePulse, MeasuresFractionalTemposWithinAHundredthOfABeat) {
     }
 }
 
+// Click tracks at whole and half tempos are reported as exactly that
+// number; those between (127.3, 93.75) keep their fraction, within 0.05.
+TEST(AnalysePulse, SnapsToAWholeTempoOnlyWhereTheBeatsFitIt) {
+    for (double bpm : {170.0, 128.0, 96.0, 127.3, 93.75, 140.5}) {
+        SCOPED_TRACE(std::to_string(bpm));
+        const PulseReading reading = readingOf(clicks(testing::beatTimes(bpm, bpm, 30.0, 0.31)), 30.0);
+        ASSERT_TRUE(reading.found);
+        if (bpm * 2.0 == std::round(bpm * 2.0)) {
+            EXPECT_EQ(reading.bpm, bpm);
+        } else {
+            EXPECT_NEAR(reading.bpm, bpm, 0.05);
+            EXPECT_NE(reading.bpm, 0.5 * std::round(2.0 * reading.bpm));
+        }
+    }
+}
+
 // Whatever the phase of the first beat, with off-beats louder than the
 // beats, and with a swing whose off-beat (two thirds of the way) is louder
 // than the beat, the beats fall on the beats, not between them.
@@ -156,6 +172,24 @@ TEST(AnalysePulse, FollowsARampAndASwitchOfTempo) {
     }
 }
 
+// A piece that speeds up from 120 to 150 BPM and slows down again: a
+// change up to about 150 where it speeds up, then one back down to about
+// 120 where it slows down, in that order.
+TEST(AnalysePulse, FollowsATempoUpAndBackDown) {
+    std::vector<double> beats;
+    for (const double bpm : {120.0, 150.0, 120.0}) {
+        const double from = beats.empty() ? 0.1 : beats.back() + 60.0 / bpm;
+        for (double at : testing::beatTimes(bpm, bpm, 15.0, 0.0)) beats.push_back(from + at);
+    }
+    const PulseReading reading = readingOf(groove(beats), beats.back() + 1.0);
+    ASSERT_TRUE(reading.found);
+    ASSERT_EQ(reading.tempoChanges.size(), 2U);
+    EXPECT_NEAR(reading.tempoChanges[0].bpm, 150.0, 3.0);
+    EXPECT_NEAR(reading.tempoChanges[0].at, 15.1, 1.5);
+    EXPECT_NEAR(reading.tempoChanges[1].bpm, 120.0, 3.0);
+    EXPECT_NEAR(reading.tempoChanges[1].at, 30.1, 1.5);
+}
+
 // Steady songs played a little off the grid (up to 10 ms each way, and
 // louder and softer hits) have no tempo change.
 TEST(AnalysePulse, GivesNoTempoChangeForASteadySong) {
@@ -176,9 +210,11 @@ TEST(AnalysePulse, GivesNoTempoChangeForASteadySong) {
     }
 }
 
-// Silence and a curve too short: no tempo, no beats, a confidence near 0.
+// Silence and a curve too short even for a loop (under a second): no
+// tempo, no beats, a confidence near 0. (A groove of a few seconds is read
+// as a loop: see loop_test.)
 TEST(AnalysePulse, GivesNothingWithoutABeat) {
-    for (const PulseReading& reading : {readingOf({}, 20.0), readingOf(groove(testing::beatTimes(120, 120, 3.0)), 3.0),
+    for (const PulseReading& reading : {readingOf({}, 20.0), readingOf(groove(testing::beatTimes(120, 120, 0.9)), 0.9),
                                         analysePulse({}, {}, 86.0)}) {
         EXPECT_FALSE(reading.found);
         EXPECT_TRUE(reading.beats.empty());

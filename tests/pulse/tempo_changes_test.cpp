@@ -78,5 +78,34 @@ TEST(TempoChanges, FollowTheBeats) {
     EXPECT_NEAR(switched[0].at, two[40], 60.0 / 100.0 * 4.0);
 }
 
+// Beats laid on whole frames of 11.6 ms, as the tracker gives them, at a
+// whole or half tempo come back as exactly that; a tempo 0.3 or 0.25 BPM
+// off a whole number stays as measured; a drifting player's beats (30 ms
+// misses) and too few beats keep their fraction however near a whole
+// number it lies.
+TEST(SnappedTempo, TakesTheWholeNumberWhereTheBeatsFitIt) {
+    const auto onFrames = [](double bpm, int count) {
+        std::vector<double> times = beats(bpm, bpm, count);
+        for (double& t : times) t = (std::floor(t * 86.1328125) + 0.5) / 86.1328125;
+        return times;
+    };
+    const struct {
+        const char* name;
+        std::vector<double> times;
+        double measured, expected;
+    } cases[] = {{"170 on frames", onFrames(170.0, 85), 169.96, 170.0},
+                 {"128 on frames", onFrames(128.0, 64), 128.03, 128.0},
+                 {"96 with a 6 ms jitter", beats(96.0, 96.0, 48, 0.006), 95.98, 96.0},
+                 {"127.5 on frames", onFrames(127.5, 64), 127.47, 127.5},
+                 {"127.3 on frames", onFrames(127.3, 64), 127.3, 127.3},
+                 {"93.75 on frames", onFrames(93.75, 47), 93.75, 93.75},
+                 {"120.2 drifting by 30 ms", beats(120.2, 120.2, 60, 0.052), 120.2, 120.2},
+                 {"seven beats", onFrames(120.0, 7), 120.04, 120.04}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(snappedTempo(c.times, c.measured), c.expected);
+    }
+}
+
 }  // namespace
 }  // namespace tempo::pulse

@@ -78,10 +78,14 @@ Bytes hitSamples(const std::vector<Hit>& hits, std::uint32_t rate, double second
     for (const Hit& hit : hits) {
         const auto start = static_cast<std::size_t>(hit.at * rate + 0.5);
         double phase = 0.0;
-        const std::size_t length = rate / 5;
+        const std::size_t length = hit.hz > 0.0 ? rate / 2 : rate / 5;
         for (std::size_t i = 0; i < length && start + i < count; ++i) {
             const double t = static_cast<double>(i) / rate;
-            if (hit.low) {
+            if (hit.hz > 0.0) {
+                const double w = 2.0 * 3.141592653589793 * hit.hz * t;
+                mix[start + i] += hit.gain * 0.3 * std::exp(-t / 0.25) *
+                                  (std::sin(w) + 0.5 * std::sin(2.0 * w) + 0.25 * std::sin(3.0 * w));
+            } else if (hit.low) {
                 phase += 2.0 * 3.141592653589793 * (50.0 + 70.0 / (1.0 + 40.0 * t)) / rate;
                 mix[start + i] += hit.gain * std::exp(-t / 0.05) * std::sin(phase);
             } else {

@@ -52,11 +52,14 @@ Bytes clickTrack(std::uint32_t frames);
 
 // One sound of a generated groove: `at` seconds from the start, `low` for
 // a kick drum (a falling 120 to 50 Hz thump), else a hi-hat or snare (a
-// noise burst), at `gain` (1 is loud).
+// noise burst), at `gain` (1 is loud); or, where `hz` is above 0, a note of
+// that pitch (a tone with two overtones, fading over half a second), so
+// that chords and their changes can be written.
 struct Hit {
     double at;
     bool low;
     double gain;
+    double hz = 0.0;
 };
 
 // Stereo 16-bit bytes of `seconds` at `rate` holding the hits.

@@ -154,16 +154,32 @@ TEST(EstimateTempo, ReadsFloatSamplesAsTheirSixteenBitValuesForTheClassicMethod)
     }
 }
 
-// The accurate method's onset curves stay in the stream when asked for and
-// are released by the analysis otherwise; the reading is the same bit for
-// bit either way, found or not (clicks, and silence).
+// A waltz at 120 BPM: a kick and a new chord on each bar's first beat, the
+// chord again softly on the other two.
+testing::Bytes waltz() {
+    static const double kChords[2][3] = {{261.63, 329.63, 392.00}, {392.00, 493.88, 587.33}};
+    std::vector<testing::Hit> hits;
+    for (int b = 0; b < 60; ++b) {
+        const double at = 0.2 + 0.5 * b;
+        hits.push_back({at, b % 3 == 0, b % 3 == 0 ? 1.0 : 0.5});
+        for (double hz : kChords[(b / 3) % 2]) hits.push_back({at, false, b % 3 == 0 ? 0.8 : 0.3, hz});
+    }
+    return testing::hitSamples(hits, 44100, 31.0);
+}
+
+// The accurate method's onset curves (and pitch classes) stay in the
+// stream when asked for and are released by the analysis otherwise; the
+// reading is the same bit for bit either way, found or not (clicks, a
+// waltz with its bars, and silence).
 TEST(FinishTempoStream, KeepsTheOnsetCurvesOnlyWhenAsked) {
     const struct {
         const char* name;
         testing::Bytes bytes;
         bool found;
-    } cases[] = {{"clicks", testing::clickTrack(2600), true},
-                 {"silence", testing::Bytes(std::size_t{44100} * 4 * 30, 0), false}};
+        int metre;
+    } cases[] = {{"clicks", testing::clickTrack(2600), true, pulse::kNoMetre},
+                 {"waltz", waltz(), true, 3},
+                 {"silence", testing::Bytes(std::size_t{44100} * 4 * 30, 0), false, pulse::kNoMetre}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempoReading readings[2];
@@ -175,12 +191,20 @@ TEST(FinishTempoStream, KeepsTheOnsetCurvesOnlyWhenAsked) {
             readings[kept ? 0 : 1] = finishTempoStream(stream, keep);
             EXPECT_EQ(stream.onsets.onset.empty(), !kept);
             EXPECT_EQ(stream.onsets.lowOnset.size(), stream.onsets.onset.size());
+            EXPECT_EQ(stream.onsets.chroma.empty(), !kept);
         }
         EXPECT_EQ(readings[0].found, c.found);
         EXPECT_EQ(readings[1].found, readings[0].found);
         EXPECT_EQ(readings[1].bpm, readings[0].bpm);
         EXPECT_EQ(readings[1].confidence, readings[0].confidence);
         EXPECT_EQ(readings[1].beats, readings[0].beats);
+        EXPECT_EQ(readings[0].metre, c.metre);
+        EXPECT_EQ(readings[1].metre, readings[0].metre);
+        EXPECT_EQ(readings[1].downbeats, readings[0].downbeats);
+        // The downbeats are beats.
+        for (double downbeat : readings[0].downbeats) {
+            EXPECT_NE(std::find(readings[0].beats.begin(), readings[0].beats.end(), downbeat), readings[0].beats.end());
+        }
     }
 }
 
