@@ -78,6 +78,8 @@ void takeReading(ScanRecord& record, const TempoReading& reading, const TempoRan
         record.tempo = foldedTempo(reading.bpm, range);
         record.beats = reading.beats;
         record.tempoChanges = reading.tempoChanges;
+        record.downbeats = reading.downbeats;
+        record.metre = reading.metre > 0 ? static_cast<unsigned>(reading.metre) : 0;
     }
 }
 

@@ -62,6 +62,8 @@ struct Result {
     std::string method;              // "accurate" or "classic"
     std::vector<double> beats;       // seconds from the start
     std::vector<std::pair<double, double>> tempoChanges;  // (seconds, BPM)
+    std::vector<double> downbeats;   // seconds: the first beat of each bar, where a metre stands out
+    std::optional<int> metre;        // beats to a bar (2, 3 or 4); none where no bar stands out
     bool endsEarly = false;          // a file damaged or cut short, analysed as far as it goes
 };
 
@@ -310,6 +312,8 @@ Result resultOf(const scan::ScanRecord& record) {
     result.tempo = record.tempo;
     result.beats = record.beats;
     for (const pulse::TempoChange& change : record.tempoChanges) result.tempoChanges.emplace_back(change.at, change.bpm);
+    result.downbeats = record.downbeats;
+    if (record.metre != 0) result.metre = static_cast<int>(record.metre);
     return result;
 }
 
@@ -451,6 +455,11 @@ void defineResult(py::module_& module) {
         .def_readonly("tempo_changes", &Result::tempoChanges,
                       "(at, bpm) pairs: where the tempo departs from the piece's for at least 8 beats, in seconds, "
                       "and the tempo from there on ([] for a steady piece).")
+        .def_readonly("downbeats", &Result::downbeats,
+                      "The time of the first beat of every bar in seconds, a subset of beats ([] where no bar "
+                      "stands out).")
+        .def_readonly("metre", &Result::metre,
+                      "Beats to a bar (2, 3 or 4), or None where no bar stands out.")
         .def_readonly("ends_early", &Result::endsEarly,
                       "True for a file that is damaged or cut short, analysed as far as it could be decoded.")
         .def("__repr__", &resultText);

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "input/text.hpp"
 #include "platform/path.hpp"
@@ -140,21 +141,28 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
-// ", \"beats\": [...], \"tempo_changes\": [...]": seconds with three
-// decimals, tempos as the bpm field gives them.
+// Seconds with three decimals, as a JSON list.
+std::string secondsList(const std::vector<double>& times) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < times.size(); ++i) text += (i > 0 ? ", " : "") + fixedText(times[i], 3);
+    return text + "]";
+}
+
+// ", \"beats\": [...], \"tempo_changes\": [...], \"downbeats\": [...],
+// \"metre\": N": seconds with three decimals, tempos as the bpm field gives
+// them, the metre null where no bar stands out.
 std::string beatsText(const ScanRecord& record, unsigned decimals) {
-    if (record.status == ScanStatus::Error) return ", \"beats\": null, \"tempo_changes\": null";
-    std::string text = ", \"beats\": [";
-    for (std::size_t i = 0; i < record.beats.size(); ++i) {
-        text += (i > 0 ? ", " : "") + fixedText(record.beats[i], 3);
+    if (record.status == ScanStatus::Error) {
+        return ", \"beats\": null, \"tempo_changes\": null, \"downbeats\": null, \"metre\": null";
     }
-    text += "], \"tempo_changes\": [";
+    std::string text = ", \"beats\": " + secondsList(record.beats) + ", \"tempo_changes\": [";
     for (std::size_t i = 0; i < record.tempoChanges.size(); ++i) {
         const pulse::TempoChange& change = record.tempoChanges[i];
         text += (i > 0 ? ", " : "") + std::string("{\"at\": ") + fixedText(change.at, 3) +
                 ", \"bpm\": " + fixedText(change.bpm, decimals) + "}";
     }
-    return text + "]";
+    return text + "], \"downbeats\": " + secondsList(record.downbeats) +
+           ", \"metre\": " + (record.metre == 0 ? std::string("null") : std::to_string(record.metre));
 }
 
 // The audio's facts, each null where not known: the length in seconds

@@ -80,11 +80,32 @@ def test_tempos_no_peak_is_no_tempo(clips, programs):
 @pytest.fixture(scope="session")
 def scan_files(clips):
     """A WAVE read in place, files the in-process decoders read (FLAC,
-    MP3), one only ffmpeg reads (AIFF), and silence."""
+    MP3), one only ffmpeg reads (AIFF), a waltz whose bars stand out, and
+    silence."""
     slow = clips.beats(100, 22050, 30)
     fast = clips.beats(175, 48000, 20)
     return [slow, fast, clips.pair(100, 151, 22050, 30, 0), clips.encoded(slow, ".flac"),
-            clips.encoded(fast, ".mp3", "-b:a", "192k"), clips.encoded(slow, ".aiff"), silent(clips)]
+            clips.encoded(fast, ".mp3", "-b:a", "192k"), clips.encoded(slow, ".aiff"), waltz(clips), silent(clips)]
+
+
+def waltz(clips, bpm=120, rate=22050, bars=16):
+    """Bars of three beats from 0.5 s: a low thump and a new chord on each
+    bar's first beat, the chord an octave up and quieter on the others."""
+    beat = 60 / bpm
+    samples = np.zeros(int(rate * (beat * 3 * bars + 1)))
+    t = np.arange(int(0.25 * rate)) / rate
+    roots = [110.0, 146.83, 164.81, 98.0]
+    for index in range(bars * 3):
+        root = roots[(index // 3) % len(roots)]
+        first = index % 3 == 0
+        chord = sum(np.sin(2 * np.pi * root * (1 if first else 2) * ratio * t) for ratio in (1, 1.26, 1.5))
+        sound = chord * np.exp(-t * 12) * (0.2 if first else 0.12)
+        if first:
+            sound += np.sin(2 * np.pi * 60 * t) * np.exp(-t * 20) * 0.8
+        at = int((0.5 + index * beat) * rate)
+        samples[at:at + len(t)] += sound[:len(samples) - at]
+    mono = np.round(samples / np.abs(samples).max() * 26000).astype(np.int16)
+    return clips.samples("waltz", np.stack([mono, mono], axis=1), rate)
 
 
 def assert_record(result, record):
@@ -105,6 +126,8 @@ def assert_beats(result, record):
     assert [f"{beat:.3f}" for beat in result.beats] == [f"{beat:.3f}" for beat in record["beats"]]
     assert [(f"{at:.3f}", f"{bpm:.2f}") for at, bpm in result.tempo_changes] == \
         [(f"{change['at']:.3f}", f"{change['bpm']:.2f}") for change in record["tempo_changes"]]
+    assert [f"{beat:.3f}" for beat in result.downbeats] == [f"{beat:.3f}" for beat in record["downbeats"]]
+    assert result.metre == record["metre"]
 
 
 @pytest.mark.parametrize("method", METHODS)
@@ -123,9 +146,19 @@ def test_files_and_arrays_get_tempo_scans_record(programs, scan_files, read, met
             assert_record(result, records[str(path)])
             if detailed:
                 assert_beats(result, detailed[str(path)])
-    # The table must hold tempos, folded ones and none.
+    # The table must hold tempos, folded ones and none, and bars.
     statuses = {record["status"] for record in records.values()}
     assert statuses == {"ok", "no tempo"}
+    if detailed:
+        assert {record["metre"] for record in detailed.values()} == {None, 3}
+
+
+def test_a_waltz_has_bars_of_three_beats(clips, read):
+    samples, rate = read(waltz(clips))
+    result = tempo.analyse(samples, rate)
+    assert result.metre == 3
+    assert set(result.downbeats) <= set(result.beats)
+    assert [f"{beat:.1f}" for beat in result.downbeats[:3]] == ["0.5", "2.0", "3.5"]
 
 
 def test_a_path_may_be_bytes_or_a_path_object(scan_files):

@@ -174,6 +174,10 @@ TEST(FormatRecord, GivesBeatsAndTempoChangesInJsonLines) {
     ok.confidence = 0.5;
     ok.beats = {0.2504, 0.75, 1.2496};
     ok.tempoChanges = {{0.75, 131.26}};
+    // A bar that starts on the second beat: the downbeats and the metre.
+    ScanRecord waltz = ok;
+    waltz.downbeats = {0.75};
+    waltz.metre = 3;
     ScanRecord none = record("b.wav", ScanStatus::NoTempo);
     none.method = Method::Accurate;
     none.confidence = 0.01;
@@ -187,18 +191,21 @@ TEST(FormatRecord, GivesBeatsAndTempoChangesInJsonLines) {
     } cases[] = {
         {&ok, 0,
          prefix + "120, \"status\": \"ok\", \"confidence\": 0.50, \"method\": \"accurate\", \"tag\": null"
-                  ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": [0.250, 0.750, 1.250], \"tempo_changes\": [{\"at\": 0.750, \"bpm\": 131}]}\n"},
+                  ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": [0.250, 0.750, 1.250], \"tempo_changes\": [{\"at\": 0.750, \"bpm\": 131}], \"downbeats\": [], \"metre\": null}\n"},
+        {&waltz, 0,
+         prefix + "120, \"status\": \"ok\", \"confidence\": 0.50, \"method\": \"accurate\", \"tag\": null"
+                  ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": [0.250, 0.750, 1.250], \"tempo_changes\": [{\"at\": 0.750, \"bpm\": 131}], \"downbeats\": [0.750], \"metre\": 3}\n"},
         {&ok, 1,
          prefix + "120.0, \"status\": \"ok\", \"confidence\": 0.50, \"method\": \"accurate\", \"tag\": null"
-                  ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": [0.250, 0.750, 1.250], \"tempo_changes\": [{\"at\": 0.750, \"bpm\": 131.3}]}\n"},
+                  ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": [0.250, 0.750, 1.250], \"tempo_changes\": [{\"at\": 0.750, \"bpm\": 131.3}], \"downbeats\": [], \"metre\": null}\n"},
         {&none, 0,
          "{\"path\": \"b.wav\", \"bpm\": null, \"status\": \"no tempo\", \"confidence\": 0.01, \"method\": "
          "\"accurate\", \"tag\": null"
-         ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": [], \"tempo_changes\": []}\n"},
+         ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": [], \"tempo_changes\": [], \"downbeats\": [], \"metre\": null}\n"},
         {&failed, 0,
          "{\"path\": \"c.mp3\", \"bpm\": null, \"status\": \"error: file ends early (ffmpeg: End of file)\", "
          "\"confidence\": null, \"method\": \"accurate\", \"tag\": null"
-         ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": null, \"tempo_changes\": null}\n"},
+         ", \"duration\": null, \"sample_rate\": null, \"channels\": null, \"codec\": null, \"beats\": null, \"tempo_changes\": null, \"downbeats\": null, \"metre\": null}\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(formatRecord(ReportFormat::Jsonl, *c.record, true, c.decimals, true), c.line);
 }

@@ -144,7 +144,7 @@ out=$("$scan" --no-progress --decimals 2 lib/0-plain.wav)
 expect_eq "$("$scan" --no-progress --decimals 1 --format csv --range 60-120 lib/0-plain.wav | tail -1)" $'70.0,ok,lib/0-plain.wav\r' \
   "--decimals 1 with --range, CSV"
 json=$("$scan" --no-progress --format jsonl --beats lib/0-plain.wav)
-[[ $json =~ \"method\":\ \"accurate\",\ \"duration\":\ 20.000,\ \"sample_rate\":\ 44100,\ \"channels\":\ 2,\ \"codec\":\ \"pcm_s16le\",\ \"beats\":\ \[([0-9., ]+)\],\ \"tempo_changes\":\ \[\]\}$ ]] || fail "--beats: $json"
+[[ $json =~ \"method\":\ \"accurate\",\ \"duration\":\ 20.000,\ \"sample_rate\":\ 44100,\ \"channels\":\ 2,\ \"codec\":\ \"pcm_s16le\",\ \"beats\":\ \[([0-9., ]+)\],\ \"tempo_changes\":\ \[\],\ \"downbeats\":\ \[\],\ \"metre\":\ null\}$ ]] || fail "--beats: $json"
 awk -v beats="${BASH_REMATCH[1]}" 'BEGIN { n = split(beats, b, ", "); bad = n < 40
     for (i = 2; i <= n; i++) { gap = b[i] - b[i - 1]; if (gap < 0.41 || gap > 0.45) bad = 1 }
     exit bad }' || fail "--beats: not every 60/140 s: $json"
