@@ -161,9 +161,12 @@ std::vector<unsigned char> id3WithTempo(ByteSpan tag, const Id3Tag& parsed, int 
 std::string id3Difference(ByteSpan original, ByteSpan copy, int bpm) {
     Id3Tag before;
     Id3Tag after;
-    if (parseId3(original, before) != TagLayout::Edited) return "ID3v2 tag";
+    // A file that had no tag gains one that holds the tempo alone.
+    if (original.length != 0 && parseId3(original, before) != TagLayout::Edited) return "ID3v2 tag";
     if (parseId3(copy, after) != TagLayout::Edited) return "ID3v2 tag";
-    if (before.version != after.version || original.bytes[5] != copy.bytes[5]) return "ID3v2 header";
+    if (original.length != 0 && (before.version != after.version || original.bytes[5] != copy.bytes[5])) {
+        return "ID3v2 header";
+    }
     std::vector<const Id3Frame*> kept[2];
     for (const Id3Frame& frame : before.frames) {
         if (frame.id != "TBPM") kept[0].push_back(&frame);

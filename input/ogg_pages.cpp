@@ -155,7 +155,7 @@ TagLayout readHeaders(AudioContainer container, ByteSpan file, const std::vector
             if (headers.packets.size() == 1) wanted = headerCount(container, headers.packets[0]);
             if (wanted == 0) return TagLayout::Unusual;
         }
-        if (!packet.empty() || (p == 0 && headers.packets.size() != 1)) return TagLayout::Unusual;
+        if (p == 0 && (headers.packets.size() != 1 || !packet.empty())) return TagLayout::Unusual;
         headers.lastPage = p;
     }
     if (headers.packets.size() < wanted) return TagLayout::Damaged;
