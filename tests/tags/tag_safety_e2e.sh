@@ -16,7 +16,7 @@ rm -rf "$work" && mkdir -p "$work/src" || exit 1
 cd "$work" || exit 1
 scan_one() { "$scan" --no-progress "$@"; }
 with_fault() { ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0" LD_PRELOAD="$shim" TEMPO_FAULT="$1" "${@:2}"; }
-audio_md5() { ffmpeg -nostdin -loglevel error -i "$1" -map 0:a -c copy -f md5 -; }
+audio_md5() { ffmpeg -nostdin -loglevel fatal -i "$1" -map 0:a -c copy -f md5 -; }
 copies_in() { find "$1" -name '.*.tempo-*'; }
 
 "$beatgen" 128 44100 10 src.wav > /dev/null || exit 1
@@ -29,7 +29,8 @@ fresh injected && cp injected/a.mp3 a-before.mp3
 out=$(with_fault "touch=$PWD/injected/a.mp3" "$scan" --no-progress --write-tags injected/a.mp3); status=$?
 expect_eq "$out" $'128\tok\terror: changed during scan\tinjected/a.mp3' "a writer between the copy and the rename"
 expect_eq "$status" 1 "status after a change between the copy and the rename"
-expect_eq "$(cat injected/a.mp3)" "$(cat a-before.mp3)x" "the other writer's change"
+cp a-before.mp3 a-written.mp3 && printf x >> a-written.mp3
+cmp -s injected/a.mp3 a-written.mp3 || fail "the other writer's change was lost"
 [ -z "$(copies_in injected)" ] || fail "a copy was left: $(copies_in injected)"
 
 # A user's own files named like a copy stay, byte for byte, and no run
@@ -110,7 +111,8 @@ grep -q 'the tempo field alone changes' <<< "$help" || fail "--help does not say
 
 # A file cut short is refused up front, in the dry run as in the real
 # run, never blamed on its copy.
-mkdir -p cut && head -c 60000 src/a.mp3 > cut/a.mp3 && head -c 200000 src/b.flac > cut/b.flac && cp -a cut cut-before
+mkdir -p cut && for f in a.mp3 b.flac; do head -c $(( $(stat -c %s "src/$f") * 7 / 10 )) "src/$f" > "cut/$f"; done &&
+  cp -a cut cut-before
 for dry in --dry-run ""; do
   # shellcheck disable=SC2086
   out=$(scan_one --write-tags $dry cut); status=$?
