@@ -13,6 +13,7 @@
 // than the first packet, or whose header pages are shared with another
 // stream, is left alone (Unusual).
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
