@@ -47,9 +47,8 @@ public:
     // What the original was when it was opened.
     const FileIdentity& originalIdentity() const { return identity_; }
 
-    // Appends bytes, or the original's bytes [offset, offset + length).
+    // Appends bytes to the copy.
     int append(const unsigned char* bytes, std::size_t count);
-    int appendOriginal(std::uint64_t offset, std::uint64_t length);
 
     // A path by which the copy can be opened again while this lives, by
     // this process and by its children.

@@ -154,21 +154,6 @@ int SiblingCopy::make(const std::string& original, std::uint64_t reserve) {
 
 int SiblingCopy::append(const unsigned char* bytes, std::size_t count) { return writeAll(copy_, bytes, count); }
 
-int SiblingCopy::appendOriginal(std::uint64_t offset, std::uint64_t length) {
-    std::vector<unsigned char> block(1 << 20);
-    while (length > 0) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), length));
-        const ssize_t got = ::pread(source_, block.data(), want, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return errno;
-        if (got == 0) return EIO;  // the original is shorter than it was
-        if (const int error = writeAll(copy_, block.data(), static_cast<std::size_t>(got))) return error;
-        offset += static_cast<std::uint64_t>(got);
-        length -= static_cast<std::uint64_t>(got);
-    }
-    return 0;
-}
-
 // Through this process's own number, so that a child (the decoder) opens
 // it too.
 std::string SiblingCopy::path() const { return "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(copy_); }

@@ -22,6 +22,7 @@
 
 #include "tags/tags.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +42,8 @@
 namespace tempo::scan {
 namespace {
 
+// The original's bytes are copied this much at a time.
+constexpr std::uint64_t kCopySlice = 4 << 20;
 // Room reserved for an MP4 tag to grow by when TagLib rewrites it: a tempo
 // item is a few dozen bytes, and the rewritten atoms grow by far less.
 constexpr std::uint64_t kTagHeadroom = 1 << 20;
@@ -135,6 +138,21 @@ struct MappedFile {
     bool whole() const { return open && !fileImageLostBytes(image); }
 };
 
+// The original's bytes [offset, offset + length) appended to the copy a
+// slice at a time, each slice's pages handed back after, so a long WAVE
+// is not held in memory whole.
+int appendOriginal(platform::SiblingCopy& copy, MappedFile& original, std::uint64_t offset, std::uint64_t length) {
+    for (std::uint64_t done = 0; done < length;) {
+        const std::uint64_t slice = std::min<std::uint64_t>(kCopySlice, length - done);
+        if (const int error = copy.append(original.image.bytes + offset + done, static_cast<std::size_t>(slice))) {
+            return error;
+        }
+        done += slice;
+        releaseFileImageBefore(original.image, offset + done);
+    }
+    return 0;
+}
+
 // What one write works on.
 struct TagJob {
     const ScanRecord& record;
@@ -196,11 +214,12 @@ std::string decodedDifference(const TagJob& job, const std::string& copy) {
 
 // Writes the copy's bytes: the rewritten pieces, or for MP4 the whole
 // file, tagged by TagLib; no action when the copy is ready to check.
-TagOutcome writeCopy(const TagJob& job, ByteSpan original, platform::SiblingCopy& copy) {
+TagOutcome writeCopy(const TagJob& job, MappedFile& file, platform::SiblingCopy& copy) {
     const ScanRecord& record = job.record;
+    const ByteSpan original = file.bytes();
     if (record.content == AudioContainer::Mp4) {
         if (const int error = copy.make(job.path, original.length + kTagHeadroom)) return tagFailed(TagFailure::System, error);
-        if (const int error = copy.append(original.bytes, original.length)) return tagFailed(TagFailure::System, error);
+        if (const int error = appendOriginal(copy, file, 0, original.length)) return tagFailed(TagFailure::System, error);
         return mp4SetTempo(copy.path(), record.bpm);
     }
     std::vector<FilePiece> pieces;
@@ -211,7 +230,7 @@ TagOutcome writeCopy(const TagJob& job, ByteSpan original, platform::SiblingCopy
     for (const FilePiece& piece : pieces) size += piece.bytes.empty() ? piece.length : piece.bytes.size();
     if (const int error = copy.make(job.path, size)) return tagFailed(TagFailure::System, error);
     for (const FilePiece& piece : pieces) {
-        const int error = piece.bytes.empty() ? copy.append(original.bytes + piece.offset, piece.length)
+        const int error = piece.bytes.empty() ? appendOriginal(copy, file, piece.offset, piece.length)
                                               : copy.append(piece.bytes.data(), piece.bytes.size());
         if (error != 0) return tagFailed(TagFailure::System, error);
     }
@@ -238,10 +257,10 @@ std::string difference(const TagJob& job, ByteSpan original, const std::string& 
 // the failure, or Interrupted (action None with no failure) when a stop
 // came before the replace. `expected` is what the file must still be.
 TagOutcome writeThroughCopy(const TagJob& job, const platform::FileIdentity& expected, bool& stopped) {
-    const MappedFile original(job.path);
+    MappedFile original(job.path);
     if (!original.open) return tagFailed(TagFailure::System, original.error);
     platform::SiblingCopy copy;
-    if (TagOutcome failed = writeCopy(job, original.bytes(), copy); failed.failure) return failed;
+    if (TagOutcome failed = writeCopy(job, original, copy); failed.failure) return failed;
     if (copy.originalIdentity() != expected) return tagFailed(TagFailure::ChangedDuringScan);
     if (const int error = copy.settle()) return tagFailed(TagFailure::System, error);
     std::string differs = difference(job, original.bytes(), copy.path());
