@@ -37,8 +37,10 @@ bool tagWritingAvailable();
 // The real paths of the paths given, for TagSettings::roots.
 std::vector<std::string> tagRoots(const std::vector<std::string>& paths);
 
-// Removes each of `copies` (sibling copies a tag writer left) that no
-// running process holds; the paths removed.
+// Removes each of `copies` (files named as a tag writer's copy) that is
+// provably one a killed run left: it bears the copy's mark and no running
+// process holds it. A file that is only named like one stays. The paths
+// removed.
 std::vector<std::string> removeLeftCopies(const std::vector<std::string>& copies);
 
 // Decides and, unless dry-running, writes the tempo tag of an analysed
