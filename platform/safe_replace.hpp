@@ -47,6 +47,10 @@ public:
     // What the original was when it was opened.
     const FileIdentity& originalIdentity() const { return identity_; }
 
+    // Whether the original's name still holds the file that was opened,
+    // with the same device, inode, size, modification and change times.
+    bool originalUnchanged() const;
+
     // Appends bytes to the copy.
     int append(const unsigned char* bytes, std::size_t count);
 

@@ -154,6 +154,11 @@ int SiblingCopy::make(const std::string& original, std::uint64_t reserve) {
 
 int SiblingCopy::append(const unsigned char* bytes, std::size_t count) { return writeAll(copy_, bytes, count); }
 
+bool SiblingCopy::originalUnchanged() const {
+    struct stat now {};
+    return ::stat(original_.c_str(), &now) == 0 && identityOf(now) == identity_ && nanoseconds(now.st_ctim) == changedNs_;
+}
+
 // Through this process's own number, so that a child (the decoder) opens
 // it too.
 std::string SiblingCopy::path() const { return "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(copy_); }
@@ -186,9 +191,7 @@ ReplaceOutcome SiblingCopy::replaceOriginal() {
     if (::fchmod(copy_, status.st_mode & 07777) != 0) return failed(errno);
     const bool marked = ::fsetxattr(copy_, kMark, kMarkValue, sizeof kMarkValue - 1, 0) == 0;
     if (::fsync(copy_) != 0) return failed(errno);
-    struct stat now {};
-    if (::stat(original_.c_str(), &now) != 0) return failed(errno);
-    if (identityOf(now) != identity_ || nanoseconds(now.st_ctim) != changedNs_) return {ReplaceResult::ChangedMeanwhile, 0};
+    if (!originalUnchanged()) return {ReplaceResult::ChangedMeanwhile, 0};
     const std::string name = linkCopy(copy_, original_);
     if (name.empty()) return failed(errno);
     if (::rename(name.c_str(), original_.c_str()) != 0) {

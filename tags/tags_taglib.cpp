@@ -264,7 +264,11 @@ TagOutcome writeThroughCopy(const TagJob& job, const platform::FileIdentity& exp
     if (copy.originalIdentity() != expected) return tagFailed(TagFailure::ChangedDuringScan);
     if (const int error = copy.settle()) return tagFailed(TagFailure::System, error);
     std::string differs = difference(job, original.bytes(), copy.path());
-    if (!original.whole()) return tagFailed(TagFailure::ChangedDuringScan);
+    // A copy that differs from an original another program has written
+    // meanwhile is that program's doing, not the copy's.
+    if (!original.whole() || (!differs.empty() && !copy.originalUnchanged())) {
+        return tagFailed(TagFailure::ChangedDuringScan);
+    }
     // No replace starts after a stop (which may also have cut the check
     // short): the copy goes, the file stays.
     if (stopAsked(job.settings)) {

@@ -9,9 +9,10 @@
 //   readdir=E@N       readdir fails with errno E after N entries of a folder
 //   corrupt-copy      each fsync of a tag writer's copy (unnamed, or
 //                     ".NAME.tempo-XXXXXX") first flips 16 bytes in its middle
-//   touch=PATH        the first fsync of a tag writer's copy first appends a
-//                     byte to PATH: another program writing the original
-//                     between the copy and its rename
+//   touch=PATH        the first fsync of a tag writer's copy first sets the
+//                     last byte of PATH to 'x': another program (an ID3v1
+//                     tag editor) writing the original between the copy and
+//                     its rename
 //   copy-full         the first write into a sibling copy takes only half
 //                     its bytes, and every later one fails with ENOSPC, as
 //                     on a disk that fills while the copy is made
@@ -98,17 +99,21 @@ bool isSiblingCopy(int fd) {
     return unnamed || (name[0] == '.' && name.find(".tempo-") != std::string::npos);
 }
 
-// Appends a byte to the file the touch rule names, once per process.
+// Sets the last byte of the file the touch rule names, once per process.
 void touchOnce() {
     static bool touched = false;
     const char* rule = ruleValue("touch");
     if (rule == nullptr || touched) return;
     touched = true;
     const std::string path(rule, std::strcspn(rule, ";"));
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    struct stat status {};
     if (fd < 0) return;
     const char byte = 'x';
-    if (next<ssize_t (*)(int, const void*, size_t)>("write")(fd, &byte, 1) != 1) std::abort();
+    if (::fstat(fd, &status) != 0 || status.st_size == 0 ||
+        next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, &byte, 1, status.st_size - 1) != 1) {
+        std::abort();
+    }
     ::close(fd);
 }
 
