@@ -227,8 +227,10 @@ void addOriginal(std::vector<FilePiece>& pieces, std::uint64_t offset, std::uint
     pieces.push_back(FilePiece{{}, offset, length});
 }
 
-// The pages after the headers, the first stream's renumbered by `shift`.
-void laterPages(ByteSpan file, const std::vector<Page>& pages, std::size_t from, std::int64_t shift,
+// The pages after the headers, the first stream's renumbered by `shift`;
+// false where a page to renumber fails its checksum (a damaged page is
+// not made to look whole).
+bool laterPages(ByteSpan file, const std::vector<Page>& pages, std::size_t from, std::int64_t shift,
                 std::vector<FilePiece>& pieces) {
     bool inStream = true;
     for (std::size_t p = from; p < pages.size(); ++p) {
@@ -238,16 +240,19 @@ void laterPages(ByteSpan file, const std::vector<Page>& pages, std::size_t from,
             addOriginal(pieces, page.offset, length);
             continue;
         }
+        if (little32(file.bytes + page.offset + 22) != pageCrc(file.bytes + page.offset, length)) return false;
         FilePiece piece;
         piece.bytes.assign(file.bytes + page.offset, file.bytes + page.offset + length);
         setSequenceAndCrc(piece.bytes.data(), length, static_cast<std::uint32_t>(page.sequence + shift));
         pieces.push_back(std::move(piece));
         if ((page.type & kLastPage) != 0) inStream = false;
     }
+    return true;
 }
 
 // Whether the later pages of `copy` are those of `original`, the first
-// stream's numbered `shift` further on, each with a right checksum.
+// stream's numbered `shift` further on with a right checksum (one that was
+// right before), every other page with the checksum it had.
 bool samePages(ByteSpan original, const std::vector<Page>& before, std::size_t from, ByteSpan copy,
                const std::vector<Page>& after, std::size_t copyFrom, std::int64_t shift) {
     if (before.size() - from != after.size() - copyFrom) return false;
@@ -258,14 +263,15 @@ bool samePages(ByteSpan original, const std::vector<Page>& before, std::size_t f
         const std::uint64_t length = a.headerLength + a.bodyLength;
         const unsigned char* pa = original.bytes + a.offset;
         const unsigned char* pb = copy.bytes + b.offset;
-        const bool shifted = inStream && a.serial == before[0].serial;
+        const bool shifted = inStream && a.serial == before[0].serial && shift != 0;
+        const bool checksums = shifted ? little32(pa + 22) == pageCrc(pa, length) && little32(pb + 22) == pageCrc(pb, length)
+                                       : std::memcmp(pa + 22, pb + 22, 4) == 0;
         if (length != b.headerLength + b.bodyLength || std::memcmp(pa, pb, 18) != 0 ||
-            std::memcmp(pa + 26, pb + 26, length - 26) != 0 ||
-            b.sequence != static_cast<std::uint32_t>(a.sequence + (shifted ? shift : 0)) ||
-            little32(pb + 22) != pageCrc(pb, length)) {
+            std::memcmp(pa + 26, pb + 26, length - 26) != 0 || !checksums ||
+            b.sequence != static_cast<std::uint32_t>(a.sequence + (shifted ? shift : 0))) {
             return false;
         }
-        if (shifted && (a.type & kLastPage) != 0) inStream = false;
+        if (inStream && a.serial == before[0].serial && (a.type & kLastPage) != 0) inStream = false;
     }
     return true;
 }
@@ -305,7 +311,7 @@ TagLayout oggWithTempo(AudioContainer container, ByteSpan file, int bpm, std::ve
     std::size_t count = 0;
     pieces.push_back(FilePiece{headerPages(headers, pages[0].serial, count), 0, 0});
     const auto shift = static_cast<std::int64_t>(count) - static_cast<std::int64_t>(headers.lastPage);
-    laterPages(file, pages, headers.lastPage + 1, shift, pieces);
+    if (!laterPages(file, pages, headers.lastPage + 1, shift, pieces)) return TagLayout::Damaged;
     addOriginal(pieces, end, file.length - end);
     return TagLayout::Edited;
 }
