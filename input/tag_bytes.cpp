@@ -105,7 +105,7 @@ bool readBlocks(ByteSpan file, std::uint64_t start, std::vector<FlacBlock>& bloc
         at = block.offset + block.length;
     }
     frames = at;
-    return !blocks.empty();
+    return !blocks.empty() && blocks[0].type == 0;  // STREAMINFO comes first
 }
 
 void putBlock(std::vector<unsigned char>& out, unsigned type, bool last, ByteSpan body) {
@@ -150,6 +150,7 @@ std::vector<unsigned char> flacMetadata(ByteSpan file, const std::vector<FlacBlo
     bool absorbed = false;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         const bool last = i + 1 == blocks.size();
+        const bool before = inserted && i == 0;  // the new comment follows this block
         const FlacBlock& block = blocks[i];
         if (i == index) {
             putBlock(out, kCommentBlock, last, ByteSpan{comment.data(), comment.size()});
@@ -158,12 +159,12 @@ std::vector<unsigned char> flacMetadata(ByteSpan file, const std::vector<FlacBlo
         const auto padding = static_cast<std::int64_t>(block.length) - change;
         if (block.type == kPaddingBlock && !absorbed && padding >= 0 && padding <= static_cast<std::int64_t>(kMaxBlock)) {
             const std::vector<unsigned char> zeros(static_cast<std::size_t>(padding), 0);
-            putBlock(out, kPaddingBlock, last, ByteSpan{zeros.data(), zeros.size()});
+            putBlock(out, kPaddingBlock, last && !before, ByteSpan{zeros.data(), zeros.size()});
             absorbed = true;
         } else {
-            putBlock(out, block.type, last && !(inserted && i == 0), slice(file, block.offset, block.length));
+            putBlock(out, block.type, last && !before, slice(file, block.offset, block.length));
         }
-        if (inserted && i == 0) putBlock(out, kCommentBlock, last, ByteSpan{comment.data(), comment.size()});
+        if (before) putBlock(out, kCommentBlock, last, ByteSpan{comment.data(), comment.size()});
     }
     return out;
 }
