@@ -106,6 +106,15 @@ expect_eq "$out" $'128\tok\twritten\tcover/a.mp3' "an MP3 whose cover is damaged
 expect_eq "$("$python" "$support/tag_matrix.py" items cover/a.mp3)" "$items_before" "the damaged cover's bytes"
 expect_eq "$(audio_md5 cover/a.mp3)" "$(audio_md5 src/a.mp3)" "audio beside a damaged cover"
 
+# The first tagging run of the formats whose audio is compared by its
+# bytes starts no decoder at all: no second decode, no stream listing.
+mkdir -p counted bin && cp src/a.mp3 src/b.flac counted/ && ff -i src.wav -c:a libvorbis counted/c.ogg &&
+  ff -i src.wav -c:a libopus counted/d.opus && cp src.wav counted/e.wav
+printf '#!/bin/sh\necho "$@" >> "%s/ffmpeg-runs.txt"\nexec ffmpeg "$@"\n' "$PWD" > bin/counting-ffmpeg && chmod +x bin/counting-ffmpeg
+out=$(TEMPO_FFMPEG=bin/counting-ffmpeg scan_one --write-tags counted)
+expect_eq "$(cut -f3 <<< "$out" | sort -u)" "written" "outcomes of the counted run"
+expect_eq "$(cat ffmpeg-runs.txt 2> /dev/null | wc -l)" 0 "ffmpeg runs while MP3, FLAC, Ogg, Opus and WAVE were tagged"
+
 # The help says what a tag write changes, and never "in place".
 help=$(scan_one --help)
 grep -q 'in place' <<< "$help" && fail "--help still says the tags are written in place"
