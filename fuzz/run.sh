@@ -37,6 +37,13 @@ run_target() {
 for target in wave_header_fuzzer pipeline_fuzzer; do
   run_target $target "$seconds" 16384 "$build/fuzz-seeds"
 done
+# The tag edits, from the WAVE seeds and, where they were made, the
+# encoded clips of every decoder's seeds.
+tag_seeds=("$build/fuzz-seeds")
+for format in mpeg flac vorbis opus; do
+  [ -d "$build/fuzz-seeds-decoders/$format" ] && tag_seeds+=("$build/fuzz-seeds-decoders/$format")
+done
+run_target tag_bytes_fuzzer "$seconds" 32768 "${tag_seeds[@]}"
 # The decoders of the libraries (built where they are found), half the time
 # each: their inputs run longer, and CI's whole run must stay short. Their
 # seeds are whole small files, up to 17 KiB.

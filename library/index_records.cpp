@@ -59,7 +59,7 @@ ScanRecord recordOfEntry(const IndexEntry& entry, const IndexUse& use) {
     if (use.writeTags && entry.status == ScanStatus::Ok) {
         record.tag = entry.tag == IndexedTag::Holds  ? tagDone(TagAction::Unchanged)
                      : entry.tag == IndexedTag::Kept ? tagKept(entry.tagHeld)
-                                                     : tagFailed(TagFailure::FormatNotWritten, entry.tagHeld);
+                                                     : tagNotTaggable(entry.tagHeld);
     }
     return record;
 }
@@ -89,13 +89,11 @@ bool entryOfRecord(const ScanRecord& record, std::int64_t now, const platform::F
             entry.tag = IndexedTag::Kept;
             entry.tagHeld = record.tag.detail;
             break;
-        case TagAction::Failed:
+        case TagAction::NotTaggable:
             // A format whose tags are not written stays so while the file
-            // is the same; every other failure is tried again.
-            if (record.tag.failure == TagFailure::FormatNotWritten) {
-                entry.tag = IndexedTag::NotWritten;
-                entry.tagHeld = record.tag.detail;
-            }
+            // is the same; every failure is tried again.
+            entry.tag = IndexedTag::NotWritten;
+            entry.tagHeld = record.tag.detail;
             break;
         default: break;
     }

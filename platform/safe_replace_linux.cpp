@@ -1,9 +1,12 @@
-// Sibling copies on Linux. The copy is made with mkostemp in the original's
-// folder and locked with flock for as long as its descriptor stays open;
-// room for the tag to grow is reserved with fallocate, since a library
-// writing into the copy may not notice a write that fails for want of
-// space, and given back once the copy is written, so no block stays
-// allocated past its end.
+// Copies on Linux. The copy is an O_TMPFILE in the original's folder,
+// locked with flock for as long as its descriptor stays open; the room it
+// needs is reserved with fallocate, since a library writing into it may
+// not notice a write that fails for want of space, and what was reserved
+// past its end is given back once it is written. Just before the rename
+// it is linked in under ".NAME.tempo-XXXXXX" (linkat through /proc), with
+// the mark attribute user.tempo-scan.copy; the mark is taken off once the
+// copy holds the original's name. A file system that takes no user
+// attributes gets no mark, and a copy left there is never removed.
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,8 +15,10 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "platform/descriptor_posix.hpp"
@@ -23,7 +28,10 @@
 namespace tempo::platform {
 namespace {
 
-int writeAll(int fd, const char* bytes, std::size_t count) {
+constexpr const char* kMark = "user.tempo-scan.copy";
+constexpr const char kMarkValue[] = "a copy made by tempo-scan --write-tags";
+
+int writeAll(int fd, const unsigned char* bytes, std::size_t count) {
     for (std::size_t put = 0; put < count;) {
         const ssize_t wrote = ::write(fd, bytes + put, count - put);
         if (wrote < 0 && errno == EINTR) continue;
@@ -33,33 +41,48 @@ int writeAll(int fd, const char* bytes, std::size_t count) {
     return 0;
 }
 
-int copyBytes(int from, int to) {
-    std::vector<char> block(1 << 16);
-    for (;;) {
-        const ssize_t got = ::read(from, block.data(), block.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return errno;
-        if (got == 0) return 0;
-        if (const int error = writeAll(to, block.data(), static_cast<std::size_t>(got))) return error;
+// The names of `fd`'s extended attributes; false with errno set.
+bool attributeNames(int fd, std::vector<std::string>& names) {
+    names.clear();
+    std::vector<char> list(4096);
+    ssize_t size = 0;
+    while ((size = ::flistxattr(fd, list.data(), list.size())) < 0 && errno == ERANGE) list.resize(list.size() * 4);
+    if (size < 0) return errno == ENOTSUP;
+    for (ssize_t at = 0; at < size;) {
+        names.emplace_back(list.data() + at);
+        at += static_cast<ssize_t>(names.back().size()) + 1;
     }
+    return true;
 }
 
-// Extended attributes (ACLs, labels, user data) that can be copied; one the
-// system will not set here is left behind.
-void copyAttributes(int from, int to) {
-    const ssize_t size = ::flistxattr(from, nullptr, 0);
-    if (size <= 0) return;
-    std::vector<char> names(static_cast<std::size_t>(size));
-    const ssize_t got = ::flistxattr(from, names.data(), names.size());
-    for (ssize_t at = 0; at < got;) {
-        const char* name = names.data() + at;
-        at += static_cast<ssize_t>(std::strlen(name)) + 1;
-        const ssize_t length = ::fgetxattr(from, name, nullptr, 0);
-        if (length < 0) continue;
-        std::vector<char> value(static_cast<std::size_t>(length) + 1);
-        const ssize_t read = ::fgetxattr(from, name, value.data(), value.size());
-        if (read >= 0) ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(read), 0);
+bool attributeValue(int fd, const std::string& name, std::vector<char>& value) {
+    const ssize_t length = ::fgetxattr(fd, name.c_str(), nullptr, 0);
+    if (length < 0) return false;
+    value.resize(static_cast<std::size_t>(length));
+    const ssize_t read = ::fgetxattr(fd, name.c_str(), value.data(), value.size());
+    if (read < 0) return false;
+    value.resize(static_cast<std::size_t>(read));
+    return true;
+}
+
+// The copy's extended attributes made exactly the original's: what the
+// copy inherited (a folder's default ACL) removed, every one of the
+// original's set; 0 or the errno value of the first that fails.
+int copyAttributes(int from, int to) {
+    std::vector<std::string> wanted;
+    std::vector<std::string> present;
+    if (!attributeNames(from, wanted) || !attributeNames(to, present)) return errno;
+    for (const std::string& name : present) {
+        if (std::find(wanted.begin(), wanted.end(), name) == wanted.end() && ::fremovexattr(to, name.c_str()) != 0) {
+            return errno;
+        }
     }
+    std::vector<char> value;
+    for (const std::string& name : wanted) {
+        if (!attributeValue(from, name, value)) return errno;
+        if (::fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0) return errno;
+    }
+    return 0;
 }
 
 bool inGroup(gid_t group) {
@@ -72,76 +95,126 @@ bool inGroup(gid_t group) {
     return false;
 }
 
+std::int64_t nanoseconds(const struct timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+FileIdentity identityOf(const struct stat& status) {
+    FileIdentity identity;
+    identity.device = static_cast<std::uint64_t>(status.st_dev);
+    identity.inode = static_cast<std::uint64_t>(status.st_ino);
+    identity.size = static_cast<std::int64_t>(status.st_size);
+    identity.modifiedNs = nanoseconds(status.st_mtim);
+    return identity;
+}
+
+// Links the copy in beside the original under a new copy name; the name,
+// or "" with errno set.
+std::string linkCopy(int copy, const std::string& original) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device device;
+    std::mt19937 random(device());
+    const std::string source = "/proc/self/fd/" + std::to_string(copy);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string suffix(6, 'x');
+        for (char& c : suffix) c = kLetters[random() % (sizeof kLetters - 1)];
+        const std::string name = joinPath(folderOf(original), siblingCopyPrefix(nameOf(original)) + suffix);
+        if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return name;
+        if (errno != EEXIST) return std::string();
+    }
+    return std::string();
+}
+
 }  // namespace
 
 SiblingCopy::~SiblingCopy() {
-    if (!path_.empty()) ::unlink(path_.c_str());
     if (copy_ >= 0) ::close(copy_);
     if (source_ >= 0) ::close(source_);
 }
 
-int SiblingCopy::make(const std::string& original, std::uint64_t headroom) {
+int SiblingCopy::make(const std::string& original, std::uint64_t reserve) {
     original_ = original;
     source_ = ::open(original.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat status {};
     if (source_ < 0 || ::fstat(source_, &status) != 0) return errno;
-    std::string name = joinPath(folderOf(original), siblingCopyPrefix(nameOf(original)) + "XXXXXX");
-    copy_ = ::mkostemp(name.data(), O_CLOEXEC);
+    identity_ = identityOf(status);
+    changedNs_ = nanoseconds(status.st_ctim);
+    copy_ = ::open(folderOf(original).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (copy_ < 0) return errno;
-    path_ = name;
     if (::flock(copy_, LOCK_EX) != 0) return errno;
-    if (const int error = copyBytes(source_, copy_)) return error;
-    // The blocks the tag may grow into, taken now; a file system that
-    // cannot reserve them is written without.
-    const auto end = static_cast<off_t>(status.st_size);
-    if (headroom == 0) return 0;
-    if (::fallocate(copy_, FALLOC_FL_KEEP_SIZE, end, static_cast<off_t>(headroom)) == 0) {
-        reserved_ = headroom;
+    if (reserve == 0) return 0;
+    // A file system that cannot reserve room is written without.
+    if (::fallocate(copy_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(reserve)) == 0) {
+        reserved_ = reserve;
     } else if (errno != EOPNOTSUPP && errno != ENOSYS) {
         return errno;
     }
     return 0;
 }
 
+int SiblingCopy::append(const unsigned char* bytes, std::size_t count) { return writeAll(copy_, bytes, count); }
+
+bool SiblingCopy::originalUnchanged() const {
+    struct stat now {};
+    return ::stat(original_.c_str(), &now) == 0 && identityOf(now) == identity_ && nanoseconds(now.st_ctim) == changedNs_;
+}
+
+// Through this process's own number, so that a child (the decoder) opens
+// it too.
+std::string SiblingCopy::path() const { return "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(copy_); }
+
 int SiblingCopy::settle() {
     struct stat status {};
     if (::fstat(copy_, &status) != 0) return errno;
-    if (reserved_ > 0) {
+    if (reserved_ > static_cast<std::uint64_t>(status.st_size)) {
         // Truncating to the same length frees the blocks past the end on
         // ext4 and tmpfs; the punched hole does it where truncation to an
         // unchanged length does nothing.
         if (::ftruncate(copy_, status.st_size) != 0) return errno;
         const int punched = ::fallocate(copy_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, status.st_size,
-                                        static_cast<off_t>(reserved_));
+                                        static_cast<off_t>(reserved_ - static_cast<std::uint64_t>(status.st_size)));
         if (punched != 0 && errno != EOPNOTSUPP && errno != ENOSYS) return errno;
-        reserved_ = 0;
     }
+    reserved_ = 0;
     return ::fsync(copy_) == 0 ? 0 : errno;
 }
 
-int SiblingCopy::replaceOriginal() {
+ReplaceOutcome SiblingCopy::replaceOriginal() {
+    const auto failed = [](int error) { return ReplaceOutcome{ReplaceResult::Failed, error}; };
     struct stat status {};
-    if (::fstat(source_, &status) != 0) return errno;
+    if (::fstat(source_, &status) != 0) return failed(errno);
     if ((status.st_uid != ::geteuid() || status.st_gid != ::getegid()) &&
         ::fchown(copy_, status.st_uid, status.st_gid) != 0) {
-        return errno;
+        return failed(errno);
     }
-    if (::fchmod(copy_, status.st_mode & 07777) != 0) return errno;
-    copyAttributes(source_, copy_);
-    if (::fsync(copy_) != 0) return errno;
-    if (::rename(path_.c_str(), original_.c_str()) != 0) return errno;
-    path_.clear();
+    if (const int error = copyAttributes(source_, copy_)) return failed(error);
+    if (::fchmod(copy_, status.st_mode & 07777) != 0) return failed(errno);
+    const bool marked = ::fsetxattr(copy_, kMark, kMarkValue, sizeof kMarkValue - 1, 0) == 0;
+    if (::fsync(copy_) != 0) return failed(errno);
+    if (!originalUnchanged()) return {ReplaceResult::ChangedMeanwhile, 0};
+    const std::string name = linkCopy(copy_, original_);
+    if (name.empty()) return failed(errno);
+    if (::rename(name.c_str(), original_.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(name.c_str());
+        return failed(error);
+    }
+    if (marked) ::fremovexattr(copy_, kMark);
     const Descriptor folder(::open(folderOf(original_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() >= 0) ::fsync(folder.get());
-    return 0;
+    return {ReplaceResult::Replaced, 0};
 }
 
 ReplaceCheck checkReplaceable(const std::string& original, std::uint64_t headroom) {
     struct stat status {};
-    if (::stat(original.c_str(), &status) != 0) return {ReplaceBlock::System, errno};
+    struct stat folderStatus {};
+    const std::string folder = folderOf(original);
+    if (::stat(original.c_str(), &status) != 0 || ::stat(folder.c_str(), &folderStatus) != 0) {
+        return {ReplaceBlock::System, errno};
+    }
+    if ((status.st_mode & S_IWUSR) == 0 || (folderStatus.st_mode & S_IWUSR) == 0) return {ReplaceBlock::ReadOnly, 0};
     if (status.st_nlink > 1) return {ReplaceBlock::SeveralHardLinks, 0};
     if (::access(original.c_str(), W_OK) != 0) return {ReplaceBlock::NotWritable, errno};
-    const std::string folder = folderOf(original);
     if (::access(folder.c_str(), W_OK | X_OK) != 0) return {ReplaceBlock::FolderNotWritable, errno};
     const bool root = ::geteuid() == 0;
     if (!root && (status.st_uid != ::geteuid() || !inGroup(status.st_gid))) return {ReplaceBlock::OwnerNotKept, 0};
@@ -154,14 +227,17 @@ ReplaceCheck checkReplaceable(const std::string& original, std::uint64_t headroo
 }
 
 bool removeUnheldCopy(const std::string& path) {
-    const Descriptor copy(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!isSiblingCopyName(nameOf(path))) return false;
+    const Descriptor copy(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (copy.get() < 0 || ::flock(copy.get(), LOCK_EX | LOCK_NB) != 0) return false;
+    std::vector<char> mark;
+    if (!attributeValue(copy.get(), kMark, mark) || std::string(mark.begin(), mark.end()) != kMarkValue) return false;
     // The name may have been renamed over an original, or reused, since it
     // was opened: only the file that is locked here is removed.
     struct stat opened {};
     struct stat named {};
     if (::fstat(copy.get(), &opened) != 0 || ::lstat(path.c_str(), &named) != 0 || opened.st_ino != named.st_ino ||
-        opened.st_dev != named.st_dev) {
+        opened.st_dev != named.st_dev || !S_ISREG(named.st_mode)) {
         return false;
     }
     return ::unlink(path.c_str()) == 0;

@@ -1,5 +1,6 @@
 #include "record/tag_outcome.hpp"
 
+#include <cstdio>
 #include <utility>
 
 #include "platform/files.hpp"
@@ -12,10 +13,13 @@ std::string failureText(const TagOutcome& outcome) {
         case TagFailure::System: return platform::systemReason(outcome.error);
         case TagFailure::ChangedDuringScan: return "changed during scan";
         case TagFailure::LinkOutsideScan: return "link leads outside the scanned paths";
-        case TagFailure::FormatNotWritten: return outcome.detail + " tags are not written";
+        case TagFailure::EndsEarly: return "file ends early; no tag written";
         case TagFailure::FormatNotTaggable: return "TagLib cannot tag this format";
+        case TagFailure::TagUnusual: return "tag laid out in a way not rewritten here";
+        case TagFailure::TagDamaged: return "tag or file structure damaged";
         case TagFailure::NoTempoField: return "this format has no tempo tag";
         case TagFailure::SaveFailed: return "TagLib could not save the file";
+        case TagFailure::ReadOnly: return "file is read-only";
         case TagFailure::NotWritable: return "file cannot be written";
         case TagFailure::FolderNotWritable: return "folder cannot be written";
         case TagFailure::OwnerNotKept: return "file's owner cannot be kept";
@@ -40,6 +44,20 @@ TagOutcome tagKept(std::string held) {
     return outcome;
 }
 
+TagOutcome tagNotTaggable(std::string format) {
+    TagOutcome outcome = tagDone(TagAction::NotTaggable);
+    outcome.detail = std::move(format);
+    return outcome;
+}
+
+TagOutcome tagHeld(double confidence) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.2f", confidence);
+    TagOutcome outcome = tagDone(TagAction::Held);
+    outcome.detail = text;
+    return outcome;
+}
+
 TagOutcome tagFailed(TagFailure failure, int error) {
     TagOutcome outcome = tagDone(TagAction::Failed);
     outcome.failure = failure;
@@ -60,6 +78,8 @@ std::string tagOutcomeText(const TagOutcome& outcome) {
         case TagAction::Unchanged: return "unchanged";
         case TagAction::Kept: return "kept " + outcome.detail;
         case TagAction::WouldWrite: return "would write";
+        case TagAction::NotTaggable: return "not taggable";
+        case TagAction::Held: return "held: confidence " + outcome.detail;
         case TagAction::Failed: break;
     }
     return "error: " + failureText(outcome);

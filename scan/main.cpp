@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "input/audio_container.hpp"
 #include "platform/console.hpp"
 #include "platform/file_image.hpp"
 #include "platform/files.hpp"
 #include "platform/machine.hpp"
+#include "platform/path.hpp"
 #include "platform/stop_signals.hpp"
 #include "platform/wide_text.hpp"
 #include "decode/analyse_file.hpp"
@@ -88,6 +90,7 @@ CollectionRules collectionRules(const ScanOptions& options) {
 struct Collection {
     std::vector<ListedFile> files;
     std::vector<UnreadFolder> unread;
+    std::vector<std::string> leftCopies;
 };
 
 Collection collectFiles(const ScanOptions& options) {
@@ -99,10 +102,51 @@ Collection collectFiles(const ScanOptions& options) {
         std::fprintf(stderr, "tempo-scan: cannot read directory %s: %s\n", folder.folder.c_str(),
                      std::strerror(folder.error));
     }
-    for (const std::string& copy : removeLeftCopies(library.leftCopies)) {
+    return {keepEachFileOnce(library.files), library.unread, library.leftCopies};
+}
+
+void clearLeftCopies(const Collection& collection) {
+    for (const std::string& copy : removeLeftCopies(collection.leftCopies)) {
         std::fprintf(stderr, "tempo-scan: removed a copy left by an interrupted run: %s\n", copy.c_str());
     }
-    return {keepEachFileOnce(library.files), library.unread};
+}
+
+bool sameFile(const platform::FileIdentity& a, const platform::FileIdentity& b) {
+    return a.device == b.device && a.inode == b.inode;
+}
+
+// What the content of the file `path` is: audio, an index, or neither ("").
+std::string contentOf(const std::string& path) {
+    FileImage image;
+    if (openFileImage(platform::nativePath(path).c_str(), image) != WaveCheckResult::Ok) return std::string();
+    const ByteSpan bytes = bytesOf(image);
+    const AudioContainer container = identifyContainer(bytes);
+    const bool index = bytes.length >= 16 && std::memcmp(bytes.bytes, "SQLite format 3", 16) == 0;
+    closeFileImage(image);
+    if (index) return "it holds an SQLite database";
+    if (container != AudioContainer::Unknown && container != AudioContainer::Empty) {
+        return std::string("it holds audio (") + containerName(container) + ")";
+    }
+    return std::string();
+}
+
+// Why the report may not be written over --output's file ("" when it
+// may): emptying it would lose audio, an index, or a file this run reads.
+std::string outputRefusal(const ScanOptions& options, const Collection& collection) {
+    platform::FileStatus status;
+    platform::FileStatus index;
+    int error = 0;
+    if (options.output.empty() || !platform::readFileStatus(options.output, status, error) || !status.regular) {
+        return std::string();
+    }
+    for (const ListedFile& file : collection.files) {
+        if (file.known && sameFile(file.identity, status.identity)) return "it is one of the files scanned";
+    }
+    if (!options.db.empty() && platform::readFileStatus(options.db, index, error) &&
+        sameFile(index.identity, status.identity)) {
+        return "it is the index";
+    }
+    return contentOf(options.output);
 }
 
 DecodeSettings decodeSettings(const ScanOptions& options) {
@@ -125,6 +169,7 @@ TagSettings tagSettings(const ScanOptions& options, const DecodeSettings& decode
     settings.write = options.writeTags;
     settings.overwrite = options.overwriteTags;
     settings.dryRun = options.dryRun;
+    settings.minConfidence = options.minConfidence;
     if (options.writeTags) settings.roots = tagRoots(options.paths);
     return settings;
 }
@@ -267,6 +312,12 @@ int runScan(int argc, char* argv[]) {
     platform::installStopHandlers(&stopRequested);
     tempo::installFileImageGuard();
 
+    const Collection collection = collectFiles(options);
+    if (const std::string refusal = outputRefusal(options, collection); !refusal.empty()) {
+        std::fprintf(stderr, "tempo-scan: --output %s: %s; no report is written over it (left as it is)\n",
+                     options.output.c_str(), refusal.c_str());
+        return kExitUsage;
+    }
     ReportOutput report;
     if (!options.output.empty()) {
         report.out = platform::openReportFile(options.output);
@@ -275,7 +326,7 @@ int runScan(int argc, char* argv[]) {
             return kExitSomeFailed;
         }
     }
-    const Collection collection = collectFiles(options);
+    clearLeftCopies(collection);
     prepareIndex(options, collection, indexed);
     const std::vector<ListedFile> files = keepShard(collection.files, options.shardIndex, options.shardCount);
     // A header that cannot be written stops the scan as a record would:

@@ -115,6 +115,19 @@ bool readTimeout(const std::string& value, ScanOptions& options, std::string& er
     return false;
 }
 
+// A confidence from 0 to 1: digits, at most one point, nothing else.
+bool readMinConfidence(const std::string& value, ScanOptions& options, std::string& error) {
+    const bool digits = !value.empty() && value.find_first_not_of("0123456789.") == std::string::npos &&
+                        value.find('.') == value.rfind('.') && value != ".";
+    const double confidence = digits ? std::strtod(value.c_str(), nullptr) : -1.0;
+    if (confidence < 0.0 || confidence > 1.0) {
+        error = "--min-confidence needs a number from 0 to 1, not '" + value + "'";
+        return false;
+    }
+    options.minConfidence = confidence;
+    return true;
+}
+
 bool readDb(const std::string& value, ScanOptions& options, std::string& error) {
     if (value.empty()) {
         error = "--db needs a file name";
@@ -164,6 +177,7 @@ const OptionEntry kOptions[] = {
     {"", "--write-tags", false, [](const std::string&, ScanOptions& o, std::string&) { o.writeTags = true; return true; }},
     {"", "--overwrite-tags", false,
      [](const std::string&, ScanOptions& o, std::string&) { o.overwriteTags = true; return true; }},
+    {"", "--min-confidence", true, readMinConfidence},
     {"", "--dry-run", false, [](const std::string&, ScanOptions& o, std::string&) { o.dryRun = true; return true; }},
     {"", "--beats", false, [](const std::string&, ScanOptions& o, std::string&) { o.beats = true; return true; }},
     {"", "--decimals", true, readDecimals},
@@ -224,8 +238,13 @@ bool readOption(int argc, const char* const argv[], int& at, ScanOptions& option
 
 // What no single option can check: how they go together.
 bool checkTogether(ScanOptions& options, std::string& error) {
-    if ((options.overwriteTags || options.dryRun) && !options.writeTags) {
-        error = std::string(options.dryRun ? "--dry-run" : "--overwrite-tags") + " needs --write-tags";
+    if ((options.overwriteTags || options.dryRun || options.minConfidence > 0.0) && !options.writeTags) {
+        error = std::string(options.dryRun ? "--dry-run" : options.overwriteTags ? "--overwrite-tags" : "--min-confidence") +
+                " needs --write-tags";
+        return false;
+    }
+    if (options.minConfidence > 0.0 && options.method != Method::Accurate) {
+        error = "--min-confidence needs the accurate method (the classic method gives no confidence)";
         return false;
     }
     if (options.beats && options.format != ReportFormat::Jsonl) {
@@ -271,9 +290,14 @@ const char* usageText() {
            "      --progress        show a progress line on standard error\n"
            "      --no-progress     never show it (default: only on a terminal)\n"
            "      --timeout SECONDS time limit for decoding one file, 1 to 1000000 (default 600)\n"
-           "      --write-tags      write each tempo found into the file's own tag, in place,\n"
-           "                        unless the file already holds a tempo\n"
+           "      --write-tags      write each tempo found into the file's own tag, unless the\n"
+           "                        file already holds a tempo: the tempo field alone changes,\n"
+           "                        through a copy checked to hold every other tag item and the\n"
+           "                        audio unchanged, then renamed over the file\n"
            "      --overwrite-tags  with --write-tags: replace a tempo the file already holds\n"
+           "      --min-confidence C\n"
+           "                        with --write-tags: write no tempo whose confidence is\n"
+           "                        below C (0 to 1)\n"
            "      --dry-run         with --write-tags: report what would be written, touch nothing\n"
            "  -h, --help            show this text\n"
            "      --version         show the version\n";

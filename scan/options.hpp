@@ -25,6 +25,7 @@ struct ScanOptions {
     bool writeTags = false;
     bool overwriteTags = false;
     bool dryRun = false;
+    double minConfidence = 0.0;  // --min-confidence: 0 for none, else 0 to 1
     Method method = Method::Accurate;
     // The tempos reported: doubled or halved into [rangeMin, rangeMax];
     // 0 and 0 for none. rangeMax >= 2 * rangeMin, so each tempo has one place.

@@ -1,26 +1,29 @@
-// Tags are written with TagLib one file at a time (two paths of one scan
-// may name the same file through a link). What a file is comes from its
-// content, never its name nor TagLib's own guess: the TagLib class for that
-// content alone opens it, and a content this tool does not tag (Matroska,
-// WebM, RF64, anything unknown) is refused untouched. For MP3 and WAVE
-// only the ID3v2 tag is rewritten, in the version it already had, so an
-// ID3v1 tag, an APE tag or a RIFF INFO list stays exactly as it was; every
-// other format goes through TagLib's generic property interface, whose
-// BPM property is the format's own tempo field.
+// The tempo is written into a file's own tag and nothing else changes.
+// MP3, FLAC, Ogg (Vorbis, Opus, FLAC), WAVE and AIFF are edited over their
+// bytes (input/tag_bytes): TBPM alone in the ID3v2 tag, the BPM field
+// alone in the Vorbis comment, every other frame, field, block, chunk and
+// page as it was. MP4 goes through TagLib's own MP4 classes, the tmpo item
+// alone. What a file is comes from its content, never its name nor
+// TagLib's guess; a content this tool does not tag (Matroska, WebM, RF64,
+// anything unknown) is "not taggable" and stays untouched.
 //
-// A file is never written in place: TagLib does not notice a write that
-// fails for want of space, and a tag that grows shifts the audio behind
-// it. Instead the file is copied beside itself (platform/safe_replace),
-// the copy is tagged, flushed and verified, and only then renamed over the
-// original. Verified means: the tag reads back with the new tempo; the
-// audio is the original's (a WAVE read in place has the same data chunk,
-// byte for byte; anything decoded decodes to samples with the same hash
-// as the original's did on their way into the analysis, and the decoder
-// does not complain); and the decoder lists the same streams with the same
-// packets (a cover, a second stream, nothing lost or added).
+// A file is never written in place: a write that fails for want of space
+// may go unnoticed, and a tag that grows shifts the audio behind it.
+// Instead an unnamed copy is made in the file's folder
+// (platform/safe_replace), written, flushed and checked, and only then
+// renamed over the original, with the original's rights, and only if the
+// original is still the file that was copied. Checked means: read back
+// from the disk, the copy's tag holds every item of the original's with
+// the same content, the tempo aside, and the tempo reads as written; the
+// audio is the original's byte for byte (the MP3 frames, the FLAC frames,
+// the Ogg pages after the headers, every WAVE and AIFF chunk but the tag's).
+// MP4, whose audio cannot be compared that way, is decoded by the decoder
+// that analysed it to the same samples, and ffmpeg lists the same streams.
 
 #include "tags/tags.hpp"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -28,33 +31,22 @@
 #include <mutex>
 #include <utility>
 
-#include "input/wave_header.hpp"
+#include "input/tag_bytes.hpp"
 #include "platform/file_image.hpp"
 #include "platform/files.hpp"
 #include "platform/path.hpp"
 #include "platform/safe_replace.hpp"
-#include "decode/in_process_decode.hpp"
 
-#include <taglib/aifffile.h>
-#include <taglib/flacfile.h>
-#include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
-#include <taglib/mpegfile.h>
-#include <taglib/oggflacfile.h>
-#include <taglib/opusfile.h>
-#include <taglib/tpropertymap.h>
-#include <taglib/vorbisfile.h>
-#include <taglib/wavfile.h>
 
 namespace tempo::scan {
 namespace {
 
-// Room reserved for a tag to grow by: a tempo frame is a few bytes, and a
-// rewritten tag or metadata block, with its padding, grows by far less.
+// The original's bytes are copied this much at a time.
+constexpr std::uint64_t kCopySlice = 4 << 20;
+// Room reserved for an MP4 tag to grow by when TagLib rewrites it: a tempo
+// item is a few dozen bytes, and the rewritten atoms grow by far less.
 constexpr std::uint64_t kTagHeadroom = 1 << 20;
-// The data chunks of a WAVE and its copy are compared this much at a time,
-// each slice's pages handed back after.
-constexpr std::uint64_t kCompareSlice = 4 << 20;
 
 // TagLib's calls are made one at a time: its objects share reference-
 // counted data that this tool does not rely on being safe across threads.
@@ -98,75 +90,19 @@ bool within(const std::string& path, const std::vector<std::string>& roots) {
 
 bool stopAsked(const TagSettings& settings) { return settings.stop != nullptr && settings.stop->load(); }
 
-// The TagLib class made for `container`, or nullptr for one whose tags
-// this tool does not write.
-std::unique_ptr<TagLib::File> openTagged(AudioContainer container, const std::string& path) {
-    const char* name = path.c_str();
-    switch (container) {
-        case AudioContainer::Mpeg: return std::make_unique<TagLib::MPEG::File>(name, false);
-        case AudioContainer::Flac: return std::make_unique<TagLib::FLAC::File>(name, false);
-        case AudioContainer::OggVorbis: return std::make_unique<TagLib::Ogg::Vorbis::File>(name, false);
-        case AudioContainer::OggOpus: return std::make_unique<TagLib::Ogg::Opus::File>(name, false);
-        case AudioContainer::OggFlac: return std::make_unique<TagLib::Ogg::FLAC::File>(name, false);
-        case AudioContainer::Mp4: return std::make_unique<TagLib::MP4::File>(name, false);
-        case AudioContainer::Wave: return std::make_unique<TagLib::RIFF::WAV::File>(name, false);
-        case AudioContainer::Aiff: return std::make_unique<TagLib::RIFF::AIFF::File>(name, false);
-        default: return nullptr;
-    }
-}
-
-// The tag that holds the BPM property of `file`, and how to save it.
-struct TagTarget {
-    TagLib::ID3v2::Tag* tag = nullptr;  // nullptr: the whole file's properties
-    TagLib::File* file = nullptr;
-};
-
-TagTarget targetOf(TagLib::File* file) {
-    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) return {mpeg->ID3v2Tag(true), file};
-    if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file)) return {wav->ID3v2Tag(), file};
-    return {nullptr, file};
-}
-
-TagLib::PropertyMap propertiesOf(const TagTarget& target) {
-    return target.tag != nullptr ? target.tag->properties() : target.file->properties();
-}
-
-// Sets the BPM property; false when the format has no place for it.
-bool setBpm(const TagTarget& target, int bpm) {
-    TagLib::PropertyMap properties = propertiesOf(target);
-    properties.replace("BPM", TagLib::StringList(TagLib::String(std::to_string(bpm))));
-    const TagLib::PropertyMap refused =
-        target.tag != nullptr ? target.tag->setProperties(properties) : target.file->setProperties(properties);
-    return !refused.contains("BPM");
-}
-
-bool save(const TagTarget& target) {
-    const auto version = [](TagLib::ID3v2::Tag* tag) {
-        return tag->header()->majorVersion() == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
-    };
-    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(target.file)) {
-        return mpeg->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, version(mpeg->ID3v2Tag()),
-                          TagLib::File::DoNotDuplicate);
-    }
-    if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(target.file)) {
-        return wav->save(TagLib::RIFF::WAV::File::ID3v2, TagLib::File::StripNone, version(wav->ID3v2Tag()));
-    }
-    return target.file->save();
-}
-
-// The tempo held in the file's tag, or 0 where there is none (an empty
-// field, or a 0 that some programs write for "unknown").
-double heldTempo(const TagLib::PropertyMap& properties, std::string& text) {
-    if (!properties.contains("BPM") || properties["BPM"].isEmpty()) return 0.0;
-    text = properties["BPM"].front().to8Bit(true);
+// The tempo `text` holds: 0 where there is none (an empty field, or a 0
+// that some programs write for "unknown"), -1 for something that is no
+// number (kept, as set by hand).
+double heldTempo(const std::string& text) {
     if (text.find_first_not_of(' ') == std::string::npos) return 0.0;
     double value = 0.0;
-    return tempoIn(text, value) ? value : -1.0;  // -1: something not a number, kept as set by hand
+    return tempoIn(text, value) ? value : -1.0;
 }
 
 TagOutcome fromCheck(const platform::ReplaceCheck& check) {
     switch (check.block) {
         case platform::ReplaceBlock::None: return TagOutcome{};
+        case platform::ReplaceBlock::ReadOnly: return tagFailed(TagFailure::ReadOnly);
         case platform::ReplaceBlock::SeveralHardLinks: return tagFailed(TagFailure::SeveralHardLinks);
         case platform::ReplaceBlock::NotWritable: return tagFailed(TagFailure::NotWritable);
         case platform::ReplaceBlock::FolderNotWritable: return tagFailed(TagFailure::FolderNotWritable);
@@ -177,6 +113,46 @@ TagOutcome fromCheck(const platform::ReplaceCheck& check) {
     return tagFailed(TagFailure::System, check.error);
 }
 
+TagOutcome fromLayout(TagLayout layout) {
+    switch (layout) {
+        case TagLayout::Edited: return TagOutcome{};
+        case TagLayout::Unusual: return tagFailed(TagFailure::TagUnusual);
+        case TagLayout::Damaged: return tagFailed(TagFailure::TagDamaged);
+    }
+    return tagFailed(TagFailure::TagDamaged);
+}
+
+// A file mapped for reading, unmapped when this goes.
+struct MappedFile {
+    FileImage image;
+    bool open = false;
+    int error = 0;
+    explicit MappedFile(const std::string& path) {
+        open = openFileImage(platform::nativePath(path).c_str(), image) == WaveCheckResult::Ok;
+        error = image.systemError != 0 ? platform::errnoOfSystemError(image.systemError) : EIO;
+    }
+    ~MappedFile() { closeFileImage(image); }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    ByteSpan bytes() const { return bytesOf(image); }
+    bool whole() const { return open && !fileImageLostBytes(image); }
+};
+
+// The original's bytes [offset, offset + length) appended to the copy a
+// slice at a time, each slice's pages handed back after, so a long WAVE
+// is not held in memory whole.
+int appendOriginal(platform::SiblingCopy& copy, MappedFile& original, std::uint64_t offset, std::uint64_t length) {
+    for (std::uint64_t done = 0; done < length;) {
+        const std::uint64_t slice = std::min<std::uint64_t>(kCopySlice, length - done);
+        if (const int error = copy.append(original.image.bytes + offset + done, static_cast<std::size_t>(slice))) {
+            return error;
+        }
+        done += slice;
+        releaseFileImageBefore(original.image, offset + done);
+    }
+    return 0;
+}
+
 // What one write works on.
 struct TagJob {
     const ScanRecord& record;
@@ -184,29 +160,23 @@ struct TagJob {
     std::string path;  // the real path
 };
 
-// Whether the data chunks of two WAVE files hold the same samples at the
-// same rate, byte for byte.
-bool sameWaveData(const std::string& original, const std::string& copy) {
-    FileImage images[2];
-    WaveData waves[2];
-    const std::string* paths[2] = {&original, &copy};
-    bool readable = true;
-    for (int i = 0; i < 2; ++i) {
-        readable = readable && openFileImage(platform::nativePath(*paths[i]).c_str(), images[i]) == WaveCheckResult::Ok &&
-                   checkWaveHeader(bytesOf(images[i]), waves[i]) == WaveCheckResult::Ok;
-    }
-    bool same = readable && waves[0].sampleRate == waves[1].sampleRate && waves[0].dataSize == waves[1].dataSize;
-    const auto offset = [](const FileImage& image, const WaveData& wave) {
-        return static_cast<std::uint64_t>(wave.samples - image.bytes);
-    };
-    for (std::uint64_t at = 0; same && at < waves[0].dataSize; at += kCompareSlice) {
-        const std::uint64_t length = std::min<std::uint64_t>(kCompareSlice, waves[0].dataSize - at);
-        same = std::memcmp(waves[0].samples + at, waves[1].samples + at, static_cast<std::size_t>(length)) == 0;
-        for (int i = 0; i < 2; ++i) releaseFileImageBefore(images[i], offset(images[i], waves[i]) + at + length);
-    }
-    same = same && !fileImageLostBytes(images[0]) && !fileImageLostBytes(images[1]);
-    for (FileImage& image : images) closeFileImage(image);
-    return same;
+// ---- MP4, through TagLib's MP4 classes.
+
+// The tmpo item's value ("" for none); false where TagLib cannot read the file.
+bool mp4Tempo(const std::string& path, std::string& text) {
+    const std::lock_guard<std::mutex> lock(taglibMutex);
+    TagLib::MP4::File file(path.c_str(), false);
+    if (!file.isValid() || file.tag() == nullptr) return false;
+    text = file.tag()->contains("tmpo") ? std::to_string(file.tag()->item("tmpo").toInt()) : std::string();
+    return true;
+}
+
+TagOutcome mp4SetTempo(const std::string& copy, int bpm) {
+    const std::lock_guard<std::mutex> lock(taglibMutex);
+    TagLib::MP4::File file(copy.c_str(), false);
+    if (!file.isValid() || file.tag() == nullptr) return tagFailed(TagFailure::FormatNotTaggable);
+    file.tag()->setItem("tmpo", TagLib::MP4::Item(bpm));
+    return file.save() ? TagOutcome{} : tagFailed(TagFailure::SaveFailed);
 }
 
 // The decoder's own words where it complained, else how it ended.
@@ -214,81 +184,91 @@ std::string decoderSaid(const ScanError& error) {
     return error.decoderLine.empty() ? scanFailureText(error) : error.decoderLine;
 }
 
-// What a decode of the copy says against the samples of the original's
-// analysis ("" when nothing differs).
-std::string decodeDifference(const DecodedTempo& decoded, const StreamHash& original) {
-    if (decoded.outcome != DecodeOutcome::Decoded) return "decoder: " + decoderSaid(decoded.error);
-    if (!decoded.complaint.empty()) return "decoder: " + decoded.complaint;
-    const bool same = decoded.audio.totalBytes == original.totalBytes && hashValue(decoded.audio) == hashValue(original);
-    return same ? std::string() : "audio";
-}
-
-// What differs between the in-process decoder's reading of the original
-// and of the copy ("" when nothing does): the samples, then the streams as
-// ffmpeg lists them where it is there (without it, the samples decoded
-// bit for bit and the tag read back are the check).
-std::string inProcessDifference(const TagJob& job, const std::string& copy) {
-    const DecodeSettings& decoder = job.settings.decoder;
-    DecodedTempo decoded;
-    if (!decodeAudioInProcess(copy, decoder, decoded)) return "decoder: the copy is not read as the file was";
-    const std::string samples = decodeDifference(decoded, job.record.audio);
-    if (!samples.empty()) return samples;
-    std::vector<std::string> before;
-    std::vector<std::string> after;
-    ScanError error;
-    if (!listStreams(job.path, decoder, before, error)) {
-        return error.failure == ScanFailure::DecoderMissing ? std::string()
-                                                             : "decoder on the original: " + decoderSaid(error);
-    }
-    if (!listStreams(copy, decoder, after, error)) return "decoder: " + decoderSaid(error);
-    return before == after ? std::string() : "streams";
-}
-
-// What differs between the decoder's reading of the original and of the
-// copy ("" when nothing does).
+// What the decoder's reading of the copy says against the original's
+// ("" when nothing differs): the same samples as the analysis read, with
+// no complaint, and the same streams. A listing that fails on the
+// original fails on the copy alike when its complaint is about another
+// stream (a damaged cover): the audio is judged by its samples, the cover
+// by the tag's bytes.
 std::string decodedDifference(const TagJob& job, const std::string& copy) {
     const DecodeSettings& decoder = job.settings.decoder;
     std::vector<std::string> before;
     std::vector<std::string> after;
-    ScanError error;
-    if (!listStreams(job.path, decoder, before, error)) return "decoder on the original: " + decoderSaid(error);
+    ScanError errors[2];
+    const bool listed = listStreams(job.path, decoder, before, errors[0]);
     const DecodedTempo decoded = decodeAudio(copy, job.record.content, decoder, &after);
-    if (decoded.outcome == DecodeOutcome::Decoded && decoded.complaint.empty() && before != after) return "streams";
-    return decodeDifference(decoded, job.record.audio);
+    if (decoded.outcome != DecodeOutcome::Decoded) return "decoder: " + decoderSaid(decoded.error);
+    if (!decoded.complaint.empty()) return "decoder: " + decoded.complaint;
+    if (decoded.audio.totalBytes != job.record.audio.totalBytes || hashValue(decoded.audio) != hashValue(job.record.audio)) {
+        return "audio";
+    }
+    if (listed) return before == after ? std::string() : "streams";
+    if (errors[0].failure == ScanFailure::DecoderMissing) return std::string();
+    if (!listStreams(copy, decoder, after, errors[1]) && decoderSaid(errors[1]) == decoderSaid(errors[0])) {
+        return std::string();
+    }
+    return "decoder on the original: " + decoderSaid(errors[0]);
+}
+
+// ---- The copy.
+
+// Writes the copy's bytes: the rewritten pieces, or for MP4 the whole
+// file, tagged by TagLib; no action when the copy is ready to check.
+TagOutcome writeCopy(const TagJob& job, MappedFile& file, platform::SiblingCopy& copy) {
+    const ScanRecord& record = job.record;
+    const ByteSpan original = file.bytes();
+    if (record.content == AudioContainer::Mp4) {
+        if (const int error = copy.make(job.path, original.length + kTagHeadroom)) return tagFailed(TagFailure::System, error);
+        if (const int error = appendOriginal(copy, file, 0, original.length)) return tagFailed(TagFailure::System, error);
+        return mp4SetTempo(copy.path(), record.bpm);
+    }
+    std::vector<FilePiece> pieces;
+    if (TagOutcome refused = fromLayout(rewriteTempo(record.content, original, record.bpm, pieces)); refused.failure) {
+        return refused;
+    }
+    std::uint64_t size = 0;
+    for (const FilePiece& piece : pieces) size += piece.bytes.empty() ? piece.length : piece.bytes.size();
+    if (const int error = copy.make(job.path, size)) return tagFailed(TagFailure::System, error);
+    for (const FilePiece& piece : pieces) {
+        const int error = piece.bytes.empty() ? appendOriginal(copy, file, piece.offset, piece.length)
+                                              : copy.append(piece.bytes.data(), piece.bytes.size());
+        if (error != 0) return tagFailed(TagFailure::System, error);
+    }
+    return TagOutcome{};
 }
 
 // What differs between the file and its tagged copy, besides the tempo
-// ("" when nothing does).
-std::string difference(const TagJob& job, const std::string& copy) {
-    {
-        const std::lock_guard<std::mutex> lock(taglibMutex);
-        const std::unique_ptr<TagLib::File> back = openTagged(job.record.content, copy);
-        std::string text;
-        if (!back || !back->isValid() || heldTempo(propertiesOf(targetOf(back.get())), text) != job.record.bpm) {
-            return "tag";
-        }
+// ("" when nothing does), read back from the disk.
+std::string difference(const TagJob& job, ByteSpan original, const std::string& copy) {
+    const ScanRecord& record = job.record;
+    const MappedFile written(copy);
+    if (!written.open) return "copy unreadable";
+    if (record.content == AudioContainer::Mp4) {
+        std::string tag = mp4TagDifference(original, written.bytes(), record.bpm);
+        return tag.empty() ? decodedDifference(job, copy) : tag;
     }
-    if (job.record.source == AudioSource::InPlace) return sameWaveData(job.path, copy) ? std::string() : "audio";
-    if (job.record.source == AudioSource::InProcess) return inProcessDifference(job, copy);
-    return decodedDifference(job, copy);
+    std::string differs = taggedCopyDifference(record.content, original, written.bytes(), record.bpm);
+    if (!written.whole()) return "copy cut short";
+    if (differs.empty() || differs == "audio") return differs;
+    return differs.compare(0, 4, "tag ") == 0 ? differs : "tag " + differs;
 }
 
 // Tags a copy of the file, verifies it and puts it in place; no action,
 // the failure, or Interrupted (action None with no failure) when a stop
-// came before the replace.
-TagOutcome writeThroughCopy(const TagJob& job, bool& stopped) {
+// came before the replace. `expected` is what the file must still be.
+TagOutcome writeThroughCopy(const TagJob& job, const platform::FileIdentity& expected, bool& stopped) {
+    MappedFile original(job.path);
+    if (!original.open) return tagFailed(TagFailure::System, original.error);
     platform::SiblingCopy copy;
-    if (const int error = copy.make(job.path, kTagHeadroom)) return tagFailed(TagFailure::System, error);
-    {
-        const std::lock_guard<std::mutex> lock(taglibMutex);
-        const std::unique_ptr<TagLib::File> file = openTagged(job.record.content, copy.path());
-        if (!file || !file->isValid()) return tagFailed(TagFailure::FormatNotTaggable);
-        const TagTarget target = targetOf(file.get());
-        if (!setBpm(target, job.record.bpm)) return tagFailed(TagFailure::NoTempoField);
-        if (!save(target)) return tagFailed(TagFailure::SaveFailed);
-    }
+    if (TagOutcome failed = writeCopy(job, original, copy); failed.failure) return failed;
+    if (copy.originalIdentity() != expected) return tagFailed(TagFailure::ChangedDuringScan);
     if (const int error = copy.settle()) return tagFailed(TagFailure::System, error);
-    std::string differs = difference(job, copy.path());
+    std::string differs = difference(job, original.bytes(), copy.path());
+    // A copy that differs from an original another program has written
+    // meanwhile is that program's doing, not the copy's.
+    if (!original.whole() || (!differs.empty() && !copy.originalUnchanged())) {
+        return tagFailed(TagFailure::ChangedDuringScan);
+    }
     // No replace starts after a stop (which may also have cut the check
     // short): the copy goes, the file stays.
     if (stopAsked(job.settings)) {
@@ -296,13 +276,19 @@ TagOutcome writeThroughCopy(const TagJob& job, bool& stopped) {
         return TagOutcome{};
     }
     if (!differs.empty()) return tagFailed(TagFailure::DidNotVerify, std::move(differs));
-    if (const int error = copy.replaceOriginal()) return tagFailed(TagFailure::System, error);
-    return tagDone(TagAction::Written);
+    const platform::ReplaceOutcome replaced = copy.replaceOriginal();
+    switch (replaced.result) {
+        case platform::ReplaceResult::Replaced: return tagDone(TagAction::Written);
+        case platform::ReplaceResult::ChangedMeanwhile: return tagFailed(TagFailure::ChangedDuringScan);
+        case platform::ReplaceResult::Failed: break;
+    }
+    return tagFailed(TagFailure::System, replaced.error);
 }
 
 // Whether the file may be touched at all: unchanged since its analysis
 // (or changed only by this scan's own write), and inside the scanned paths.
-TagOutcome checkIdentity(const TagJob& job, bool& ourOwnWrite) {
+// `expected` is what it is now.
+TagOutcome checkIdentity(const TagJob& job, bool& ourOwnWrite, platform::FileIdentity& expected) {
     platform::FileStatus status;
     int error = 0;
     if (!platform::readFileStatus(job.record.path, status, error)) return tagFailed(TagFailure::System, error);
@@ -314,26 +300,43 @@ TagOutcome checkIdentity(const TagJob& job, bool& ourOwnWrite) {
     }
     if (status.identity != job.record.identity && !ourOwnWrite) return tagFailed(TagFailure::ChangedDuringScan);
     if (!within(job.path, job.settings.roots)) return tagFailed(TagFailure::LinkOutsideScan);
+    expected = status.identity;
+    return TagOutcome{};
+}
+
+// The tempo text the file's tag holds now.
+TagOutcome readHeldText(const TagJob& job, std::string& text) {
+    if (job.record.content == AudioContainer::Mp4) {
+        return mp4Tempo(job.path, text) ? TagOutcome{} : tagFailed(TagFailure::FormatNotTaggable);
+    }
+    const MappedFile file(job.path);
+    if (!file.open) return tagFailed(TagFailure::System, file.error);
+    const TagLayout layout = readTempoText(job.record.content, file.bytes(), text);
+    return file.whole() ? fromLayout(layout) : tagFailed(TagFailure::ChangedDuringScan);
+}
+
+// What is decided from the record alone: the format, a damaged file, a
+// doubtful tempo. No action when the tag is to be looked at.
+TagOutcome decideFromRecord(const ScanRecord& record, const TagSettings& settings) {
+    const AudioContainer content = record.content;
+    if (!editsTagBytes(content) && content != AudioContainer::Mp4) {
+        return tagNotTaggable(content == AudioContainer::Unknown ? "unknown" : containerName(content));
+    }
+    if (record.endsEarly) return tagFailed(TagFailure::EndsEarly);
+    if (settings.minConfidence > 0.0 && record.confidence && *record.confidence < settings.minConfidence) {
+        return tagHeld(*record.confidence);
+    }
     return TagOutcome{};
 }
 
 // Everything decided before a write: what the file holds now, and whether
 // it could be replaced. No action when the write is to go ahead.
-TagOutcome decide(const TagJob& job, bool& ourOwnWrite) {
-    if (TagOutcome refused = checkIdentity(job, ourOwnWrite); refused.failure) return refused;
+TagOutcome decide(const TagJob& job, bool& ourOwnWrite, platform::FileIdentity& expected) {
+    if (TagOutcome refused = checkIdentity(job, ourOwnWrite, expected); refused.action != TagAction::None) return refused;
+    if (TagOutcome decided = decideFromRecord(job.record, job.settings); decided.action != TagAction::None) return decided;
     std::string held;
-    double tempo = 0.0;
-    {
-        const std::lock_guard<std::mutex> lock(taglibMutex);
-        const std::unique_ptr<TagLib::File> file = openTagged(job.record.content, job.path);
-        if (!file) {
-            const AudioContainer content = job.record.content;
-            return tagFailed(TagFailure::FormatNotWritten,
-                             content == AudioContainer::Unknown ? "this format's" : containerName(content));
-        }
-        if (!file->isValid()) return tagFailed(TagFailure::FormatNotTaggable);
-        tempo = heldTempo(propertiesOf(targetOf(file.get())), held);
-    }
+    if (TagOutcome refused = readHeldText(job, held); refused.failure) return refused;
+    const double tempo = heldTempo(held);
     if (tempo == static_cast<double>(job.record.bpm)) return tagDone(TagAction::Unchanged);
     if (tempo != 0.0 && !job.settings.overwrite) return tagKept(held);
     if (TagOutcome refused = fromCheck(platform::checkReplaceable(job.path, kTagHeadroom)); refused.failure) {
@@ -346,15 +349,15 @@ TagOutcome decide(const TagJob& job, bool& ourOwnWrite) {
 // The outcome for one file; called with the file's lock held.
 TagOutcome tagOutcome(const TagJob& job, bool& stopped) {
     const ScanRecord& record = job.record;
-    const TagSettings& settings = job.settings;
     int error = 0;
     bool ourOwnWrite = false;
-    if (TagOutcome decided = decide(job, ourOwnWrite); decided.action != TagAction::None) return decided;
-    if (stopAsked(settings)) {
+    platform::FileIdentity expected;
+    if (TagOutcome decided = decide(job, ourOwnWrite, expected); decided.action != TagAction::None) return decided;
+    if (stopAsked(job.settings)) {
         stopped = true;
         return TagOutcome{};
     }
-    const TagOutcome written = writeThroughCopy(job, stopped);
+    const TagOutcome written = writeThroughCopy(job, expected, stopped);
     if (written.action != TagAction::Written) return written;
     platform::FileStatus after;
     if (platform::readFileStatus(job.path, after, error)) {

@@ -176,8 +176,8 @@ TEST(IndexRecords, KeepWhatTheTagHolds) {
         {tagKept("99.5"), IndexedTag::Kept, kIdentity, "kept 99.5"},
         {tagDone(TagAction::WouldWrite), IndexedTag::Unknown, kIdentity, ""},
         {tagFailed(TagFailure::SeveralHardLinks), IndexedTag::Unknown, kIdentity, ""},
-        {tagFailed(TagFailure::FormatNotWritten, "Matroska"), IndexedTag::NotWritten, kIdentity,
-         "error: Matroska tags are not written"},
+        {tagNotTaggable("Matroska"), IndexedTag::NotWritten, kIdentity, "not taggable"},
+        {tagHeld(0.34), IndexedTag::Unknown, kIdentity, ""},
         {TagOutcome{}, IndexedTag::Unknown, kIdentity, ""},
     };
     IndexUse tags;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,9 +29,21 @@ std::string contents(const fs::path& path) {
 
 void put(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-// A copy beside the file, changed and put in place: the original's name
-// then holds the change with the original's mode, nothing is left beside
-// it, and no block stays reserved past its end.
+// The copy's bytes, as appended.
+std::string copyBytes(const SiblingCopy& copy) { return contents(copy.path()); }
+
+void append(SiblingCopy& copy, const std::string& text) {
+    ASSERT_EQ(copy.append(reinterpret_cast<const unsigned char*>(text.data()), text.size()), 0);
+}
+
+std::size_t entries(const fs::path& folder) {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+// A copy made, changed and put in place: the original's name then holds
+// the change with the original's mode, nothing is left beside it, the
+// copy had no name while it was written, and no block stays reserved past
+// its end.
 TEST(SiblingCopy, ReplacesTheOriginalWithTheCopy) {
     const testing::TempDir dir;
     const fs::path original = dir.path() / "song.flac";
@@ -39,21 +52,24 @@ TEST(SiblingCopy, ReplacesTheOriginalWithTheCopy) {
     {
         SiblingCopy copy;
         ASSERT_EQ(copy.make(original.string(), 1 << 20), 0);
-        EXPECT_TRUE(isSiblingCopyName(nameOf(copy.path())));
-        EXPECT_EQ(folderOf(copy.path()), dir.path().string());
-        EXPECT_EQ(contents(copy.path()), std::string(10000, 'a'));
-        put(copy.path(), std::string(10000, 'a') + "tag");
+        EXPECT_EQ(copy.originalIdentity().size, 10000);
+        append(copy, std::string(10000, 'a'));
+        append(copy, "tag");
+        EXPECT_EQ(copyBytes(copy), std::string(10000, 'a') + "tag");
+        EXPECT_EQ(entries(dir.path()), 1U);
         ASSERT_EQ(copy.settle(), 0);
         struct stat settled {};
         ASSERT_EQ(::stat(copy.path().c_str(), &settled), 0);
         EXPECT_LE(settled.st_blocks * 512, (settled.st_size + settled.st_blksize - 1) / settled.st_blksize * settled.st_blksize);
-        ASSERT_EQ(copy.replaceOriginal(), 0);
+        EXPECT_EQ(copy.replaceOriginal().result, ReplaceResult::Replaced);
     }
     EXPECT_EQ(contents(original), std::string(10000, 'a') + "tag");
     struct stat status {};
     ASSERT_EQ(::stat(original.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640U);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(entries(dir.path()), 1U);
+    char mark[64];
+    EXPECT_LT(::getxattr(original.c_str(), "user.tempo-scan.copy", mark, sizeof mark), 0) << "the mark stayed";
 }
 
 // A copy never put in place goes with its object; the original stays.
@@ -64,21 +80,78 @@ TEST(SiblingCopy, LeavesNothingWhenNotReplaced) {
     {
         SiblingCopy copy;
         ASSERT_EQ(copy.make(original.string(), 0), 0);
-        put(copy.path(), "changed");
+        append(copy, "changed");
     }
     EXPECT_EQ(contents(original), "original");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(entries(dir.path()), 1U);
     SiblingCopy missing;
     EXPECT_EQ(missing.make((dir.path() / "missing.mp3").string(), 0), ENOENT);
 }
 
-// A copy whose maker still holds its lock stays; one nobody holds goes.
-TEST(RemoveUnheldCopy, RemovesOnlyWhatNoProcessHolds) {
+// An original that another program changes, or replaces, after it was
+// copied is left as that program left it, and the copy goes.
+TEST(SiblingCopy, LeavesAnOriginalChangedMeanwhile) {
+    const struct {
+        const char* name;
+        void (*change)(const fs::path&);
+    } cases[] = {
+        {"appended", [](const fs::path& path) { std::ofstream(path, std::ios::binary | std::ios::app) << "x"; }},
+        {"replaced", [](const fs::path& path) { put(path.string() + ".new", "original"); fs::rename(path.string() + ".new", path); }},
+        {"same size, new content", [](const fs::path& path) { put(path, "ORIGINAL"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const testing::TempDir dir;
+        const fs::path original = dir.path() / "song.mp3";
+        put(original, "original");
+        std::string after;
+        {
+            SiblingCopy copy;
+            ASSERT_EQ(copy.make(original.string(), 0), 0);
+            append(copy, "tagged");
+            ASSERT_EQ(copy.settle(), 0);
+            c.change(original);
+            after = contents(original);
+            EXPECT_EQ(copy.replaceOriginal().result, ReplaceResult::ChangedMeanwhile);
+        }
+        EXPECT_EQ(contents(original), after);
+        EXPECT_EQ(entries(dir.path()), 1U);
+    }
+}
+
+// The replaced file has exactly the original's extended attributes: what
+// the original had is set, what only the copy had is gone.
+TEST(SiblingCopy, GivesTheCopyExactlyTheOriginalsAttributes) {
     const testing::TempDir dir;
+    const fs::path original = dir.path() / "song.mp3";
+    put(original, "original");
+    ASSERT_EQ(::setxattr(original.c_str(), "user.rating", "5", 1, 0), 0) << "no user attributes here";
+    SiblingCopy copy;
+    ASSERT_EQ(copy.make(original.string(), 0), 0);
+    append(copy, "tagged");
+    ASSERT_EQ(::setxattr(copy.path().c_str(), "user.inherited", "1", 1, 0), 0);
+    ASSERT_EQ(copy.replaceOriginal().result, ReplaceResult::Replaced);
+    char value[16] = {};
+    EXPECT_EQ(::getxattr(original.c_str(), "user.rating", value, sizeof value), 1);
+    EXPECT_EQ(std::string(value), "5");
+    EXPECT_LT(::getxattr(original.c_str(), "user.inherited", value, sizeof value), 0);
+}
+
+// Only a file named as a copy, marked as one, and held by no process is
+// removed: a user's file of the same name pattern stays.
+TEST(RemoveUnheldCopy, RemovesOnlyMarkedCopiesNoProcessHolds) {
+    const testing::TempDir dir;
+    const char mark[] = "a copy made by tempo-scan --write-tags";
     const fs::path held = dir.path() / ".a.mp3.tempo-held00";
     const fs::path left = dir.path() / ".b.mp3.tempo-left00";
-    put(held, "x");
-    put(left, "x");
+    const fs::path users = dir.path() / ".setlist.tempo-200bpm";
+    const fs::path wrongMark = dir.path() / ".c.mp3.tempo-other0";
+    const fs::path markedOtherName = dir.path() / "song.tempo-left00";
+    for (const fs::path& path : {held, left, users, wrongMark, markedOtherName}) put(path, "x");
+    for (const fs::path& path : {held, left, markedOtherName}) {
+        ASSERT_EQ(::setxattr(path.c_str(), "user.tempo-scan.copy", mark, sizeof mark - 1, 0), 0);
+    }
+    ASSERT_EQ(::setxattr(wrongMark.c_str(), "user.tempo-scan.copy", "mine", 4, 0), 0);
     const int lock = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(::flock(lock, LOCK_EX), 0);
@@ -86,6 +159,10 @@ TEST(RemoveUnheldCopy, RemovesOnlyWhatNoProcessHolds) {
     EXPECT_TRUE(fs::exists(held));
     EXPECT_TRUE(removeUnheldCopy(left.string()));
     EXPECT_FALSE(fs::exists(left));
+    for (const fs::path& path : {users, wrongMark, markedOtherName}) {
+        EXPECT_FALSE(removeUnheldCopy(path.string())) << path;
+        EXPECT_EQ(contents(path), "x") << path;
+    }
     ::close(lock);
     EXPECT_TRUE(removeUnheldCopy(held.string()));
     EXPECT_FALSE(removeUnheldCopy((dir.path() / ".gone.mp3.tempo-000000").string()));
@@ -106,6 +183,26 @@ TEST(CheckReplaceable, RefusesWhatCouldNotBeReplacedWhole) {
     EXPECT_EQ(missing.error, ENOENT);
     // No file system here has an exabyte free.
     EXPECT_EQ(checkReplaceable(plain.string(), std::uint64_t{1} << 60).block, ReplaceBlock::NoSpace);
+}
+
+// The mode bits hold for everyone, root included: a file without its
+// owner's write bit, or in a folder without it, is read-only.
+TEST(CheckReplaceable, RespectsTheModeBits) {
+    const testing::TempDir dir;
+    const fs::path file = dir.path() / "song.mp3";
+    const fs::path folder = dir.path() / "album";
+    fs::create_directory(folder);
+    const fs::path inFolder = folder / "song.mp3";
+    put(file, "x");
+    put(inFolder, "x");
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    EXPECT_EQ(checkReplaceable(file.string(), 0).block, ReplaceBlock::ReadOnly);
+    EXPECT_EQ(checkReplaceable(inFolder.string(), 0).block, ReplaceBlock::ReadOnly);
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    EXPECT_EQ(checkReplaceable(file.string(), 0).block, ReplaceBlock::None);
+    EXPECT_EQ(checkReplaceable(inFolder.string(), 0).block, ReplaceBlock::None);
 }
 
 }  // namespace

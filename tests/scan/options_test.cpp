@@ -91,6 +91,13 @@ TEST(ParseOptions, RefusesWhatItCannotRead) {
         {"--extensions", "tar.gz", "a"},
         {"--extensions", "a/b", "a"},
         {"--hidden=yes", "a"},
+        {"--min-confidence", "0.5", "a"},
+        {"--write-tags", "--min-confidence", "1.5", "a"},
+        {"--write-tags", "--min-confidence", "-0.1", "a"},
+        {"--write-tags", "--min-confidence", "0.5.1", "a"},
+        {"--write-tags", "--min-confidence", ".", "a"},
+        {"--write-tags", "--min-confidence", "x", "a"},
+        {"--write-tags", "--min-confidence", "0.5", "--method", "classic", "a"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.empty() ? "(nothing)" : args[0]);
@@ -107,6 +114,20 @@ TEST(ParseOptions, RefusesWhatItCannotRead) {
     EXPECT_TRUE(options.version);
     ASSERT_TRUE(parse({"--write-tags", "--overwrite-tags", "--dry-run", "a"}, options, error));
     EXPECT_TRUE(options.writeTags && options.overwriteTags && options.dryRun);
+    EXPECT_EQ(options.minConfidence, 0.0);
+    ASSERT_TRUE(parse({"--write-tags", "--min-confidence", "0.6", "a"}, options, error));
+    EXPECT_EQ(options.minConfidence, 0.6);
+    ASSERT_TRUE(parse({"--write-tags", "--min-confidence=1", "a"}, options, error));
+    EXPECT_EQ(options.minConfidence, 1.0);
+}
+
+// The help says what a tag write changes: the tempo field, through a
+// checked copy, never the file in place.
+TEST(UsageText, SaysWhatATagWriteChanges) {
+    const std::string usage = usageText();
+    EXPECT_EQ(usage.find("in place"), std::string::npos);
+    EXPECT_NE(usage.find("the tempo field alone changes"), std::string::npos);
+    EXPECT_NE(usage.find("--min-confidence C"), std::string::npos);
 }
 
 // The method and the range: accurate and none by default.

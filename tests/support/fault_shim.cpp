@@ -7,8 +7,12 @@
 // TEMPO_FAULT holds rules separated by ';':
 //   poll=E            every poll fails with errno E
 //   readdir=E@N       readdir fails with errno E after N entries of a folder
-//   corrupt-copy      each fsync of a tag writer's sibling copy
-//                     (".NAME.tempo-XXXXXX") first flips 16 bytes in its middle
+//   corrupt-copy      each fsync of a tag writer's copy (unnamed, or
+//                     ".NAME.tempo-XXXXXX") first flips 16 bytes in its middle
+//   touch=PATH        the first fsync of a tag writer's copy first sets the
+//                     last byte of PATH to 'x': another program (an ID3v1
+//                     tag editor) writing the original between the copy and
+//                     its rename
 //   copy-full         the first write into a sibling copy takes only half
 //                     its bytes, and every later one fails with ENOSPC, as
 //                     on a disk that fills while the copy is made
@@ -19,6 +23,7 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -81,12 +86,35 @@ std::string pathOf(int fd) {
     return std::string(target, static_cast<std::size_t>(length));
 }
 
+// A tag writer's copy: named as one, or unnamed (an O_TMPFILE reads as
+// "/folder/#INODE (deleted)").
 bool isSiblingCopy(int fd) {
     const std::string target = pathOf(fd);
     const std::size_t slash = target.rfind('/');
     if (slash == std::string::npos) return false;
     const std::string name = target.substr(slash + 1);
-    return name[0] == '.' && name.find(".tempo-") != std::string::npos;
+    const std::string deleted = " (deleted)";
+    const bool unnamed = name[0] == '#' && name.size() > deleted.size() &&
+                         name.compare(name.size() - deleted.size(), deleted.size(), deleted) == 0;
+    return unnamed || (name[0] == '.' && name.find(".tempo-") != std::string::npos);
+}
+
+// Sets the last byte of the file the touch rule names, once per process.
+void touchOnce() {
+    static bool touched = false;
+    const char* rule = ruleValue("touch");
+    if (rule == nullptr || touched) return;
+    touched = true;
+    const std::string path(rule, std::strcspn(rule, ";"));
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    struct stat status {};
+    if (fd < 0) return;
+    const char byte = 'x';
+    if (::fstat(fd, &status) != 0 || status.st_size == 0 ||
+        next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, &byte, 1, status.st_size - 1) != 1) {
+        std::abort();
+    }
+    ::close(fd);
 }
 
 // True when a write to `fd` must fail as on a full disk, with errno set.
@@ -158,6 +186,7 @@ ssize_t pwrite64(int fd, const void* bytes, size_t count, off64_t offset) {
 }
 
 int fsync(int fd) {
+    if (isSiblingCopy(fd)) touchOnce();
     if (ruleValue("corrupt-copy") != nullptr && isSiblingCopy(fd)) damageMiddle(fd);
     return next<int (*)(int)>("fsync")(fd);
 }

@@ -68,9 +68,7 @@ taggable="a.mp3 a2-cover.mp3 b.flac c-nopad.flac d.ogg e.opus f.m4a g.wav h.aiff
 refused="i-flac.mka j-vorbis.mka k-opus.mka l-pcm.mka m.webm n-rf64.wav"
 declare -A md5 refusal
 for f in $taggable $refused; do md5[$f]=$(audio_md5 "originals/$f"); done
-for f in i-flac.mka j-vorbis.mka k-opus.mka l-pcm.mka; do refusal[$f]="error: Matroska tags are not written"; done
-refusal[m.webm]="error: WebM tags are not written"
-refusal[n-rf64.wav]="error: RF64/BW64 tags are not written"
+for f in $refused; do refusal[$f]="not taggable"; done
 
 # A fresh copy of every original in DIR (which may be a mount point).
 stage() { mkdir -p "$1" && find "$1" -mindepth 1 -delete && cp originals/* "$1"/; }
@@ -147,8 +145,9 @@ stage damaged
 real=$(with_fault corrupt-copy "$scan" --no-progress --write-tags damaged | sed -E 's/(did not verify) \([^)]*\)/\1/')
 check_run damaged "$real" not_verified
 
-# A folder that only its owner, another user, may write to.
-folder_locked() { refusal_or "$1" "error: folder cannot be written"; }
+# A folder that only its owner, another user, may write to, and even it
+# not: its mode has no write bit, so it is read-only for everyone.
+folder_locked() { refusal_or "$1" "error: file is read-only"; }
 stage locked && chown -R 65534:65534 locked && chmod 555 locked
 as_other=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
 dry=$("${as_other[@]}" "$scan" --no-progress --write-tags --dry-run locked)
@@ -156,6 +155,16 @@ real=$("${as_other[@]}" "$scan" --no-progress --write-tags locked)
 expect_eq "$dry" "$real" "dry run against the real run in a read-only folder"
 check_run locked "$real" folder_locked
 chmod 755 locked
+
+# A folder another user owns, writable only to it, holding our files: no
+# copy can be made beside them.
+folder_other() { refusal_or "$1" "error: folder cannot be written"; }
+stage foreign && chown 1000:100 foreign/* && chown 65534:65534 foreign && chmod 755 foreign
+as_owner=(setpriv --reuid=1000 --regid=100 --clear-groups --)
+dry=$("${as_owner[@]}" "$scan" --no-progress --write-tags --dry-run foreign)
+real=$("${as_owner[@]}" "$scan" --no-progress --write-tags foreign)
+expect_eq "$dry" "$real" "dry run against the real run in another user's folder"
+check_run foreign "$real" folder_other
 
 # A file another user owns, writable to the group it shares with us: a
 # copy could not be given its owner.

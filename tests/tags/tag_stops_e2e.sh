@@ -3,8 +3,10 @@
 # termination request, a hang-up) to the whole process group at a random
 # moment, 30 rounds. After each, every file is byte-identical to its
 # original or has a "written" record and holds the new tempo, and no copy
-# is left. Then copies planted as if by a killed run are removed by the next
-# run, which says so, but one whose lock another process holds is left.
+# is left. Then copies planted as if by a killed run (named and marked as
+# this tool marks them) are removed by the next run, which says so, but one
+# whose lock another process holds is left, and so is every file that is
+# only named like one (".setlist.tempo-200bpm"): kept byte for byte.
 # Usage: tag_stops_e2e.sh TEMPO_SCAN BEATGEN WORK_DIR [ROUNDS]
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_helpers.sh" || exit 1
@@ -58,9 +60,16 @@ done
 # Copies planted as if by runs that were killed: removed and named, in the
 # folders walked and beside a file named alone; one still locked by
 # another process (this shell, on its own descriptor) stays.
+mark() {
+  python3 -c 'import os, sys; os.setxattr(sys.argv[1], "user.tempo-scan.copy", b"a copy made by tempo-scan --write-tags")' "$1"
+}
 rm -rf lib && cp -a originals lib && mkdir lib/sub && mv lib/01-a.flac lib/sub/
 for copy in lib/.02-b.wav.tempo-AbC123 lib/sub/.01-a.flac.tempo-x1Y2z3 lib/.03-c.wav.tempo-held00; do
-  head -c 1000 src.wav > "$copy"
+  head -c 1000 src.wav > "$copy" && mark "$copy"
+done
+# A user's own files, named as a copy would be, without the mark.
+for own in lib/.setlist.tempo-200bpm lib/.mix.tempo-final1 lib/sub/.01-a.flac.tempo-mine00; do
+  head -c 500 src.wav > "$own" && cp "$own" "$own.before"
 done
 exec {lock}< lib/.03-c.wav.tempo-held00
 flock -x "$lock" || fail "could not lock the planted copy"
@@ -69,12 +78,15 @@ expect_eq "$(LC_ALL=C sort err.txt)" "tempo-scan: removed a copy left by an inte
 tempo-scan: removed a copy left by an interrupted run: lib/sub/.01-a.flac.tempo-x1Y2z3" "copies removed"
 [ -e lib/.03-c.wav.tempo-held00 ] || fail "a copy whose lock is held was removed"
 exec {lock}<&-
-head -c 1000 src.wav > lib/sub/.01-a.flac.tempo-again1
+head -c 1000 src.wav > lib/sub/.01-a.flac.tempo-again1 && mark lib/sub/.01-a.flac.tempo-again1
 "$scan" --no-progress --write-tags lib/sub/01-a.flac lib/.03-c.wav.tempo-held00 > /dev/null 2> err.txt
 expect_eq "$(cat err.txt)" "tempo-scan: removed a copy left by an interrupted run: lib/sub/.01-a.flac.tempo-again1" \
   "a copy beside a file named alone"
 [ -e lib/.03-c.wav.tempo-held00 ] || fail "a copy named as a path was removed"
 out=$("$scan" --no-progress --write-tags --dry-run lib 2> err.txt)
 [ -e lib/.03-c.wav.tempo-held00 ] && [ -z "$(cat err.txt)" ] || fail "a dry run removed a copy"
+for own in lib/.setlist.tempo-200bpm lib/.mix.tempo-final1 lib/sub/.01-a.flac.tempo-mine00; do
+  cmp -s "$own" "$own.before" || fail "a user's file named like a copy was removed or changed: $own"
+done
 
 finish
