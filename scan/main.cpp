@@ -23,7 +23,9 @@
 #include "library/library_walk.hpp"
 #include "scan/options.hpp"
 #include "scan/progress.hpp"
+#include "scan/rekordbox_xml.hpp"
 #include "scan/report.hpp"
+#include "tags/tag_title.hpp"
 #include "tags/tags.hpp"
 
 #ifndef TEMPO_VERSION
@@ -70,6 +72,39 @@ struct ReportOutput {
             error = errno;
         }
         return !failed;
+    }
+};
+
+// The rekordbox collection of a run: a track for each record with a
+// tempo, in the order of the records, written whole once the run is over.
+struct RekordboxExport {
+    std::vector<RekordboxTrack> tracks;
+    std::size_t leftOut = 0;  // records with no tempo to give
+
+    void add(const ScanRecord& record) {
+        if (record.status != ScanStatus::Ok) {
+            ++leftOut;
+            return;
+        }
+        RekordboxTrack track;
+        int error = 0;
+        track.location = platform::realPath(record.path, error);
+        if (track.location.empty()) track.location = record.path;
+        track.name = titleTag(record.path);
+        if (track.name.empty()) track.name = platform::nameOf(record.path);
+        track.seconds = record.facts.seconds.value_or(0.0);
+        track.averageBpm = record.tempo;
+        track.segments = gridSegments(record);
+        tracks.push_back(std::move(track));
+    }
+
+    // The collection, and a count of the files left out of it.
+    bool write(ReportOutput& report) const {
+        if (leftOut > 0) {
+            std::fprintf(stderr, "tempo-scan: %zu file%s with no tempo left out of the rekordbox collection\n",
+                         leftOut, leftOut == 1 ? "" : "s");
+        }
+        return report.write(rekordboxCollection(tracks, TEMPO_VERSION));
     }
 };
 
@@ -196,7 +231,7 @@ struct IndexOfRun {
 // as soon as every earlier one is out, so an interrupted scan keeps what it
 // finished. True when any file had an error.
 bool scanFiles(const std::vector<ListedFile>& files, const ScanOptions& options, ReportOutput& report,
-               IndexOfRun& indexed) {
+               IndexOfRun& indexed, RekordboxExport& exported) {
     const DecodeSettings settings = decodeSettings(options);
     const TempoRange range{options.rangeMin, options.rangeMax};
     const TagSettings tags = tagSettings(options, settings);
@@ -226,6 +261,7 @@ bool scanFiles(const std::vector<ListedFile>& files, const ScanOptions& options,
     calls.deliver = [&](std::size_t index) {
         const ScanRecord record = std::move(records[index]);
         anyError = anyError || record.status == ScanStatus::Error || record.tag.action == TagAction::Failed;
+        if (options.format == ReportFormat::RekordboxXml) return exported.add(record);
         if (sharedTerminal) clearProgress(progress);
         report.write(formatRecord(options.format, record, options.writeTags, options.decimals, options.beats));
     };
@@ -331,8 +367,10 @@ int runScan(int argc, char* argv[]) {
     const std::vector<ListedFile> files = keepShard(collection.files, options.shardIndex, options.shardCount);
     // A header that cannot be written stops the scan as a record would:
     // nothing is analysed, let alone tagged, for a report nobody reads.
+    RekordboxExport exported;
     const bool anyError = report.write(reportHeader(options.format, options.writeTags)) &&
-                          scanFiles(files, options, report, indexed);
+                          scanFiles(files, options, report, indexed, exported);
+    if (options.format == ReportFormat::RekordboxXml) exported.write(report);
     if (!report.finish()) {
         // A reader that stopped early (head, a pager quit) is no error to
         // report; a full disk or a failing device is.

@@ -47,8 +47,10 @@ bool readFormat(const std::string& value, ScanOptions& options, std::string& err
         options.format = ReportFormat::Csv;
     } else if (value == "jsonl") {
         options.format = ReportFormat::Jsonl;
+    } else if (value == "rekordbox-xml") {
+        options.format = ReportFormat::RekordboxXml;
     } else {
-        error = "--format is tsv, csv or jsonl, not '" + value + "'";
+        error = "--format is tsv, csv, jsonl or rekordbox-xml, not '" + value + "'";
         return false;
     }
     return true;
@@ -255,6 +257,10 @@ bool checkTogether(ScanOptions& options, std::string& error) {
         error = "--beats needs the accurate method";
         return false;
     }
+    if (options.format == ReportFormat::RekordboxXml && options.method != Method::Accurate) {
+        error = "--format rekordbox-xml needs the accurate method (the classic method finds no beats)";
+        return false;
+    }
     if (!options.help && !options.version && options.paths.empty()) {
         error = "no PATH given";
         return false;
@@ -277,7 +283,9 @@ const char* usageText() {
            "      --decimals N      digits after the point in the tempo, 0 (default) to 2\n"
            "      --beats           with --format jsonl: give each file's beat times and\n"
            "                        where its tempo changes\n"
-           "      --format FORMAT   tsv (default), csv or jsonl\n"
+           "      --format FORMAT   tsv (default), csv, jsonl, or rekordbox-xml: one collection\n"
+           "                        of every file with a tempo, its beat grid and bars, for\n"
+           "                        rekordbox to import\n"
            "  -o, --output FILE     write the records to FILE instead of standard output\n"
            "      --shard I/N       only the files at positions I, I+N, I+2N, ... (0 <= I < N)\n"
            "      --db FILE         keep every record in the index FILE (SQLite) and analyse\n"

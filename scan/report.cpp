@@ -192,6 +192,8 @@ std::string formatRecord(ReportFormat format, const ScanRecord& record, bool wit
         case ReportFormat::Csv:
             return bpmText(record, decimals) + "," + csvField(statusText(record)) + "," +
                    (withTag ? csvField(tagOutcomeText(record.tag)) + "," : "") + csvField(record.path) + "\r\n";
+        case ReportFormat::RekordboxXml:
+            return std::string();
         case ReportFormat::Jsonl:
             break;
     }

@@ -1,0 +1,148 @@
+"""tempo-scan --format rekordbox-xml against its own JSON Lines records:
+the collection parsed with xml.etree, every TRACK checked against the
+record of the same file (its location, name, length, tempo and grid), the
+files with no tempo left out and counted, the texts escaped; and, with an
+index, the collection given again from the index alone.
+
+    rekordbox_e2e.py TEMPO_SCAN BEATGEN WORK_DIR
+"""
+import json
+import math
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import urllib.parse
+import wave
+import xml.etree.ElementTree as ElementTree
+
+import numpy as np
+
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def waltz(path, bpm=120, rate=22050, bars=16):
+    """Bars of three beats from 0.5 s: a low thump and a new chord on each
+    bar's first beat, the chord an octave up and quieter on the others."""
+    beat = 60 / bpm
+    samples = np.zeros(int(rate * (beat * 3 * bars + 1)))
+    t = np.arange(int(0.25 * rate)) / rate
+    roots = [110.0, 146.83, 164.81, 98.0]
+    for index in range(bars * 3):
+        root = roots[(index // 3) % len(roots)]
+        first = index % 3 == 0
+        chord = sum(np.sin(2 * np.pi * root * (1 if first else 2) * ratio * t) for ratio in (1, 1.26, 1.5))
+        sound = chord * np.exp(-t * 12) * (0.2 if first else 0.12)
+        if first:
+            sound += np.sin(2 * np.pi * 60 * t) * np.exp(-t * 20) * 0.8
+        at = int((0.5 + index * beat) * rate)
+        samples[at:at + len(t)] += sound[:len(samples) - at]
+    mono = np.round(samples / np.abs(samples).max() * 26000).astype("<i2")
+    with wave.open(os.fsdecode(path), "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(rate)
+        out.writeframes(np.stack([mono, mono], axis=1).tobytes())
+
+
+def make_library(folder, beatgen):
+    folder.mkdir(parents=True)
+    subprocess.run([beatgen, "128", "44100", "20", str(folder / "plain.wav")], check=True, stdout=subprocess.DEVNULL)
+    waltz(folder / "waltz.wav")
+    # A name with every character XML and URLs give a meaning to, and a
+    # title tag that holds them too.
+    odd = folder / "Tom & \"Jerry\" <live> 'n' #1 100%.mp3"
+    subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", str(folder / "plain.wav"),
+                    "-metadata", "title=Tom & Jerry <live>", str(odd)], check=True)
+    # A Latin-1 byte in a name, and a file with no tempo.
+    shutil.copy(folder / "waltz.wav", os.fsencode(folder) + b"/caf\xe9.wav")
+    with wave.open(str(folder / "silence.wav"), "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(22050)
+        out.writeframes(bytes(4 * 22050 * 3))
+
+
+def run(scan, *args):
+    done = subprocess.run([scan, "--no-progress", *args], capture_output=True)
+    return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
+
+
+def records_by_path(scan, folder):
+    status, out, _ = run(scan, "--format", "jsonl", "--beats", "--decimals", "2", str(folder))
+    check(status == 0, f"jsonl run exited {status}")
+    records = {}
+    for line in out.decode().splitlines():
+        record = json.loads(line)
+        records[os.path.realpath(os.fsencode(record["path"]))] = record
+    return records
+
+
+def check_track(track, record, path):
+    name = path.decode("utf-8", "replace")
+    attributes = track.attrib
+    check(attributes["TotalTime"] == str(math.floor(record["duration"])), f"{name}: TotalTime {attributes}")
+    check(attributes["AverageBpm"] == f"{record['bpm']:.2f}", f"{name}: AverageBpm {attributes['AverageBpm']}")
+    tempos = track.findall("TEMPO")
+    check(len(tempos) == 1 + len(record["tempo_changes"]), f"{name}: {len(tempos)} TEMPO elements")
+    first = tempos[0].attrib
+    bars = record["downbeats"] or record["beats"]
+    check(first["Inizio"] == f"{bars[0]:.3f}", f"{name}: Inizio {first['Inizio']}, bars from {bars[0]}")
+    check(first["Bpm"] == f"{record['bpm']:.2f}", f"{name}: TEMPO Bpm {first['Bpm']}")
+    check(first["Metro"] == f"{record['metre'] or 4}/4", f"{name}: Metro {first['Metro']}, metre {record['metre']}")
+    check(first["Battito"] == "1", f"{name}: Battito {first['Battito']}")
+
+
+def check_collection(document, records, folder, what):
+    root = ElementTree.fromstring(document)
+    check(root.tag == "DJ_PLAYLISTS" and root.attrib.get("Version") == "1.0.0", f"{what}: root {root.attrib}")
+    check(root.find("PRODUCT") is not None and root.find("PLAYLISTS/NODE") is not None, f"{what}: no PRODUCT")
+    collection = root.find("COLLECTION")
+    tracks = collection.findall("TRACK")
+    with_tempo = {path: record for path, record in records.items() if record["status"] == "ok"}
+    check(collection.attrib["Entries"] == str(len(tracks)) == str(len(with_tempo)),
+          f"{what}: Entries {collection.attrib['Entries']}, {len(tracks)} tracks, {len(with_tempo)} with a tempo")
+    check([track.attrib["TrackID"] for track in tracks] == [str(i) for i in range(1, len(tracks) + 1)],
+          f"{what}: track ids")
+    names = {}
+    for track in tracks:
+        location = track.attrib["Location"]
+        check(location.startswith("file://localhost/"), f"{what}: location {location}")
+        path = urllib.parse.unquote_to_bytes(location[len("file://localhost"):])
+        check(path in with_tempo, f"{what}: a track no record has: {path}")
+        if path in with_tempo:
+            check_track(track, with_tempo[path], path)
+        names[os.path.basename(path)] = track.attrib["Name"]
+    check(names.get(b"Tom & \"Jerry\" <live> 'n' #1 100%.mp3") == "Tom & Jerry <live>", f"{what}: title {names}")
+    check(names.get(b"caf\xe9.wav") == "caf\ufffd.wav", f"{what}: Latin-1 name {names}")
+    check(names.get(b"waltz.wav") == "waltz.wav", f"{what}: plain name {names}")
+
+
+def main():
+    scan, beatgen, work = sys.argv[1], sys.argv[2], pathlib.Path(sys.argv[3])
+    shutil.rmtree(work, ignore_errors=True)
+    folder = work / "lib"
+    make_library(folder, beatgen)
+    records = records_by_path(scan, folder)
+    check({record["metre"] for record in records.values()} >= {3}, "the waltz has no metre of 3")
+
+    status, document, error = run(scan, "--format", "rekordbox-xml", str(folder))
+    check(status == 0, f"rekordbox-xml exited {status}")
+    check(error == "tempo-scan: 1 file with no tempo left out of the rekordbox collection\n", f"stderr: {error}")
+    check_collection(document, records, folder, "scan")
+    status, _, error = run(scan, "--format", "rekordbox-xml", "--method", "classic", str(folder))
+    check(status == 2 and "needs the accurate method" in error, f"classic: {status} {error}")
+
+    print(f"{len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
