@@ -310,6 +310,15 @@ expect_eq "$(sed -n 1p <<< "$out")" '{"path": "cut-2k.flac", "bpm": null, "statu
   fail "a WAVE cut in half: $(sed -n 3p <<< "$out")"
 expect_eq "$(sed -n 4p <<< "$out")" '{"path": "empty.mp3", "bpm": null, "status": "error: empty file", "confidence": null, "method": "accurate", "duration": null, "sample_rate": null, "channels": null, "codec": null}' "an empty MP3"
 expect_eq "$("$scan" --no-progress cut-half.wav)" $'100\tok\tcut-half.wav' "TSV keeps its fields for a file cut short"
+# A WAVE cut right after its header holds no audio: an error with either
+# method (tempo refuses it too), not the silence of "no tempo".
+head -c 44 src100.wav > header-only.wav
+expect_eq "$("$tempo" header-only.wav)" "data size error." "tempo on a WAVE of its header alone"
+for method in accurate classic; do
+  out=$("$scan" --no-progress --method $method header-only.wav); status=$?
+  expect_eq "$out" $'\terror: no audio\theader-only.wav' "a WAVE of its header alone ($method)"
+  expect_eq "$status" 1 "status for a WAVE of its header alone ($method)"
+done
 
 # The formats decoded in the process, each whole, cut in half, empty, with
 # noise over 8 KiB in its middle, and under the name of another format.
