@@ -88,6 +88,7 @@ CollectionRules collectionRules(const ScanOptions& options) {
 struct Collection {
     std::vector<ListedFile> files;
     std::vector<UnreadFolder> unread;
+    std::vector<WalkedRoot> roots;
 };
 
 Collection collectFiles(const ScanOptions& options) {
@@ -102,7 +103,7 @@ Collection collectFiles(const ScanOptions& options) {
     for (const std::string& copy : removeLeftCopies(library.leftCopies)) {
         std::fprintf(stderr, "tempo-scan: removed a copy left by an interrupted run: %s\n", copy.c_str());
     }
-    return {keepEachFileOnce(library.files), library.unread};
+    return {keepEachFileOnce(library.files), library.unread, library.roots};
 }
 
 DecodeSettings decodeSettings(const ScanOptions& options) {
@@ -250,7 +251,12 @@ bool openIndex(const ScanOptions& options, IndexOfRun& indexed) {
 void prepareIndex(const ScanOptions& options, const Collection& collection, IndexOfRun& indexed) {
     if (!indexed.run) return;
     int error = 0;
-    indexed.failure = indexed.run->prepare(options.paths, collection.files, collection.unread, error);
+    std::vector<KeptRows> kept;
+    const CollectionRules rules = collectionRules(options);
+    const RunWalk walk{collection.roots, collection.files, collection.unread, rules, options.prune};
+    indexed.failure = indexed.run->prepare(walk, kept, error);
+    // Rows of what the run could not see stay for the next run that can.
+    for (const KeptRows& rows : kept) std::fprintf(stderr, "tempo-scan: %s\n", keptRowsText(rows).c_str());
     if (indexed.failure == IndexWriting::Written) return;
     std::fprintf(stderr, "tempo-scan: cannot read the index %s: %s\n", indexed.file.c_str(),
                  indexWritingText(indexed.failure, error).c_str());

@@ -178,6 +178,7 @@ const OptionEntry kOptions[] = {
     {"", "--hidden", false, [](const std::string&, ScanOptions& o, std::string&) { o.hidden = true; return true; }},
     {"", "--exclude", true, readExclude},
     {"", "--extensions", true, readExtensions},
+    {"", "--prune", false, [](const std::string&, ScanOptions& o, std::string&) { o.prune = true; return true; }},
 };
 
 const OptionEntry* findOption(const std::string& name) {
@@ -228,6 +229,10 @@ bool checkTogether(ScanOptions& options, std::string& error) {
         error = std::string(options.dryRun ? "--dry-run" : "--overwrite-tags") + " needs --write-tags";
         return false;
     }
+    if (options.prune && options.db.empty()) {
+        error = "--prune needs --db";
+        return false;
+    }
     if (options.beats && options.format != ReportFormat::Jsonl) {
         error = "--beats needs --format jsonl (TSV and CSV have no field for them)";
         return false;
@@ -263,6 +268,8 @@ const char* usageText() {
            "      --shard I/N       only the files at positions I, I+N, I+2N, ... (0 <= I < N)\n"
            "      --db FILE         keep every record in the index FILE (SQLite) and analyse\n"
            "                        only the files that are new or changed since\n"
+           "      --prune           with --db: remove the rows of files under the PATHs that\n"
+           "                        are not there (kept by default: a drive may be unmounted)\n"
            "      --hidden          also walk names that start with '.' (skipped by default)\n"
            "      --exclude GLOB    leave out what GLOB matches below each PATH (repeatable;\n"
            "                        *, ?, [a-z], ** for any folders; no '/': any depth)\n"

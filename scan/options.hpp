@@ -34,6 +34,7 @@ struct ScanOptions {
     bool beats = false;     // JSON Lines records carry the beats and tempo changes
     std::vector<std::string> paths;
     std::string db;  // --db: the index file; empty: none
+    bool prune = false;  // --prune: with --db, remove the rows of files under the PATHs that are not there
     // What counts below each folder named: names that start with '.' too,
     // the exclude patterns as given, and the extensions (lower case, no
     // dot; empty: the default list).
