@@ -114,8 +114,9 @@ DecodeSettings decodeSettings(const ScanOptions& options) {
     settings.stop = &stopRequested;
     // A tagged copy is checked against the samples the analysis read.
     settings.hashAudio = options.writeTags && !options.dryRun;
-    // JSON Lines and the index keep the channels and codec.
-    settings.describe = options.format == ReportFormat::Jsonl || !options.db.empty();
+    // JSON Lines and the index keep the channels and codec, and TSV and
+    // CSV give them when asked.
+    settings.describe = options.format == ReportFormat::Jsonl || !options.db.empty() || columnsDescribe(options.columns);
     return settings;
 }
 
@@ -183,7 +184,7 @@ bool scanFiles(const std::vector<ListedFile>& files, const ScanOptions& options,
         const ScanRecord record = std::move(records[index]);
         anyError = anyError || record.status == ScanStatus::Error || record.tag.action == TagAction::Failed;
         if (sharedTerminal) clearProgress(progress);
-        report.write(formatRecord(options.format, record, options.writeTags, options.decimals, options.beats));
+        report.write(formatRecord(options.format, record, options.columns, options.decimals, options.beats));
     };
     calls.tick = [&](std::size_t finished) {
         drawProgress(progress, finished, sharedTerminal);
@@ -286,7 +287,7 @@ int runScan(int argc, char* argv[]) {
     const std::vector<ListedFile> files = keepShard(collection.files, options.shardIndex, options.shardCount);
     // A header that cannot be written stops the scan as a record would:
     // nothing is analysed, let alone tagged, for a report nobody reads.
-    const bool anyError = report.write(reportHeader(options.format, options.writeTags)) &&
+    const bool anyError = report.write(reportHeader(options.format, options.columns)) &&
                           scanFiles(files, options, report, indexed);
     if (!report.finish()) {
         // A reader that stopped early (head, a pager quit) is no error to

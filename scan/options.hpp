@@ -17,6 +17,9 @@ constexpr unsigned kMaxJobs = 256;
 struct ScanOptions {
     unsigned jobs = 0;  // 0: as many as the CPUs this process may use
     ReportFormat format = ReportFormat::Tsv;
+    // The fields of a TSV or CSV record, in order: --columns, or by
+    // default bpm, status, (tag,) path.
+    std::vector<ReportColumn> columns;
     std::string output;  // empty: standard output
     unsigned shardIndex = 0;
     unsigned shardCount = 1;
