@@ -384,6 +384,48 @@ for name, dialect in ((sys.argv[1], "excel"), (sys.argv[2], "excel-tab")):
     assert raw == b"odd/caf\xc3\xa9 \xff.wav", raw
 PY
 
+# The README's path_bytes gives every name back from TSV and CSV: a tab, a
+# newline, a carriage return, a backslash (also before a letter that would
+# make an escape), a byte that is not UTF-8.
+mkdir -p names
+for name in $'t\tab' $'new\nline' $'c\rr' 'back\slash' 'back\tno' 'x\x41' $'\xff\xfe' $'caf\xc3\xa9'; do
+  cp lib/w.wav "names/$name.wav"
+done
+"$scan" --no-progress --format csv -o names.csv names && "$scan" --no-progress -o names.tsv names
+python3 - "$here/../../README.md" names.csv names.tsv <<'PY' || fail "the README's path_bytes on TSV and CSV"
+import csv, os, re, sys, textwrap
+readme = open(sys.argv[1], encoding="utf-8").read()
+blocks = [textwrap.dedent(code) for _, code in re.findall(r"^( *)```python\n(.*?)^\1```", readme, re.M | re.S)]
+functions = {}
+exec(next(code for code in blocks if "def path_bytes" in code), functions)
+path_bytes = functions["path_bytes"]
+names = sorted(b"names/" + name for name in os.listdir(b"names"))
+assert len(names) == 8, names
+with open(sys.argv[2], encoding="utf-8", newline="") as f:
+    from_csv = sorted(path_bytes(row[-1]) for row in list(csv.reader(f))[1:])
+with open(sys.argv[3], encoding="utf-8", newline="") as f:
+    from_tsv = sorted(path_bytes(line.rstrip("\n").split("\t")[-1]) for line in f)
+assert from_csv == names, (from_csv, names)
+assert from_tsv == names, (from_tsv, names)
+PY
+
+# The README's queries run on an index; "worth a listen" lists tempos of
+# low confidence, not the files where no tempo was found.
+mkdir -p quiet && "$beatgen" 100 44100 10 quiet/beat.wav > /dev/null
+python3 -c 'import sys, struct; d = bytes(441000); sys.stdout.buffer.write(b"RIFF" + struct.pack("<I", 36 + len(d)) + b"WAVEfmt " + struct.pack("<IHHIIHH", 16, 1, 2, 44100, 176400, 4, 16) + b"data" + struct.pack("<I", len(d)) + d)' > quiet/silence.wav
+counted quiet --db quiet.db quiet > quiet.tsv
+expect_eq "$(cut -f2 quiet.tsv | tr '\n' ' ')" "ok no tempo " "the quiet library"
+# A doubtful tempo, as a real library has some: the beat's row, less sure.
+sqlite3 quiet.db "UPDATE files SET confidence = 0.25 WHERE status = 'ok'"
+grep -E '^sqlite3 ~/Music/\.tempo\.db ' "$here/../../README.md" > queries.txt
+expect_eq "$(wc -l < queries.txt)" 4 "the README's queries"
+while read -r query; do
+  eval "${query/\~\/Music\/.tempo.db/quiet.db}" > /dev/null || fail "the README's query failed: $query"
+done < queries.txt
+listen=$(grep -A1 -F "# low confidence: worth a listen" "$here/../../README.md" | tail -n 1)
+expect_eq "$(eval "${listen/\~\/Music\/.tempo.db/quiet.db}")" "$(key quiet/beat.wav)|100|0.25" \
+  "the README's files worth a listen"
+
 # A 28-column terminal: the progress line is cut to 27 columns, so it
 # never wraps and leaves no line behind.
 script -qfec "stty cols 28 rows 24; DECODE_DELAY=0.3 STARTS=/dev/null $scan --progress -j 1 lib > /dev/null" \
