@@ -1,11 +1,23 @@
 #include "library/index_keys.hpp"
 
+#include <utility>
+
 #include "platform/path.hpp"
 
 namespace tempo::scan {
 namespace {
 
 bool namesAFolder(const std::string& name) { return name.empty() || name == "." || name == ".."; }
+
+// `key` without the separator that Windows leaves after a folder named
+// with one ("lib\"), but a drive's or the system's root ("C:\", "/").
+std::string withoutTrailingSeparator(std::string key) {
+    const std::string separators = platform::kPathSeparators;
+    while (key.size() > 1 && separators.find(key.back()) != std::string::npos && key[key.size() - 2] != ':') {
+        key.pop_back();
+    }
+    return key;
+}
 
 }  // namespace
 
@@ -34,6 +46,7 @@ std::string IndexKeys::folderKey(const std::string& folder) {
             key = namesAFolder(name) ? folderKey(parent) : platform::joinPath(folderKey(parent), name);
         }
     }
+    key = withoutTrailingSeparator(std::move(key));
     folders_.emplace(folder, key);
     return key;
 }

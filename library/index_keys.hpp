@@ -21,8 +21,12 @@ public:
     // an empty path.
     std::string keyOf(const std::string& path);
 
-private:
+    // The key of a folder, and of what is below it: its real path (a link
+    // to a folder given as a root resolved, as the files below it are).
+    // Where it is not there, as keyOf.
     std::string folderKey(const std::string& folder);
+
+private:
     // The key of each folder asked for: one system call per folder, however
     // many files it holds.
     std::map<std::string, std::string> folders_;

@@ -225,8 +225,12 @@ IndexWriting IndexedRun::prepare(const RunWalk& walk, std::vector<KeptRows>& kep
         seen.listed.insert(key);
         listedKeys_[file.path] = std::move(key);
     }
-    for (const WalkedRoot& root : walk.roots) seen.roots.push_back({root, keys_.keyOf(root.path)});
-    for (const UnreadFolder& folder : walk.unread) seen.unread.emplace_back(folder.folder, keys_.keyOf(folder.folder));
+    // A folder's key is its real path, as its files' keys begin.
+    for (const WalkedRoot& root : walk.roots) {
+        const bool folder = root.sight == RootSight::Folder || root.sight == RootSight::Empty;
+        seen.roots.push_back({root, folder ? keys_.folderKey(root.path) : keys_.keyOf(root.path)});
+    }
+    for (const UnreadFolder& folder : walk.unread) seen.unread.emplace_back(folder.folder, keys_.folderKey(folder.folder));
     std::vector<IndexEntry> entries;
     IndexWriting failure = IndexWriting::Written;
     if (!index_.load(rangesOfRoots(seen.roots), entries, failure, error)) return failure;

@@ -57,6 +57,10 @@ TEST(IndexKeys, GiveOneKeyForEveryFormOfAPath) {
     fs::create_directory_symlink(dir.path() / "lib", dir.path() / "link");
     fs::create_symlink("x.flac", dir.path() / "lib" / "y.flac");
     EXPECT_EQ(keys.keyOf(under(base, {"link", "x.flac"})), x);
+    // A root that is a link to a folder: its key is where its files' keys
+    // begin.
+    EXPECT_EQ(keys.folderKey(under(base, {"link"})), under(real, {"lib"}));
+    EXPECT_EQ(keys.folderKey(under(base, {"lib", ""})), under(real, {"lib"}));
     EXPECT_EQ(keys.keyOf(under(base, {"link", "y.flac"})), under(real, {"lib", "y.flac"}));
     // ".." after a link to a folder goes where the system goes: above the
     // folder the link leads to.

@@ -175,6 +175,10 @@ for form in ./lib lib/ "$PWD/lib" lib//sub/.. ./lib/../lib; do
   cmp -s form.tsv form-full.tsv || fail "report of a run over $form: $(diff form-full.tsv form.tsv)"
 done
 ln -s lib lib-link
+counted form --db index.db lib-link > form.tsv
+expect_eq "$(starts form)" 0 "decoder starts of a run over a link to the library"
+expect_eq "$(rows index.db)" 9 "rows after a run over a link to the library"
+expect_eq "$(head -n 1 form.tsv)" $'80\tok\tlib-link/a.m4a' "a record through a link to the library"
 counted form --db index.db lib-link/a.m4a ./lib/sub/d.m4a > form.tsv
 expect_eq "$(starts form)" 0 "decoder starts of files named through a link and ./"
 expect_eq "$(cut -f3 form.tsv | tr '\n' ' ')" "./lib/sub/d.m4a lib-link/a.m4a " "paths as given"
