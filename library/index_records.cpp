@@ -287,6 +287,9 @@ std::string indexOpeningText(IndexOpening opening, int error) {
         case IndexOpening::FolderReadOnly:
             return "read-only (nothing can be made in its folder, where SQLite keeps its log" + why +
                    "; nothing was changed)";
+        case IndexOpening::LogReadOnly:
+            return "read-only (its -wal or -shm file beside it cannot be written" + why +
+                   "; nothing was changed; make them writable)";
         case IndexOpening::NotAnIndex: return "not a tempo-scan index (left as it is)";
         case IndexOpening::Damaged: return "the index is damaged (left as it is; move it away to start anew)";
         case IndexOpening::Newer: return "written by a newer tempo-scan (left as it is)";

@@ -248,6 +248,12 @@ IndexOpening checkWritable(const std::string& path, int& error) {
     if (platform::readFileStatus(path, status, missing) && !platform::mayWrite(path, error)) {
         return IndexOpening::ReadOnly;
     }
+    // Left read-only beside it by a run of 2.3.0 on a read-only index.
+    for (const char* suffix : {"-wal", "-shm"}) {
+        if (platform::readFileStatus(path + suffix, status, missing) && !platform::mayWrite(path + suffix, error)) {
+            return IndexOpening::LogReadOnly;
+        }
+    }
     error = 0;
     return IndexOpening::Opened;
 }

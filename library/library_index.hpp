@@ -92,6 +92,7 @@ enum class IndexOpening {
     CannotOpen,  // `error`: the errno value
     ReadOnly,    // the file cannot be written (`error`: the errno value, or 0)
     FolderReadOnly,  // nothing can be made in its folder, where SQLite keeps its log (`error` as ReadOnly)
+    LogReadOnly,     // its log or shared memory beside it cannot be written (`error` as ReadOnly)
     NotAnIndex,  // not an SQLite file, or another program's
     Damaged,     // an SQLite file of ours whose check fails
     Newer,       // written by a newer tempo-scan: its schema is unknown here

@@ -230,6 +230,15 @@ chmod 644 ro/index.db && chmod 555 ro
 refused_ro ro/index.db "nothing can be made in its folder, where SQLite keeps its log: permission denied"
 refused_ro ro/new.db "nothing can be made in its folder, where SQLite keeps its log: permission denied"
 chmod 755 ro
+# What a run of 2.3.0 left beside a read-only index: its log and shared
+# memory, read-only. Named, and left as they are.
+: > ro/index.db-wal && : > ro/index.db-shm && [ "$(id -u)" -eq 0 ] && chown 65534 ro/index.db-*
+chmod 444 ro/index.db-wal ro/index.db-shm
+out=$(run_as_user --db ro/index.db lib 2> err.txt); status=$?
+expect_eq "$status" 2 "status with a read-only log beside the index"
+expect_eq "$(cat err.txt)" "tempo-scan: --db ro/index.db: read-only (its -wal or -shm file beside it cannot be written: \
+permission denied; nothing was changed; make them writable)" "words for a read-only log beside the index"
+chmod 644 ro/index.db-wal ro/index.db-shm
 out=$(run_as_user --db ro/index.db lib 2> /dev/null)
 expect_eq "$out" "$(cat full.tsv)" "report once the index can be written again"
 expect_eq "$(wc -l < ro.starts)" 0 "decoder starts once the index can be written again"
