@@ -119,11 +119,25 @@ link tempo::core.")
 if(TEMPO_PYTHON_FOUND)
   set(TEMPO_PYTHON_INSTALL_DIR lib/python3/dist-packages CACHE STRING
     "Where the Python package tempo is installed, below the prefix (Debian's place for python3 packages)")
-  install(TARGETS tempo_python LIBRARY DESTINATION ${TEMPO_PYTHON_INSTALL_DIR}/tempo COMPONENT python)
-  install(FILES python/tempo/__init__.py python/tempo/__init__.pyi python/tempo/py.typed
-    DESTINATION ${TEMPO_PYTHON_INSTALL_DIR}/tempo COMPONENT python)
-  install(FILES docs/copyright ${TEMPO_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-tempo
-    COMPONENT python)
+  # Installed only where the build made it: a build of some targets (the
+  # demo's) leaves the module out, and cmake --install then leaves out the
+  # whole package (a folder tempo without it would import as an empty
+  # namespace package), not half of it.
+  set(TEMPO_PYTHON_SOURCE ${PROJECT_SOURCE_DIR}/python/tempo)
+  # It has no run path to rewrite, and is stripped as install(TARGETS)
+  # strips (the packages ask for it).
+  install(CODE "if(EXISTS \"$<TARGET_FILE:tempo_python>\")
+    set(tempo_python_dir \"\${CMAKE_INSTALL_PREFIX}/${TEMPO_PYTHON_INSTALL_DIR}/tempo\")
+    file(INSTALL DESTINATION \"\${tempo_python_dir}\" TYPE SHARED_LIBRARY FILES \"$<TARGET_FILE:tempo_python>\")
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" \"\$ENV{DESTDIR}\${tempo_python_dir}/$<TARGET_FILE_NAME:tempo_python>\")
+    endif()
+    file(INSTALL DESTINATION \"\${tempo_python_dir}\" TYPE FILE
+      FILES \"${TEMPO_PYTHON_SOURCE}/__init__.py\" \"${TEMPO_PYTHON_SOURCE}/__init__.pyi\"
+        \"${TEMPO_PYTHON_SOURCE}/py.typed\")
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-tempo\" TYPE FILE
+      FILES \"${PROJECT_SOURCE_DIR}/docs/copyright\" \"${TEMPO_CHANGELOG}\")
+  endif()" COMPONENT python)
   list(APPEND CPACK_COMPONENTS_ALL python)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-tempo)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)

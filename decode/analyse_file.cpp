@@ -32,6 +32,14 @@ void decodeInto(ScanRecord& record, const std::string& path, const DecodeSetting
     DecodedTempo decoded;
     const bool inProcess = decodeInProcess(path, settings, decoded);
     if (!inProcess) decoded = decodeTempo(path, file.container, settings);
+    // A stream read to its end without one sample (a WAVE header whose
+    // data is missing, an Ogg stream of headers only) is no audio, not
+    // silence: tempo refuses such a WAVE, and no tempo would say the sound
+    // was heard and had no beat.
+    if (decoded.outcome == DecodeOutcome::Decoded && decoded.facts.seconds && *decoded.facts.seconds == 0.0) {
+        decoded.outcome = DecodeOutcome::Failed;
+        decoded.error = ScanError{ScanFailure::NoAudio, 0, inProcess ? std::string() : settings.program, {}};
+    }
     switch (decoded.outcome) {
         case DecodeOutcome::Decoded:
             takeReading(record, decoded.reading, range);

@@ -2,7 +2,8 @@
 # The seeds of the decoder fuzz targets: a second or two of a drum pattern
 # (beatgen), encoded by ffmpeg small, in the layouts each decoder handles
 # differently, one folder per target (mpeg, flac, vorbis, opus), and a cut
-# copy of each.
+# copy of each; for Vorbis and Opus, chained files (two links, the second
+# of another layout or rate) too.
 # Usage: make_decoder_seeds.sh BEATGEN DIR
 set -euo pipefail
 beatgen=$1 dir=$2
@@ -32,3 +33,6 @@ opus stereo.opus short.wav -c:a libopus -b:a 16k
 opus mono.opus long.wav -c:a libopus -ac 1 -b:a 8k
 opus 6ch.opus short.wav -c:a libopus -ac 6 -b:a 48k -t 0.5
 LIST
+cat "$dir/vorbis/stereo.ogg" "$dir/vorbis/mono-8k.ogg" > "$dir/vorbis/chained.ogg"
+cat "$dir/vorbis/mono-8k.ogg" "$dir/vorbis/mono-8k.ogg" > "$dir/vorbis/chained-same.ogg"
+cat "$dir/opus/mono.opus" "$dir/opus/6ch.opus" > "$dir/opus/chained.opus"

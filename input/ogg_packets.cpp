@@ -55,7 +55,39 @@ bool takePage(OggPackets& ogg) {
     }
 }
 
+// Whether `page` begins a stream whose first packet begins with `magic`.
+bool beginsStream(ogg_page& page, const char* magic, std::size_t length) {
+    return ogg_page_bos(&page) != 0 && static_cast<std::size_t>(page.body_len) >= length &&
+           std::memcmp(page.body, magic, length) == 0;
+}
+
 }  // namespace
+
+bool nextOggLink(OggPackets& ogg, const char* magic, std::size_t length) {
+    for (;;) {
+        ogg_page page;
+        const int found = ogg_sync_pageout(&ogg.sync, &page);
+        if (found == 0) {
+            if (!feedMore(ogg)) return false;
+            continue;
+        }
+        if (found < 0) {
+            ogg.damaged = true;
+            continue;
+        }
+        // The rest of a link's other streams, and the next link's streams
+        // of other codecs, are passed over.
+        if (!beginsStream(page, magic, length)) continue;
+        // The link before stays whole (its last page read) until another
+        // begins.
+        ogg_stream_clear(&ogg.stream);
+        ogg_stream_init(&ogg.stream, ogg_page_serialno(&page));
+        ogg.started = true;
+        if (ogg_stream_pagein(&ogg.stream, &page) != 0) ogg.damaged = true;
+        ogg.lastPage = ogg_page_eos(&page) != 0;
+        return true;
+    }
+}
 
 void startOggPackets(OggPackets& ogg, ByteSpan file) {
     finishOggPackets(ogg);

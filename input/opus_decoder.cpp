@@ -7,7 +7,9 @@
 // not through opusfile. A mono or stereo stream (channel mapping 0) is
 // mixed to mono inside libopus; a stream of more channels is decoded by
 // the multistream decoder and mixed here. The header's pre-skip (encoder
-// delay) is dropped and its output gain applied, as players do.
+// delay) is dropped and its output gain applied, as players do. A chained
+// file is decoded link after link, each from its own headers, as ffmpeg
+// does; every link comes at 12 kHz, whatever rate it was coded from.
 
 #include <opus/opus.h>
 #include <opus/opus_multistream.h>
@@ -65,15 +67,37 @@ bool readHead(const ogg_packet& packet, OpusHead& head) {
     return head.streams >= 1 && head.coupled <= head.streams;
 }
 
+constexpr char kOpusMagic[] = "OpusHead";
+
 struct OpusState final : DecoderState {
     ~OpusState() override {
-        if (mono != nullptr) opus_decoder_destroy(mono);
-        if (multi != nullptr) opus_multistream_decoder_destroy(multi);
+        clearLink();
         finishOggPackets(ogg);
     }
     std::size_t read(AudioDecoder& decoder, float* out, std::size_t maxFrames) override;
     // The next packet's samples into `pcm`; false at the end.
     bool decodeNext(AudioDecoder& decoder);
+    // Reads the headers of the link the Ogg reader is at and makes its
+    // decoder; false where they are not Opus headers this reads.
+    bool startLink();
+    // Of a packet's `frames`, those before the link's end: the last page's
+    // granule position counts the link's samples at 48 kHz, the pre-skip
+    // included, and what the last packet decodes beyond it is the
+    // encoder's padding (a link of a chain would begin late by as much).
+    std::size_t keptFrames(const ogg_packet& packet, std::size_t frames) {
+        const std::uint64_t before = linkFrames;
+        linkFrames += frames;
+        if (packet.e_o_s == 0 || packet.granulepos < 0) return frames;
+        const auto end = static_cast<std::uint64_t>(packet.granulepos) / kPreSkipDivisor;
+        return end <= before ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(end - before, frames));
+    }
+    void clearLink() {
+        if (mono != nullptr) opus_decoder_destroy(mono);
+        if (multi != nullptr) opus_multistream_decoder_destroy(multi);
+        mono = nullptr;
+        multi = nullptr;
+    }
+    OpusHead head;
 
     OggPackets ogg;
     OpusDecoder* mono = nullptr;       // mapping 0: mixed to mono by libopus
@@ -83,6 +107,7 @@ struct OpusState final : DecoderState {
     std::size_t pcmFrames = 0;
     std::size_t pcmAt = 0;
     std::uint32_t toSkip = 0;
+    std::uint64_t linkFrames = 0;  // decoded in this link, at 12 kHz
     bool badPacket = false;
     bool gaveAudio = false;
 };
@@ -90,7 +115,13 @@ struct OpusState final : DecoderState {
 bool OpusState::decodeNext(AudioDecoder& decoder) {
     for (;;) {
         ogg_packet packet;
-        const bool more = nextOggPacket(ogg, packet);
+        bool more = nextOggPacket(ogg, packet);
+        if (!more && ogg.lastPage && nextOggLink(ogg, kOpusMagic, sizeof kOpusMagic - 1)) {
+            // The next link of a chain.
+            clearLink();
+            more = startLink() && nextOggPacket(ogg, packet);
+            if (!more) badPacket = true;
+        }
         decoder.consumed = ogg.fed;
         if (!more) return false;
         // An empty packet would ask for concealment of a lost one.
@@ -104,7 +135,7 @@ bool OpusState::decodeNext(AudioDecoder& decoder) {
             badPacket = true;
             continue;
         }
-        pcmFrames = static_cast<std::size_t>(frames);
+        pcmFrames = keptFrames(packet, static_cast<std::size_t>(frames));
         pcmAt = std::min<std::size_t>(toSkip, pcmFrames);
         toSkip -= static_cast<std::uint32_t>(pcmAt);
         if (pcmAt < pcmFrames) return true;
@@ -124,40 +155,45 @@ std::size_t OpusState::read(AudioDecoder& decoder, float* out, std::size_t maxFr
     return count;
 }
 
+bool OpusState::startLink() {
+    ogg_packet packet;
+    if (!nextOggPacket(ogg, packet) || !readHead(packet, head)) return false;
+    // The comment header comes next; it says nothing the analysis needs.
+    if (!nextOggPacket(ogg, packet) || packet.bytes < 8 || std::memcmp(packet.packet, "OpusTags", 8) != 0) return false;
+    int error = OPUS_OK;
+    channels = 1;
+    if (head.family == 0) {
+        mono = opus_decoder_create(kRate, 1, &error);
+        if (mono == nullptr || error != OPUS_OK || opus_decoder_ctl(mono, OPUS_SET_GAIN(head.gain)) != OPUS_OK) {
+            return false;
+        }
+    } else {
+        multi = opus_multistream_decoder_create(kRate, head.channels, head.streams, head.coupled, head.mapping, &error);
+        if (multi == nullptr || error != OPUS_OK || opus_multistream_decoder_ctl(multi, OPUS_SET_GAIN(head.gain)) != OPUS_OK) {
+            return false;
+        }
+        channels = head.channels;
+    }
+    pcm.resize(static_cast<std::size_t>(kMostFramesPerPacket) * static_cast<std::size_t>(channels));
+    pcmFrames = 0;
+    pcmAt = 0;
+    linkFrames = 0;
+    toSkip = head.preSkip / kPreSkipDivisor;
+    return true;
+}
+
 }  // namespace
 
 DecodeResult openOpusDecoder(AudioDecoder& decoder, ByteSpan file) {
     auto state = std::make_unique<OpusState>();
     startOggPackets(state->ogg, file);
-    OpusHead head;
-    ogg_packet packet;
-    if (!nextOggPacket(state->ogg, packet) || !readHead(packet, head)) return DecodeResult::NotDecodable;
-    // The comment header comes next; it says nothing the analysis needs.
-    if (!nextOggPacket(state->ogg, packet) || packet.bytes < 8 || std::memcmp(packet.packet, "OpusTags", 8) != 0) {
-        return DecodeResult::NotDecodable;
-    }
-    int error = OPUS_OK;
-    if (head.family == 0) {
-        state->mono = opus_decoder_create(kRate, 1, &error);
-        if (state->mono == nullptr || error != OPUS_OK || opus_decoder_ctl(state->mono, OPUS_SET_GAIN(head.gain)) != OPUS_OK) {
-            return DecodeResult::NotDecodable;
-        }
-    } else {
-        state->multi = opus_multistream_decoder_create(kRate, head.channels, head.streams, head.coupled, head.mapping, &error);
-        if (state->multi == nullptr || error != OPUS_OK ||
-            opus_multistream_decoder_ctl(state->multi, OPUS_SET_GAIN(head.gain)) != OPUS_OK) {
-            return DecodeResult::NotDecodable;
-        }
-        state->channels = head.channels;
-    }
-    state->pcm.resize(static_cast<std::size_t>(kMostFramesPerPacket) * static_cast<std::size_t>(state->channels));
-    state->toSkip = head.preSkip / kPreSkipDivisor;
+    if (!state->startLink()) return DecodeResult::NotDecodable;
     decoder.sampleRate = static_cast<std::uint32_t>(kRate);
     decoder.channels = 1;
     // Opus is always decoded at 48 kHz by players; the rate of the input
     // its header also names is only a hint.
     decoder.streamRate = 48000;
-    decoder.streamChannels = static_cast<unsigned>(head.channels);
+    decoder.streamChannels = static_cast<unsigned>(state->head.channels);
     decoder.codec = "opus";
     decoder.consumed = state->ogg.fed;
     decoder.state.reset(state.release());

@@ -7,7 +7,10 @@
 // are mixed here, taken straight from the library's float output. libvorbis's own file layer (vorbisfile) is not used: with a seek
 // callback it reads the whole file at open to find the chain's links, and
 // without one it cannot tell a stream cut short from a whole one; the Ogg
-// reader here, shared with the Opus decoder, notes both.
+// reader here, shared with the Opus decoder, notes both. A chained file is
+// decoded link after link, each from its own headers, as ffmpeg does; a
+// link at another rate than the first (which the analysis cannot take
+// mid-stream) ends the stream there, as a damaged one.
 
 #include <vorbis/codec.h>
 
@@ -19,19 +22,32 @@
 namespace tempo {
 namespace {
 
+constexpr char kVorbisMagic[] = "\x01vorbis";
+
 struct VorbisState final : DecoderState {
     VorbisState() {
         vorbis_info_init(&info);
         vorbis_comment_init(&comment);
     }
     ~VorbisState() override {
+        clearLink();
+        finishOggPackets(ogg);
+    }
+    std::size_t read(AudioDecoder& decoder, float* out, std::size_t maxFrames) override;
+    // Reads the headers of the link the Ogg reader is at and readies the
+    // synthesis; false where they are not Vorbis headers this reads.
+    bool startLink();
+    void clearLink() {
         if (blockReady) vorbis_block_clear(&block);
         if (dspReady) vorbis_dsp_clear(&dsp);
         vorbis_comment_clear(&comment);
         vorbis_info_clear(&info);
-        finishOggPackets(ogg);
+        blockReady = false;
+        dspReady = false;
     }
-    std::size_t read(AudioDecoder& decoder, float* out, std::size_t maxFrames) override;
+    // The rate the link's samples come at: half its own where that still
+    // holds the analysis band.
+    std::uint32_t rate = 0;
 
     OggPackets ogg;
     vorbis_info info{};
@@ -56,7 +72,16 @@ std::size_t VorbisState::read(AudioDecoder& decoder, float* out, std::size_t max
             return count;
         }
         ogg_packet packet;
-        const bool more = nextOggPacket(ogg, packet);
+        bool more = nextOggPacket(ogg, packet);
+        if (!more && ogg.lastPage && nextOggLink(ogg, kVorbisMagic, sizeof kVorbisMagic - 1)) {
+            // The next link of a chain, at the rate the analysis started at.
+            const std::uint32_t before = rate;
+            clearLink();
+            vorbis_info_init(&info);
+            vorbis_comment_init(&comment);
+            more = startLink() && rate == before && nextOggPacket(ogg, packet);
+            if (!more) badPacket = true;
+        }
         decoder.consumed = ogg.fed;
         if (!more) {
             decoder.result = endResult(ogg.damaged || badPacket || !ogg.lastPage, gaveAudio);
@@ -66,29 +91,30 @@ std::size_t VorbisState::read(AudioDecoder& decoder, float* out, std::size_t max
     }
 }
 
+bool VorbisState::startLink() {
+    // The identification, comment and setup headers, in that order.
+    for (int header = 0; header < 3; ++header) {
+        ogg_packet packet;
+        if (!nextOggPacket(ogg, packet) || vorbis_synthesis_headerin(&info, &comment, &packet) != 0) return false;
+    }
+    if (info.channels < 1 || info.rate < 1 || info.rate > 0x7FFFFFFFL) return false;
+    // Set before the decoder is made; refused for the smallest block sizes.
+    const bool half = info.rate / 2 >= static_cast<long>(kLowestChosenRate) && vorbis_synthesis_halfrate(&info, 1) == 0;
+    if (vorbis_synthesis_init(&dsp, &info) != 0) return false;
+    dspReady = true;
+    if (vorbis_block_init(&dsp, &block) != 0) return false;
+    blockReady = true;
+    rate = static_cast<std::uint32_t>(half ? info.rate / 2 : info.rate);
+    return true;
+}
+
 }  // namespace
 
 DecodeResult openVorbisDecoder(AudioDecoder& decoder, ByteSpan file) {
     auto state = std::make_unique<VorbisState>();
     startOggPackets(state->ogg, file);
-    // The identification, comment and setup headers, in that order.
-    for (int header = 0; header < 3; ++header) {
-        ogg_packet packet;
-        if (!nextOggPacket(state->ogg, packet) || vorbis_synthesis_headerin(&state->info, &state->comment, &packet) != 0) {
-            return DecodeResult::NotDecodable;
-        }
-    }
-    if (state->info.channels < 1 || state->info.rate < 1 || state->info.rate > 0x7FFFFFFFL) {
-        return DecodeResult::NotDecodable;
-    }
-    // Set before the decoder is made; refused for the smallest block sizes.
-    const bool half = state->info.rate / 2 >= static_cast<long>(kLowestChosenRate) &&
-                      vorbis_synthesis_halfrate(&state->info, 1) == 0;
-    if (vorbis_synthesis_init(&state->dsp, &state->info) != 0) return DecodeResult::NotDecodable;
-    state->dspReady = true;
-    if (vorbis_block_init(&state->dsp, &state->block) != 0) return DecodeResult::NotDecodable;
-    state->blockReady = true;
-    decoder.sampleRate = static_cast<std::uint32_t>(half ? state->info.rate / 2 : state->info.rate);
+    if (!state->startLink()) return DecodeResult::NotDecodable;
+    decoder.sampleRate = state->rate;
     decoder.channels = 1;
     decoder.streamRate = static_cast<std::uint32_t>(state->info.rate);
     decoder.streamChannels = static_cast<unsigned>(state->info.channels);

@@ -1,9 +1,10 @@
 // The index through SQLite's C interface: statements prepared once and
 // held, every result code mapped to an outcome here, nothing read from
-// SQLite's words. A file given as --db is checked (is it SQLite at all,
-// ours, whole, of a schema known here) before anything is written to it,
-// and with checkpoints on close turned off meanwhile, so a refused file is
-// left exactly as it was. Writes are transactions that begin with the
+// SQLite's words; the columns of a row are index_columns.cpp's. A file
+// given as --db is checked (may it be written, and its folder; is it
+// SQLite at all, ours, whole, of a schema known here) before anything is
+// written to it or made beside it, and with checkpoints on close turned
+// off meanwhile, so a refused file is left exactly as it was. Writes are transactions that begin with the
 // write lock taken (BEGIN IMMEDIATE), so a run that waits for another waits
 // at the start, under the busy timeout, never half way.
 
@@ -18,7 +19,10 @@
 #include <iterator>
 #include <thread>
 
+#include "library/index_columns.hpp"
+#include "library/index_keys.hpp"
 #include "platform/files.hpp"
+#include "platform/path.hpp"
 
 namespace tempo::scan {
 namespace {
@@ -26,6 +30,23 @@ namespace {
 // How long a run waits for another that holds the index. A run holds it
 // only for the moment of one batch of rows, so this is generous.
 constexpr int kBusyMilliseconds = 60000;
+
+// Writes the rows of a schema of version 1, keyed by paths as the command
+// line gave them, under their files' keys: of the rows that name one file,
+// the one analysed last stays. A row of an accurate Vorbis or Opus file
+// (2.3.0 read a chained file to its first link only, and an Opus file past
+// its end) or of a file found to hold no audio at all (then "no tempo") is
+// marked to be analysed again (version 0); the rest are kept as they are.
+constexpr const char* kRekeyStep =
+    "CREATE TEMP TABLE rekeyed (old BLOB PRIMARY KEY, key BLOB NOT NULL, analysed_at INTEGER NOT NULL);"
+    "INSERT INTO rekeyed SELECT path, tempo_key(path), analysed_at FROM files;"
+    "CREATE INDEX temp.rekeyed_by_key ON rekeyed (key);"
+    "DELETE FROM files WHERE path IN (SELECT a.old FROM rekeyed AS a JOIN rekeyed AS b ON a.key = b.key"
+    " AND (b.analysed_at > a.analysed_at OR (b.analysed_at = a.analysed_at AND b.old > a.old)));"
+    "UPDATE OR REPLACE files SET path = (SELECT key FROM rekeyed WHERE old = files.path);"
+    "UPDATE files SET version = 0 WHERE (method = 'accurate' AND codec IN ('vorbis', 'opus'))"
+    " OR (status = 'no tempo' AND duration = 0);"
+    "DROP TABLE temp.rekeyed;";
 
 // Each step brings a file of schema version i to version i + 1.
 const char* const kSchemaSteps[] = {
@@ -38,62 +59,9 @@ const char* const kSchemaSteps[] = {
     " duration REAL, sample_rate INTEGER, channels INTEGER, codec TEXT,"
     " tag TEXT, tag_bpm INTEGER, tag_held TEXT,"
     " analysed_at INTEGER NOT NULL, beats BLOB, tempo_changes BLOB) WITHOUT ROWID",
+    kRekeyStep,
 };
 static_assert(std::size(kSchemaSteps) == kIndexSchemaVersion, "one step for each schema version");
-
-constexpr const char* kColumns =
-    "path, device, inode, size, mtime_ns, method, version, status, bpm, tempo, confidence, ends_early, error, "
-    "failure, failure_code, decoder, decoder_line, duration, sample_rate, channels, codec, tag, tag_bpm, tag_held, "
-    "analysed_at, beats, tempo_changes";
-
-// The failures' names in the index: fixed, whatever becomes of the enum.
-struct FailureName {
-    ScanFailure failure;
-    const char* name;
-};
-constexpr FailureName kFailureNames[] = {
-    {ScanFailure::System, "system"},
-    {ScanFailure::NotRegular, "not regular"},
-    {ScanFailure::Shrank, "shrank"},
-    {ScanFailure::DecoderMissing, "decoder missing"},
-    {ScanFailure::DecoderNotRun, "decoder not run"},
-    {ScanFailure::DecoderUnwatched, "decoder unwatched"},
-    {ScanFailure::TimedOut, "timed out"},
-    {ScanFailure::DecoderKilled, "decoder killed"},
-    {ScanFailure::DecoderStatus, "decoder status"},
-    {ScanFailure::NotAudio, "not audio"},
-    {ScanFailure::EndsEarly, "ends early"},
-    {ScanFailure::NotWaveStream, "not a wave stream"},
-    {ScanFailure::TooLong, "too long"},
-    {ScanFailure::Empty, "empty"},
-};
-
-const char* failureName(ScanFailure failure) {
-    for (const FailureName& entry : kFailureNames) {
-        if (entry.failure == failure) return entry.name;
-    }
-    return "system";
-}
-
-bool failureNamed(const std::string& name, ScanFailure& failure) {
-    for (const FailureName& entry : kFailureNames) {
-        if (name == entry.name) {
-            failure = entry.failure;
-            return true;
-        }
-    }
-    return false;
-}
-
-const char* statusName(ScanStatus status) {
-    switch (status) {
-        case ScanStatus::Ok: return "ok";
-        case ScanStatus::NoTempo: return "no tempo";
-        case ScanStatus::Error:
-        case ScanStatus::Interrupted: break;
-    }
-    return "error";
-}
 
 // The outcome of a failed read or write, and the detail it needs.
 IndexWriting writingOf(sqlite3* db, int result, int& error) {
@@ -124,154 +92,17 @@ struct StatementUse {
     }
 };
 
-std::string columnText(sqlite3_stmt* statement, int column) {
-    const unsigned char* text = sqlite3_column_text(statement, column);
-    return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
-}
-
-void bindText(sqlite3_stmt* statement, int column, const std::string& text, bool nullWhenEmpty = false) {
-    if (nullWhenEmpty && text.empty()) return;  // bindings are cleared to NULL
-    sqlite3_bind_text(statement, column, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-}
-
 void bindBytes(sqlite3_stmt* statement, int column, const std::string& bytes) {
     sqlite3_bind_blob(statement, column, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
 }
 
-void bindIdentity(sqlite3_stmt* statement, const IndexEntry& entry) {
-    sqlite3_bind_int64(statement, 2, static_cast<sqlite3_int64>(entry.identity.device));
-    sqlite3_bind_int64(statement, 3, static_cast<sqlite3_int64>(entry.identity.inode));
-    sqlite3_bind_int64(statement, 4, entry.identity.size);
-    sqlite3_bind_int64(statement, 5, entry.identity.modifiedNs);
-}
-
-void bindResult(sqlite3_stmt* statement, const IndexEntry& entry) {
-    bindText(statement, 6, entry.method == Method::Accurate ? "accurate" : "classic");
-    sqlite3_bind_int(statement, 7, entry.version);
-    bindText(statement, 8, statusName(entry.status));
-    if (entry.status == ScanStatus::Ok) {
-        sqlite3_bind_int64(statement, 9, std::lround(entry.tempo));
-        sqlite3_bind_double(statement, 10, entry.tempo);
-    }
-    if (entry.confidence) sqlite3_bind_double(statement, 11, *entry.confidence);
-    sqlite3_bind_int(statement, 12, entry.endsEarly ? 1 : 0);
-    if (entry.status == ScanStatus::Error) {
-        bindText(statement, 13, scanFailureText(entry.error));
-        bindText(statement, 14, failureName(entry.error.failure));
-        sqlite3_bind_int(statement, 15, entry.error.code);
-        bindText(statement, 16, entry.error.decoder, true);
-        bindText(statement, 17, entry.error.decoderLine, true);
-    }
-}
-
-void bindFactsAndTag(sqlite3_stmt* statement, const IndexEntry& entry) {
-    if (entry.facts.seconds) sqlite3_bind_double(statement, 18, *entry.facts.seconds);
-    if (entry.facts.sampleRate > 0) sqlite3_bind_int64(statement, 19, entry.facts.sampleRate);
-    if (entry.facts.channels > 0) sqlite3_bind_int64(statement, 20, entry.facts.channels);
-    bindText(statement, 21, entry.facts.codec, true);
-    if (entry.tag != IndexedTag::Unknown) {
-        bindText(statement, 22, entry.tag == IndexedTag::Holds ? "holds"
-                                : entry.tag == IndexedTag::Kept ? "kept"
-                                                                : "not written");
-        sqlite3_bind_int(statement, 23, entry.tagBpm);
-        bindText(statement, 24, entry.tagHeld, true);
-    }
-    sqlite3_bind_int64(statement, 25, entry.analysedAt);
-}
-
-// The typed columns of a row; false where one holds what no tempo-scan
-// writes (the row is then analysed again).
-bool readResult(sqlite3_stmt* row, IndexEntry& entry) {
-    const std::string method = columnText(row, 5);
-    const std::string status = columnText(row, 7);
-    entry.method = method == "classic" ? Method::Classic : Method::Accurate;
-    entry.version = sqlite3_column_int(row, 6);
-    entry.status = status == "ok" ? ScanStatus::Ok : status == "no tempo" ? ScanStatus::NoTempo : ScanStatus::Error;
-    entry.tempo = sqlite3_column_double(row, 9);
-    if (sqlite3_column_type(row, 10) != SQLITE_NULL) entry.confidence = sqlite3_column_double(row, 10);
-    entry.endsEarly = sqlite3_column_int(row, 11) != 0;
-    bool known = (method == "classic" || method == "accurate") && (entry.status != ScanStatus::Error || status == "error");
-    if (entry.status == ScanStatus::Error) {
-        known = failureNamed(columnText(row, 13), entry.error.failure) && known;
-        entry.error.code = sqlite3_column_int(row, 14);
-        entry.error.decoder = columnText(row, 15);
-        entry.error.decoderLine = columnText(row, 16);
-    }
-    return known;
-}
-
-void readFactsAndTag(sqlite3_stmt* row, IndexEntry& entry) {
-    if (sqlite3_column_type(row, 17) != SQLITE_NULL) entry.facts.seconds = sqlite3_column_double(row, 17);
-    entry.facts.sampleRate = static_cast<unsigned>(sqlite3_column_int64(row, 18));
-    entry.facts.channels = static_cast<unsigned>(sqlite3_column_int64(row, 19));
-    entry.facts.codec = columnText(row, 20);
-    const std::string tag = columnText(row, 21);
-    entry.tag = tag == "holds"         ? IndexedTag::Holds
-                : tag == "kept"        ? IndexedTag::Kept
-                : tag == "not written" ? IndexedTag::NotWritten
-                                       : IndexedTag::Unknown;
-    entry.tagBpm = sqlite3_column_int(row, 22);
-    entry.tagHeld = columnText(row, 23);
-    entry.analysedAt = sqlite3_column_int64(row, 24);
-}
-
-// Numbers as a BLOB of little-endian IEEE doubles: the beats, and the
-// tempo changes as pairs of time and tempo. The same bits come back.
-std::string packedDoubles(const std::vector<double>& values) {
-    std::string bytes;
-    bytes.reserve(values.size() * 8);
-    for (const double value : values) {
-        std::uint64_t bits = 0;
-        std::memcpy(&bits, &value, sizeof bits);
-        for (unsigned i = 0; i < 8; ++i) bytes += static_cast<char>(bits >> (8U * i) & 0xFFU);
-    }
-    return bytes;
-}
-
-std::vector<double> unpackedDoubles(sqlite3_stmt* row, int column) {
-    const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(row, column));
-    const auto size = static_cast<std::size_t>(sqlite3_column_bytes(row, column));
-    std::vector<double> values;
-    for (std::size_t at = 0; bytes != nullptr && at + 8 <= size; at += 8) {
-        std::uint64_t bits = 0;
-        for (unsigned i = 0; i < 8; ++i) bits |= static_cast<std::uint64_t>(bytes[at + i]) << (8U * i);
-        double value = 0.0;
-        std::memcpy(&value, &bits, sizeof value);
-        values.push_back(value);
-    }
-    return values;
-}
-
-void bindBeats(sqlite3_stmt* statement, const IndexEntry& entry) {
-    std::vector<double> changes;
-    for (const pulse::TempoChange& change : entry.tempoChanges) {
-        changes.push_back(change.at);
-        changes.push_back(change.bpm);
-    }
-    bindBytes(statement, 26, packedDoubles(entry.beats));
-    bindBytes(statement, 27, packedDoubles(changes));
-}
-
-void readBeats(sqlite3_stmt* row, IndexEntry& entry) {
-    entry.beats = unpackedDoubles(row, 25);
-    const std::vector<double> changes = unpackedDoubles(row, 26);
-    for (std::size_t i = 0; i + 1 < changes.size(); i += 2) entry.tempoChanges.push_back({changes[i], changes[i + 1]});
-}
-
-IndexEntry entryOfRow(sqlite3_stmt* row) {
-    IndexEntry entry;
-    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(row, 0));
-    entry.path.assign(bytes == nullptr ? "" : bytes, static_cast<std::size_t>(sqlite3_column_bytes(row, 0)));
-    entry.identity.device = static_cast<std::uint64_t>(sqlite3_column_int64(row, 1));
-    entry.identity.inode = static_cast<std::uint64_t>(sqlite3_column_int64(row, 2));
-    entry.identity.size = sqlite3_column_int64(row, 3);
-    entry.identity.modifiedNs = sqlite3_column_int64(row, 4);
-    // A row no tempo-scan could have written is never taken: version 0
-    // is older than any analysis.
-    if (!readResult(row, entry)) entry.version = 0;
-    readFactsAndTag(row, entry);
-    readBeats(row, entry);
-    return entry;
+// tempo_key(path) in SQL: the key of a path kept by an older schema.
+void keyFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
+    const auto* bytes = static_cast<const char*>(sqlite3_value_blob(arguments[0]));
+    const std::string path(bytes == nullptr ? "" : bytes, static_cast<std::size_t>(sqlite3_value_bytes(arguments[0])));
+    IndexKeys keys;
+    const std::string key = keys.keyOf(path);
+    sqlite3_result_blob(context, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
 }
 
 // The first byte string after every one that begins with `prefix`.
@@ -319,7 +150,8 @@ int quickCheck(sqlite3* db, bool& whole) {
     int result = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &statement, nullptr);
     if (result == SQLITE_OK) {
         result = sqlite3_step(statement);
-        whole = result == SQLITE_ROW && columnText(statement, 0) == "ok";
+        const unsigned char* text = sqlite3_column_text(statement, 0);
+        whole = result == SQLITE_ROW && text != nullptr && std::strcmp(reinterpret_cast<const char*>(text), "ok") == 0;
         if (result == SQLITE_ROW) result = SQLITE_OK;
     }
     const int finished = sqlite3_finalize(statement);
@@ -328,15 +160,16 @@ int quickCheck(sqlite3* db, bool& whole) {
 
 IndexOpening openingOf(sqlite3* db, int result, int& error) {
     error = 0;
+    if (result == SQLITE_READONLY_DIRECTORY) return IndexOpening::FolderReadOnly;
     switch (result & 0xFF) {
         case SQLITE_NOTADB: return IndexOpening::NotAnIndex;
         case SQLITE_CORRUPT: return IndexOpening::Damaged;
         case SQLITE_BUSY:
         case SQLITE_LOCKED: return IndexOpening::Busy;
+        case SQLITE_READONLY: return IndexOpening::ReadOnly;
         case SQLITE_CANTOPEN:
         case SQLITE_IOERR:
         case SQLITE_PERM:
-        case SQLITE_READONLY:
             error = db == nullptr ? 0 : sqlite3_system_errno(db);
             if (error != 0) return IndexOpening::CannotOpen;
             break;
@@ -348,7 +181,7 @@ IndexOpening openingOf(sqlite3* db, int result, int& error) {
 
 // The rows of one root: the root itself, and the paths from ?2 up to ?3.
 std::string selectSql() {
-    return std::string("SELECT ") + kColumns + " FROM files WHERE path = ?1 OR (path >= ?2 AND path < ?3)";
+    return "SELECT " + indexColumnNames() + " FROM files WHERE path = ?1 OR (path >= ?2 AND path < ?3)";
 }
 
 // What the file is, read without writing anything: ours (or empty, to be
@@ -400,6 +233,31 @@ int execPatiently(sqlite3* db, const char* sql) {
     }
 }
 
+// Whether the index at `path` may be written, and files made in its folder
+// (SQLite keeps its log and shared memory beside it), looked at before
+// SQLite opens it: SQLite opens a file it may not write for reading, and a
+// file in a folder it may not write fails only at its first write, after
+// it may have made its log read-only. A folder that is not there is left
+// to the opening to name.
+IndexOpening checkWritable(const std::string& path, int& error) {
+    if (!platform::mayWrite(platform::folderOf(path), error) && error != ENOENT && error != ENOTDIR) {
+        return IndexOpening::FolderReadOnly;
+    }
+    platform::FileStatus status;
+    int missing = 0;
+    if (platform::readFileStatus(path, status, missing) && !platform::mayWrite(path, error)) {
+        return IndexOpening::ReadOnly;
+    }
+    // Left read-only beside it by a run of 2.3.0 on a read-only index.
+    for (const char* suffix : {"-wal", "-shm"}) {
+        if (platform::readFileStatus(path + suffix, status, missing) && !platform::mayWrite(path + suffix, error)) {
+            return IndexOpening::LogReadOnly;
+        }
+    }
+    error = 0;
+    return IndexOpening::Opened;
+}
+
 // Brings the schema forward to kIndexSchemaVersion, in one transaction.
 int migrate(sqlite3* db, bool& newer) {
     int result = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
@@ -424,12 +282,23 @@ int migrate(sqlite3* db, bool& newer) {
 
 IndexOpening LibraryIndex::open(const std::string& path, int& error) {
     close();
+    const IndexOpening writable = checkWritable(path, error);
+    if (writable != IndexOpening::Opened) return writable;
     int result = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (result == SQLITE_OK) {
+        // A file the system lets nobody write (a read-only mount, an
+        // immutable file) SQLite opens for reading, and would then make
+        // its log and shared memory beside it read-only too.
+        if (sqlite3_db_readonly(db_, "main") == 1) {
+            close();
+            error = 0;
+            return IndexOpening::ReadOnly;
+        }
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_timeout(db_, kBusyMilliseconds);
         // Nothing is written, not even a checkpoint, until the file is known.
         sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        result = sqlite3_create_function(db_, "tempo_key", 1, SQLITE_UTF8, nullptr, keyFunction, nullptr, nullptr);
     }
     const IndexOpening checked = result == SQLITE_OK ? checkIndex(db_, error) : openingOf(db_, result, error);
     if (checked != IndexOpening::Opened) {
@@ -438,12 +307,14 @@ IndexOpening LibraryIndex::open(const std::string& path, int& error) {
     }
     sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
     bool newer = false;
-    result = execPatiently(db_, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL");
+    // A commit returns once its rows are on the disk (synchronous FULL in
+    // WAL mode): a power cut loses the rows not yet committed, never one
+    // that was.
+    result = execPatiently(db_, "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL");
     if (result == SQLITE_OK) result = migrate(db_, newer);
     if (result == SQLITE_OK && !newer) {
-        const std::string upsert = "INSERT OR REPLACE INTO files (" + std::string(kColumns) +
-                                   ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, "
-                                   "?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27)";
+        const std::string upsert =
+            "INSERT OR REPLACE INTO files (" + indexColumnNames() + ") VALUES (" + indexColumnParameters() + ")";
         result = sqlite3_prepare_v2(db_, selectSql().c_str(), -1, &select_, nullptr);
         if (result == SQLITE_OK) result = sqlite3_prepare_v2(db_, upsert.c_str(), -1, &upsert_, nullptr);
         if (result == SQLITE_OK) {
@@ -464,7 +335,13 @@ bool LibraryIndex::load(const std::vector<PathRange>& ranges, std::vector<IndexE
         bindBytes(select_, 2, range.prefix);
         bindBytes(select_, 3, range.prefix.empty() ? std::string() : pastPrefix(range.prefix));
         int result = SQLITE_ROW;
-        while ((result = sqlite3_step(select_)) == SQLITE_ROW) entries.push_back(entryOfRow(select_));
+        while ((result = sqlite3_step(select_)) == SQLITE_ROW) {
+            IndexEntry entry;
+            // A row no tempo-scan could have written is never taken:
+            // version 0 is older than any analysis.
+            if (!readIndexEntry(select_, entry)) entry.version = 0;
+            entries.push_back(std::move(entry));
+        }
         if (result != SQLITE_DONE) {
             failure = writingOf(db_, result, error);
             return false;
@@ -478,11 +355,7 @@ IndexWriting LibraryIndex::write(const std::vector<IndexEntry>& entries, const s
     int result = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     for (std::size_t i = 0; result == SQLITE_OK && i < entries.size(); ++i) {
         const StatementUse use{upsert_};
-        bindBytes(upsert_, 1, entries[i].path);
-        bindIdentity(upsert_, entries[i]);
-        bindResult(upsert_, entries[i]);
-        bindFactsAndTag(upsert_, entries[i]);
-        bindBeats(upsert_, entries[i]);
+        bindIndexEntry(upsert_, entries[i]);
         result = sqlite3_step(upsert_) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db_);
     }
     for (std::size_t i = 0; result == SQLITE_OK && i < gone.size(); ++i) {

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "input/text.hpp"
+#include "platform/files.hpp"
 #include "platform/folder.hpp"
 #include "platform/path.hpp"
 
@@ -48,10 +49,20 @@ bool excluded(const CollectionRules& rules, const std::string& relative, bool fo
                        [&](const GlobPattern& pattern) { return globMatches(pattern, relative, folder); });
 }
 
+// Whether the entry `name`, at `relative` below its root, counts: not
+// hidden (unless the rules take hidden names), a file of one of the
+// extensions, and matched by no exclude pattern.
+bool entryCounts(const CollectionRules& rules, const std::string& name, const std::string& relative, bool folder) {
+    if (name.empty() || (name[0] == '.' && !rules.hidden)) return false;
+    if (!folder && !hasExtension(name, rules.extensions)) return false;
+    return !excluded(rules, relative, folder);
+}
+
 // Adds the audio files of `folder` to the library and its subfolders to
-// `pending`; links to folders are left alone, so no walk can loop.
-void walkFolder(const PendingFolder& folder, const CollectionRules& rules, Library& library,
-                std::vector<PendingFolder>& pending, bool findLeftCopies) {
+// `pending`; links to folders are left alone, so no walk can loop. The
+// count of its entries, whether they count or not.
+std::size_t walkFolder(const PendingFolder& folder, const CollectionRules& rules, Library& library,
+                       std::vector<PendingFolder>& pending, bool findLeftCopies) {
     std::vector<platform::FolderEntry> entries;
     int error = 0;
     const bool whole = platform::readFolder(folder.path, entries, error);
@@ -63,10 +74,9 @@ void walkFolder(const PendingFolder& folder, const CollectionRules& rules, Libra
             library.leftCopies.push_back(std::move(path));
             continue;
         }
-        if ((!isFolder && !isOther) || (entry.name[0] == '.' && !rules.hidden)) continue;
-        if (isOther && !hasExtension(entry.name, rules.extensions)) continue;
+        if (!isFolder && !isOther) continue;
         std::string relative = folder.relative.empty() ? entry.name : folder.relative + "/" + entry.name;
-        if (excluded(rules, relative, isFolder)) continue;
+        if (!entryCounts(rules, entry.name, relative, isFolder)) continue;
         if (isFolder) {
             pending.push_back({std::move(path), std::move(relative)});
         } else {
@@ -74,6 +84,7 @@ void walkFolder(const PendingFolder& folder, const CollectionRules& rules, Libra
         }
     }
     if (!whole) library.unread.push_back({folder.path, error});
+    return entries.size();
 }
 
 // The copies left beside the file `path` names.
@@ -110,20 +121,43 @@ bool hasExtension(const std::string& path, const std::vector<std::string>& exten
 
 bool hasAudioExtension(const std::string& path) { return hasExtension(path, kDefaultExtensions); }
 
+bool collectionIncludes(const CollectionRules& rules, const std::string& relative) {
+    for (std::size_t start = 0;;) {
+        const std::size_t slash = relative.find('/', start);
+        const bool folder = slash != std::string::npos;
+        const std::size_t end = folder ? slash : relative.size();
+        if (!entryCounts(rules, relative.substr(start, end - start), relative.substr(0, end), folder)) return false;
+        if (!folder) return true;
+        start = slash + 1;
+    }
+}
+
 Library listLibrary(const std::vector<std::string>& roots, const CollectionRules& rules, bool findLeftCopies) {
     Library library;
     for (const std::string& root : roots) {
         if (!platform::isFolder(root)) {
             library.files.push_back(root);
+            platform::FileStatus status;
+            int error = 0;
+            const bool there = platform::readFileStatus(root, status, error);
+            library.roots.push_back({root, there ? RootSight::File : RootSight::Missing, there ? 0 : error});
             if (findLeftCopies) findCopiesBeside(root, library);
             continue;
         }
         std::vector<PendingFolder> pending{{root, std::string()}};
+        const std::size_t unreadBefore = library.unread.size();
+        bool first = true;
+        std::size_t entries = 0;
         while (!pending.empty()) {
             const PendingFolder folder = std::move(pending.back());
             pending.pop_back();
-            walkFolder(folder, rules, library, pending, findLeftCopies);
+            const std::size_t found = walkFolder(folder, rules, library, pending, findLeftCopies);
+            if (first) entries = found;
+            first = false;
         }
+        // A root that could not be listed is no empty one: its unread folder says so.
+        const bool empty = entries == 0 && library.unread.size() == unreadBefore;
+        library.roots.push_back({root, empty ? RootSight::Empty : RootSight::Folder, 0});
     }
     sortUnique(library.files);
     sortUnique(library.leftCopies);

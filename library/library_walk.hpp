@@ -31,15 +31,37 @@ struct CollectionRules {
     std::vector<std::string> extensions = defaultExtensions();
 };
 
+// Whether a file at `relative` below a folder given (its components
+// joined by '/') is one the walk of that folder lists under `rules`: no
+// name on the way hidden, no exclude pattern matching it or a folder above
+// it, and one of the extensions. What an index uses to tell a file gone
+// from one this run leaves out.
+bool collectionIncludes(const CollectionRules& rules, const std::string& relative);
+
 // A folder that could not be read to its end, and the errno value why.
 struct UnreadFolder {
     std::string folder;
     int error = 0;
 };
 
+// What the walk found where a root was given.
+enum class RootSight {
+    File,     // something that is no folder: analysed as it is
+    Folder,   // a folder with entries (whether they count or not)
+    Empty,    // a folder with no entries at all: the mount point of a drive that is not there
+    Missing,  // nothing there, or nothing that can be looked at (`error`)
+};
+
+struct WalkedRoot {
+    std::string path;  // as given
+    RootSight sight = RootSight::File;
+    int error = 0;  // Missing: the errno value
+};
+
 struct Library {
     std::vector<std::string> files;     // in byte order, each path once
     std::vector<UnreadFolder> unread;  // in the order the walk met them
+    std::vector<WalkedRoot> roots;     // in the order given
     // Sibling copies that a tag writer left (".NAME.tempo-XXXXXX"), in the
     // folders walked and beside the files named, when asked for.
     std::vector<std::string> leftCopies;

@@ -33,6 +33,12 @@ struct FileStatus {
 // `error` set to an errno value (ENOENT, EACCES, ...).
 bool readFileStatus(const std::string& path, FileStatus& status, int& error);
 
+// Whether this process may write the file `path` names, or make and remove
+// files in the folder it names; false with `error` set to an errno value
+// (EACCES, EROFS, ENOENT). A check before a write whose failure part way
+// would leave something behind.
+bool mayWrite(const std::string& path, int& error);
+
 // The errno value for an error a platform call reported (already one
 // outside Windows, where it is a system error code).
 int errnoOfSystemError(int systemError);

@@ -2,6 +2,7 @@
 // nanosecond; paths are bytes.
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -22,6 +23,12 @@ bool readFileStatus(const std::string& path, FileStatus& status, int& error) {
     status.identity.modifiedNs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     status.links = static_cast<std::uint64_t>(info.st_nlink);
     return true;
+}
+
+bool mayWrite(const std::string& path, int& error) {
+    if (::access(path.c_str(), W_OK) == 0) return true;
+    error = errno;
+    return false;
 }
 
 int errnoOfSystemError(int systemError) { return systemError; }

@@ -49,6 +49,21 @@ bool readFileStatus(const std::string& path, FileStatus& status, int& error) {
     return true;
 }
 
+bool mayWrite(const std::string& path, int& error) {
+    // Windows keeps a read-only attribute on files; a folder's rights are
+    // its access list, which a write alone tells.
+    const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        error = errnoOfSystemError(static_cast<int>(GetLastError()));
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        error = EACCES;
+        return false;
+    }
+    return true;
+}
+
 int errnoOfSystemError(int systemError) {
     switch (static_cast<DWORD>(systemError)) {
         case ERROR_FILE_NOT_FOUND:

@@ -49,6 +49,9 @@ namespace {
 // Above this a sample rate is a mistake (a frame count passed as the
 // rate, say): no audio format codes music above 768 kHz.
 constexpr long long kMaxSampleRate = 1000000;
+// The most channels an audio format codes (Ogg Vorbis and Opus: 255); an
+// array of one or two frames with more is channels-first audio.
+constexpr py::ssize_t kMostChannels = 255;
 // tempo-scan's bounds for --range MIN-MAX (scan/options.cpp).
 constexpr long long kMaxRangeMin = 100000;
 constexpr long long kMaxRangeMax = 1000000;
@@ -148,6 +151,13 @@ Shape sampleShape(const py::array& samples) {
                               std::to_string(dimensions) + "-D");
     }
     if (samples.shape(1) == 0) throw py::value_error("samples have no channels: the shape is (frames, 0)");
+    // librosa and torchaudio give (channels, frames): read as it stands,
+    // such an array is one or two frames of thousands of channels, whose
+    // mean is no sound at all.
+    if (samples.shape(0) <= 2 && samples.shape(1) > kMostChannels) {
+        throw py::value_error("samples must be (frames, channels), not (" + std::to_string(samples.shape(0)) + ", " +
+                              std::to_string(samples.shape(1)) + "): channels first? pass samples.T");
+    }
     return Shape{static_cast<std::size_t>(samples.shape(0)), static_cast<std::size_t>(samples.shape(1))};
 }
 
@@ -420,7 +430,9 @@ const char* const kAnalyseDoc =
     "or halves the tempo into it, as tempo-scan --range MIN-MAX does.\n"
     "\n"
     "Raises ValueError for a dtype, shape, sample rate, method or range it\n"
-    "does not take, and for a sample that is NaN, infinite, or beyond float32;\n"
+    "does not take (a 2-D array of one or two rows and more than 255 columns\n"
+    "is channels-first audio: pass samples.T), and for a sample that is NaN,\n"
+    "infinite, or beyond float32;\n"
     "TypeError for samples that are no NumPy array, or a rate or range that\n"
     "is not whole numbers.\n"
     "The interpreter's lock is released while the analysis runs.";

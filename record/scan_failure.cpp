@@ -46,8 +46,44 @@ std::string scanFailureText(const ScanError& error) {
         case ScanFailure::TooLong: return "audio longer than a WAVE file can hold (4 GiB)";
         case ScanFailure::Empty: return "empty file";
         case ScanFailure::Boundless: return "decoder gave more audio than the file can hold";
+        case ScanFailure::NoAudio: return "no audio";
     }
     return "error";
+}
+
+const char* scanFailureName(ScanFailure failure) {
+    switch (failure) {
+        case ScanFailure::System: return "system";
+        case ScanFailure::NotRegular: return "not regular";
+        case ScanFailure::Shrank: return "shrank";
+        case ScanFailure::DecoderMissing: return "decoder missing";
+        case ScanFailure::DecoderNotRun: return "decoder not run";
+        case ScanFailure::DecoderUnwatched: return "decoder unwatched";
+        case ScanFailure::TimedOut: return "timed out";
+        case ScanFailure::DecoderKilled: return "decoder killed";
+        case ScanFailure::DecoderStatus: return "decoder status";
+        case ScanFailure::NotAudio: return "not audio";
+        case ScanFailure::EndsEarly: return "ends early";
+        case ScanFailure::NotWaveStream: return "not a wave stream";
+        case ScanFailure::TooLong: return "too long";
+        case ScanFailure::Empty: return "empty";
+        case ScanFailure::Boundless: return "boundless";
+        case ScanFailure::NoAudio: return "no audio";
+    }
+    return nullptr;
+}
+
+bool scanFailureNamed(const std::string& name, ScanFailure& failure) {
+    // The enum's values run from 0 without a gap; the switch above ends them.
+    for (int value = 0;; ++value) {
+        const auto candidate = static_cast<ScanFailure>(value);
+        const char* known = scanFailureName(candidate);
+        if (known == nullptr) return false;
+        if (name == known) {
+            failure = candidate;
+            return true;
+        }
+    }
 }
 
 bool failureLasts(ScanFailure failure) {
@@ -57,6 +93,7 @@ bool failureLasts(ScanFailure failure) {
         case ScanFailure::TooLong:
         case ScanFailure::Empty:
         case ScanFailure::Boundless:
+        case ScanFailure::NoAudio:
             return true;
         case ScanFailure::System:
         case ScanFailure::NotRegular:

@@ -1,8 +1,9 @@
 #pragma once
 
 // Every way the analysis of one file can fail, with the words its record
-// gives it. Each failure has one message, in scanFailureText; the detail
-// that message needs travels beside it, never inside a sentence.
+// gives it. Each failure has one message, in scanFailureText, and one name
+// that an index keeps, in scanFailureName; the detail that message needs
+// travels beside it, never inside a sentence.
 
 #include <string>
 
@@ -24,6 +25,7 @@ enum class ScanFailure {
     TooLong,        // more audio than a WAVE stream can describe
     Empty,          // a file of no bytes at all
     Boundless,      // a decoder in this process gave more audio than the file's bytes can code
+    NoAudio,        // the file was read to its end without one sample (a WAVE header with no data)
 };
 
 struct ScanError {
@@ -36,6 +38,15 @@ struct ScanError {
 // The record's words for `error` ("no such file or directory",
 // "file ends early (ffmpeg: End of file)", ...).
 std::string scanFailureText(const ScanError& error);
+
+// The failure's name as an index keeps it ("not audio"): fixed once given,
+// whatever becomes of the enum or of its message. nullptr for a value
+// outside the enum, which is how scanFailureNamed finds every name.
+const char* scanFailureName(ScanFailure failure);
+
+// The failure an index's `name` stands for; false for a name no
+// tempo-scan gives.
+bool scanFailureNamed(const std::string& name, ScanFailure& failure);
 
 // Whether `failure` comes from the file's content alone, so that the same
 // file fails the same way again (an index keeps such a record); the others

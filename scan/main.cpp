@@ -126,6 +126,7 @@ struct Collection {
     std::vector<ListedFile> files;
     std::vector<UnreadFolder> unread;
     std::vector<std::string> leftCopies;
+    std::vector<WalkedRoot> roots;
 };
 
 Collection collectFiles(const ScanOptions& options) {
@@ -137,7 +138,7 @@ Collection collectFiles(const ScanOptions& options) {
         std::fprintf(stderr, "tempo-scan: cannot read directory %s: %s\n", folder.folder.c_str(),
                      std::strerror(folder.error));
     }
-    return {keepEachFileOnce(library.files), library.unread, library.leftCopies};
+    return {keepEachFileOnce(library.files), library.unread, library.leftCopies, library.roots};
 }
 
 void clearLeftCopies(const Collection& collection) {
@@ -192,8 +193,9 @@ DecodeSettings decodeSettings(const ScanOptions& options) {
     settings.stop = &stopRequested;
     // A tagged copy is checked against the samples the analysis read.
     settings.hashAudio = options.writeTags && !options.dryRun;
-    // JSON Lines and the index keep the channels and codec.
-    settings.describe = options.format == ReportFormat::Jsonl || !options.db.empty();
+    // JSON Lines and the index keep the channels and codec, and TSV and
+    // CSV give them when asked.
+    settings.describe = options.format == ReportFormat::Jsonl || !options.db.empty() || columnsDescribe(options.columns);
     return settings;
 }
 
@@ -263,7 +265,7 @@ bool scanFiles(const std::vector<ListedFile>& files, const ScanOptions& options,
         anyError = anyError || record.status == ScanStatus::Error || record.tag.action == TagAction::Failed;
         if (options.format == ReportFormat::RekordboxXml) return exported.add(record);
         if (sharedTerminal) clearProgress(progress);
-        report.write(formatRecord(options.format, record, options.writeTags, options.decimals, options.beats));
+        report.write(formatRecord(options.format, record, options.columns, options.decimals, options.beats));
     };
     calls.tick = [&](std::size_t finished) {
         drawProgress(progress, finished, sharedTerminal);
@@ -331,7 +333,12 @@ bool openIndex(const ScanOptions& options, IndexOfRun& indexed) {
 void prepareIndex(const ScanOptions& options, const Collection& collection, IndexOfRun& indexed) {
     if (!indexed.run) return;
     int error = 0;
-    indexed.failure = indexed.run->prepare(options.paths, collection.files, collection.unread, error);
+    std::vector<KeptRows> kept;
+    const CollectionRules rules = collectionRules(options);
+    const RunWalk walk{collection.roots, collection.files, collection.unread, rules, options.prune};
+    indexed.failure = indexed.run->prepare(walk, kept, error);
+    // Rows of what the run could not see stay for the next run that can.
+    for (const KeptRows& rows : kept) std::fprintf(stderr, "tempo-scan: %s\n", keptRowsText(rows).c_str());
     if (indexed.failure == IndexWriting::Written) return;
     std::fprintf(stderr, "tempo-scan: cannot read the index %s: %s\n", indexed.file.c_str(),
                  indexWritingText(indexed.failure, error).c_str());
@@ -368,7 +375,7 @@ int runScan(int argc, char* argv[]) {
     // A header that cannot be written stops the scan as a record would:
     // nothing is analysed, let alone tagged, for a report nobody reads.
     RekordboxExport exported;
-    const bool anyError = report.write(reportHeader(options.format, options.writeTags)) &&
+    const bool anyError = report.write(reportHeader(options.format, options.columns)) &&
                           scanFiles(files, options, report, indexed, exported);
     if (options.format == ReportFormat::RekordboxXml) exported.write(report);
     if (!report.finish()) {

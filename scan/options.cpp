@@ -169,6 +169,28 @@ bool readExtensions(const std::string& value, ScanOptions& options, std::string&
     return true;
 }
 
+// "bpm,status,confidence,path": each column once; given twice, the lists
+// join.
+bool readColumns(const std::string& value, ScanOptions& options, std::string& error) {
+    for (std::size_t at = 0; at <= value.size();) {
+        const std::size_t comma = std::min(value.find(',', at), value.size());
+        const std::string name = value.substr(at, comma - at);
+        ReportColumn column = ReportColumn::Bpm;
+        if (!reportColumnNamed(name, column)) {
+            error = "--columns takes bpm, status, tag, path, confidence, warning, method, duration, sample_rate, "
+                    "channels and codec, not '" + name + "'";
+            return false;
+        }
+        if (std::find(options.columns.begin(), options.columns.end(), column) != options.columns.end()) {
+            error = "--columns names " + name + " twice";
+            return false;
+        }
+        options.columns.push_back(column);
+        at = comma + 1;
+    }
+    return true;
+}
+
 const OptionEntry kOptions[] = {
     {"-h", "--help", false, [](const std::string&, ScanOptions& o, std::string&) { o.help = true; return true; }},
     {"", "--version", false, [](const std::string&, ScanOptions& o, std::string&) { o.version = true; return true; }},
@@ -194,6 +216,8 @@ const OptionEntry kOptions[] = {
     {"", "--hidden", false, [](const std::string&, ScanOptions& o, std::string&) { o.hidden = true; return true; }},
     {"", "--exclude", true, readExclude},
     {"", "--extensions", true, readExtensions},
+    {"", "--prune", false, [](const std::string&, ScanOptions& o, std::string&) { o.prune = true; return true; }},
+    {"", "--columns", true, readColumns},
 };
 
 const OptionEntry* findOption(const std::string& name) {
@@ -238,6 +262,29 @@ bool readOption(int argc, const char* const argv[], int& at, ScanOptions& option
     return entry->apply(value, options, error);
 }
 
+// The columns asked for go with the format and the tags; none asked for
+// gives the default.
+bool checkColumns(ScanOptions& options, std::string& error) {
+    if (options.columns.empty()) {
+        options.columns = defaultColumns(options.writeTags);
+        return true;
+    }
+    if (options.format == ReportFormat::Jsonl) {
+        error = "--columns is for TSV and CSV (JSON Lines records carry every field)";
+        return false;
+    }
+    if (options.format == ReportFormat::RekordboxXml) {
+        error = "--columns is for TSV and CSV (a rekordbox collection has fields of its own)";
+        return false;
+    }
+    const bool tag = std::find(options.columns.begin(), options.columns.end(), ReportColumn::Tag) != options.columns.end();
+    if (tag && !options.writeTags) {
+        error = "--columns tag needs --write-tags";
+        return false;
+    }
+    return true;
+}
+
 // What no single option can check: how they go together.
 bool checkTogether(ScanOptions& options, std::string& error) {
     if ((options.overwriteTags || options.dryRun || options.minConfidence > 0.0) && !options.writeTags) {
@@ -249,6 +296,11 @@ bool checkTogether(ScanOptions& options, std::string& error) {
         error = "--min-confidence needs the accurate method (the classic method gives no confidence)";
         return false;
     }
+    if (options.prune && options.db.empty()) {
+        error = "--prune needs --db";
+        return false;
+    }
+    if (!checkColumns(options, error)) return false;
     if (options.beats && options.format != ReportFormat::Jsonl) {
         error = "--beats needs --format jsonl (TSV and CSV have no field for them)";
         return false;
@@ -286,10 +338,15 @@ const char* usageText() {
            "      --format FORMAT   tsv (default), csv, jsonl, or rekordbox-xml: one collection\n"
            "                        of every file with a tempo, its beat grid and bars, for\n"
            "                        rekordbox to import\n"
+           "      --columns LIST    the fields of a TSV or CSV record, in order, from bpm,\n"
+           "                        status, tag, path, confidence, warning, method, duration,\n"
+           "                        sample_rate, channels, codec (default: bpm,status,path)\n"
            "  -o, --output FILE     write the records to FILE instead of standard output\n"
            "      --shard I/N       only the files at positions I, I+N, I+2N, ... (0 <= I < N)\n"
            "      --db FILE         keep every record in the index FILE (SQLite) and analyse\n"
            "                        only the files that are new or changed since\n"
+           "      --prune           with --db: remove the rows of files under the PATHs that\n"
+           "                        are not there (kept by default: a drive may be unmounted)\n"
            "      --hidden          also walk names that start with '.' (skipped by default)\n"
            "      --exclude GLOB    leave out what GLOB matches below each PATH (repeatable;\n"
            "                        *, ?, [a-z], ** for any folders; no '/': any depth)\n"

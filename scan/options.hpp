@@ -17,6 +17,9 @@ constexpr unsigned kMaxJobs = 256;
 struct ScanOptions {
     unsigned jobs = 0;  // 0: as many as the CPUs this process may use
     ReportFormat format = ReportFormat::Tsv;
+    // The fields of a TSV or CSV record, in order: --columns, or by
+    // default bpm, status, (tag,) path.
+    std::vector<ReportColumn> columns;
     std::string output;  // empty: standard output
     unsigned shardIndex = 0;
     unsigned shardCount = 1;
@@ -35,6 +38,7 @@ struct ScanOptions {
     bool beats = false;     // JSON Lines records carry the beats and tempo changes
     std::vector<std::string> paths;
     std::string db;  // --db: the index file; empty: none
+    bool prune = false;  // --prune: with --db, remove the rows of files under the PATHs that are not there
     // What counts below each folder named: names that start with '.' too,
     // the exclude patterns as given, and the extensions (lower case, no
     // dot; empty: the default list).

@@ -12,6 +12,7 @@
 
 #include "scan/report.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -176,27 +177,100 @@ std::string factsText(const AudioFacts& facts) {
            ", \"codec\": " + (facts.codec.empty() ? std::string("null") : jsonString(facts.codec));
 }
 
+// A column's text, before the format's escapes.
+std::string columnText(ReportColumn column, const ScanRecord& record, unsigned decimals) {
+    const auto number = [](unsigned value) { return value == 0 ? std::string() : std::to_string(value); };
+    switch (column) {
+        case ReportColumn::Bpm: return bpmText(record, decimals);
+        case ReportColumn::Status: return statusText(record);
+        case ReportColumn::Tag: return tagOutcomeText(record.tag);
+        case ReportColumn::Path: return record.path;
+        case ReportColumn::Confidence: {
+            const std::string text = confidenceText(record);
+            return text == "null" ? std::string() : text;
+        }
+        case ReportColumn::Warning:
+            return record.status == ScanStatus::Ok && record.endsEarly ? "file ends early" : std::string();
+        case ReportColumn::Method: return record.method == Method::Accurate ? "accurate" : "classic";
+        case ReportColumn::Duration:
+            return record.facts.seconds ? fixedText(*record.facts.seconds, 3) : std::string();
+        case ReportColumn::SampleRate: return number(record.facts.sampleRate);
+        case ReportColumn::Channels: return number(record.facts.channels);
+        case ReportColumn::Codec: return record.facts.codec;
+    }
+    return std::string();
+}
+
+bool hasColumn(const std::vector<ReportColumn>& columns, ReportColumn column) {
+    return std::find(columns.begin(), columns.end(), column) != columns.end();
+}
+
 }  // namespace
 
-std::string reportHeader(ReportFormat format, bool withTag) {
-    if (format != ReportFormat::Csv) return "";
-    return withTag ? "bpm,status,tag,path\r\n" : "bpm,status,path\r\n";
+const char* reportColumnName(ReportColumn column) {
+    switch (column) {
+        case ReportColumn::Bpm: return "bpm";
+        case ReportColumn::Status: return "status";
+        case ReportColumn::Tag: return "tag";
+        case ReportColumn::Path: return "path";
+        case ReportColumn::Confidence: return "confidence";
+        case ReportColumn::Warning: return "warning";
+        case ReportColumn::Method: return "method";
+        case ReportColumn::Duration: return "duration";
+        case ReportColumn::SampleRate: return "sample_rate";
+        case ReportColumn::Channels: return "channels";
+        case ReportColumn::Codec: return "codec";
+    }
+    return nullptr;
 }
+
+bool reportColumnNamed(const std::string& name, ReportColumn& column) {
+    // The enum's values run from 0 without a gap; the switch above ends them.
+    for (int value = 0; reportColumnName(static_cast<ReportColumn>(value)) != nullptr; ++value) {
+        if (name == reportColumnName(static_cast<ReportColumn>(value))) {
+            column = static_cast<ReportColumn>(value);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool columnsDescribe(const std::vector<ReportColumn>& columns) {
+    return hasColumn(columns, ReportColumn::Channels) || hasColumn(columns, ReportColumn::Codec);
+}
+
+std::vector<ReportColumn> defaultColumns(bool withTag) {
+    if (withTag) return {ReportColumn::Bpm, ReportColumn::Status, ReportColumn::Tag, ReportColumn::Path};
+    return {ReportColumn::Bpm, ReportColumn::Status, ReportColumn::Path};
+}
+
+std::string reportHeader(ReportFormat format, const std::vector<ReportColumn>& columns) {
+    if (format != ReportFormat::Csv) return "";
+    std::string header;
+    for (const ReportColumn column : columns) header += (header.empty() ? "" : ",") + std::string(reportColumnName(column));
+    return header + "\r\n";
+}
+
+std::string reportHeader(ReportFormat format, bool withTag) { return reportHeader(format, defaultColumns(withTag)); }
 
 std::string formatRecord(ReportFormat format, const ScanRecord& record, bool withTag, unsigned decimals,
                          bool withBeats) {
-    switch (format) {
-        case ReportFormat::Tsv:
-            return bpmText(record, decimals) + "\t" + tsvField(statusText(record)) + "\t" +
-                   (withTag ? tsvField(tagOutcomeText(record.tag)) + "\t" : "") + tsvField(record.path) + "\n";
-        case ReportFormat::Csv:
-            return bpmText(record, decimals) + "," + csvField(statusText(record)) + "," +
-                   (withTag ? csvField(tagOutcomeText(record.tag)) + "," : "") + csvField(record.path) + "\r\n";
-        case ReportFormat::RekordboxXml:
-            return std::string();
-        case ReportFormat::Jsonl:
-            break;
+    return formatRecord(format, record, defaultColumns(withTag), decimals, withBeats);
+}
+
+std::string formatRecord(ReportFormat format, const ScanRecord& record, const std::vector<ReportColumn>& columns,
+                         unsigned decimals, bool withBeats) {
+    const bool csv = format == ReportFormat::Csv;
+    if (format == ReportFormat::RekordboxXml) return std::string();
+    if (format != ReportFormat::Jsonl) {
+        std::string line;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const std::string text = columnText(columns[i], record, decimals);
+            line += (i == 0 ? "" : csv ? "," : "\t") + (csv ? csvField(text) : tsvField(text));
+        }
+        return line + (csv ? "\r\n" : "\n");
     }
+    const bool withTag = hasColumn(columns, ReportColumn::Tag);
     const std::string bpm = record.status == ScanStatus::Ok ? bpmText(record, decimals) : "null";
     std::string line = "{\"path\": " + jsonString(record.path) + ", \"bpm\": " + bpm + ", \"status\": " +
                        jsonString(statusText(record)) + ", \"confidence\": " + confidenceText(record) +

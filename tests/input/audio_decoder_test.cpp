@@ -89,18 +89,21 @@ const struct Clip {
     std::uint32_t rate;  // what the decoder gives: the lowest that holds 5 kHz
     std::size_t referenceChannels;  // of ffmpeg's decode beside it
     bool sameLevel;      // at ffmpeg's level (its mix of six channels weighs them otherwise)
+    double seconds = 6.0;  // all of it: two clips for a chained Ogg file
 } kClips[] = {
     {"mp3-44k.mp3", 22050, 2, true},      {"mp3-48k.mp3", 24000, 2, true},      {"mp3-32k.mp3", 16000, 2, true},
     {"mp3-22k.mp3", 11025, 2, true},      {"mp3-mono.mp3", 22050, 1, true},     {"mp2-44k.mp2", 22050, 2, true},
     {"flac-16.flac", 44100, 2, true},     {"flac-24.flac", 44100, 2, true},     {"flac-mono.flac", 44100, 1, true},
     {"flac-6ch.flac", 44100, 2, false},   {"vorbis-44k.ogg", 22050, 2, true},   {"vorbis-16k.ogg", 16000, 2, true},
     {"vorbis-mono.ogg", 22050, 1, true},  {"opus-stereo.opus", 12000, 2, true}, {"opus-mono.opus", 12000, 1, true},
-    {"opus-6ch.opus", 12000, 2, false},
+    {"opus-6ch.opus", 12000, 2, false},   {"vorbis-chained.ogg", 22050, 1, true, 12.0},
+    {"opus-chained.opus", 12000, 1, true, 12.0},
 };
 
-// Each format, rate and layout: the chosen rate, the whole 6 s, every byte
-// read, and the sound ffmpeg decodes from the same file (its level every
-// 20 ms, resampled by ffmpeg to the same rate).
+// Each format, rate and layout: the chosen rate, the whole 6 s (every link
+// of a chained file), every byte read, and the sound ffmpeg decodes from
+// the same file (its level every 20 ms, resampled by ffmpeg to the same
+// rate; for a chain, from each link's file).
 TEST(AudioDecoder, DecodesEachFormatAtTheLowestRateThatHoldsTheBand) {
     for (const Clip& clip : kClips) {
         SCOPED_TRACE(clip.name);
@@ -111,7 +114,7 @@ TEST(AudioDecoder, DecodesEachFormatAtTheLowestRateThatHoldsTheBand) {
         EXPECT_EQ(decoded.result, DecodeResult::Ok);
         EXPECT_EQ(decoded.rate, clip.rate);
         EXPECT_EQ(decoded.consumed, bytes.size());
-        EXPECT_NEAR(static_cast<double>(decoded.samples.size()) / clip.rate, 6.0, 0.06);
+        EXPECT_NEAR(static_cast<double>(decoded.samples.size()) / clip.rate, clip.seconds, 0.06);
 
         // ffmpeg's decode, mixed to the mean of its channels.
         const Bytes reference = readFile(clipPath(std::string(clip.name) + ".f32"));
@@ -197,6 +200,24 @@ TEST(AudioDecoder, DecodesDamagedFilesAsFarAsTheyGo) {
     }
     EXPECT_EQ(openAudioDecoder(decoder, AudioContainer::OggOpus, spanOf(ogg)), DecodeResult::NotDecodable);
     EXPECT_EQ(openAudioDecoder(decoder, AudioContainer::Mpeg, spanOf(Bytes(4000, 0x55))), DecodeResult::NotDecodable);
+}
+
+// A chained Ogg file whose second link comes at another rate than its
+// first: the analysis cannot change its rate mid-stream, so the stream ends
+// after the first link, as a damaged one does, and the bytes of the rest
+// are read. The second link's own rate is no reason to refuse the file.
+TEST(AudioDecoder, EndsAChainWhereItsRateChanges) {
+    const Bytes bytes = readFile(clipPath("vorbis-chained-rates.ogg"));
+    const Decoded decoded = decodeAll(bytes);
+    ASSERT_EQ(decoded.opened, DecodeResult::Ok);
+    EXPECT_EQ(decoded.result, DecodeResult::EndedEarly);
+    EXPECT_EQ(decoded.rate, 22050U);
+    EXPECT_NEAR(static_cast<double>(decoded.samples.size()) / decoded.rate, 6.0, 0.06);
+    // The same bytes, each link its own file, decode whole.
+    const Bytes second = readFile(clipPath("vorbis-16k.ogg"));
+    const Bytes first(bytes.begin(), bytes.end() - static_cast<std::ptrdiff_t>(second.size()));
+    EXPECT_EQ(decodeAll(first).result, DecodeResult::Ok);
+    EXPECT_EQ(decodeAll(second).result, DecodeResult::Ok);
 }
 
 // What may follow an MP3's last frame (an ID3v1 tag, an APEv2 tag) is no

@@ -25,6 +25,11 @@ ff -c:a libvorbis -ac 1 vorbis-mono.ogg
 ff -c:a libopus opus-stereo.opus
 ff -c:a libopus -ac 1 opus-mono.opus
 ff -c:a libopus -ac 6 opus-6ch.opus
+# Chained Ogg: two files one after the other, as cat makes them (the
+# second link in mono), and one whose second link has another rate.
+cat vorbis-44k.ogg vorbis-mono.ogg > vorbis-chained.ogg
+cat opus-stereo.opus opus-mono.opus > opus-chained.opus
+cat vorbis-44k.ogg vorbis-16k.ogg > vorbis-chained-rates.ogg
 # What each decoder is compared with: ffmpeg's own decode, resampled to
 # the rate the decoder gives (second field), as floats, in mono for a mono
 # file and else in stereo (ffmpeg's mix of six channels).
@@ -48,3 +53,13 @@ opus-stereo.opus 12000 2
 opus-mono.opus 12000 1
 opus-6ch.opus 12000 2
 LIST
+# A chained file's: each link as ffmpeg decodes it as a file of its own,
+# one after the other, mixed to mono (ffmpeg's decode of the chain itself
+# keeps the first link's channels for the second, and so its levels).
+link() {
+  local mix=(-ac 1)
+  [ "$3" = 2 ] && mix=(-af 'pan=mono|c0=0.5*c0+0.5*c1')
+  ffmpeg -nostdin -hide_banner -loglevel error -i "$1" "${mix[@]}" -ar "$2" -f f32le -
+}
+{ link vorbis-44k.ogg 22050 2 && link vorbis-mono.ogg 22050 1; } > vorbis-chained.ogg.f32
+{ link opus-stereo.opus 12000 2 && link opus-mono.opus 12000 1; } > opus-chained.opus.f32

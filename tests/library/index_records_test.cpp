@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
+#include "input/glob.hpp"
 #include "platform/path.hpp"
 #include "scan/report.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -17,21 +19,21 @@ const platform::FileIdentity kIdentity{7, 1234, 5000, 1700000000123456789};
 
 IndexEntry okEntry() {
     IndexEntry entry;
-    entry.path = "lib/a.flac";
-    entry.identity = kIdentity;
-    entry.method = Method::Accurate;
-    entry.status = ScanStatus::Ok;
-    entry.tempo = 120.4;
-    entry.confidence = 0.81;
-    entry.facts = {183.5, 44100, 2, "flac"};
+    entry.key = "/music/lib/a.flac";
+    entry.record.identity = kIdentity;
+    entry.record.method = Method::Accurate;
+    entry.record.status = ScanStatus::Ok;
+    entry.record.foundTempo = 120.4;
+    entry.record.confidence = 0.81;
+    entry.record.facts = {183.5, 44100, 2, "flac"};
     return entry;
 }
 
 IndexEntry failedEntry(ScanFailure failure, const std::string& decoder) {
     IndexEntry entry = okEntry();
-    entry.status = ScanStatus::Error;
-    entry.confidence.reset();
-    entry.error = {failure, 1, decoder, "Invalid data found when processing input"};
+    entry.record.status = ScanStatus::Error;
+    entry.record.confidence.reset();
+    entry.record.error = {failure, 1, decoder, "Invalid data found when processing input"};
     return entry;
 }
 
@@ -63,7 +65,7 @@ TEST(EntryServes, OnlyForTheSameFileMethodAndVersion) {
     IndexEntry old = okEntry();
     old.version = kAnalysisVersion - 1;
     IndexEntry none = okEntry();
-    none.status = ScanStatus::NoTempo;
+    none.record.status = ScanStatus::NoTempo;
     const struct {
         const char* what;
         IndexEntry entry;
@@ -135,9 +137,10 @@ TEST(IndexRecords, GiveBackTheRecordThatMadeThem) {
     IndexUse use;
     for (const ScanRecord* record : {&ok, &none, &failed, &classic}) {
         IndexEntry entry;
-        ASSERT_TRUE(entryOfRecord(*record, 1700000000, record->identity, entry));
+        ASSERT_TRUE(entryOfRecord(*record, "/music/lib/x.flac", 1700000000, record->identity, entry));
+        EXPECT_EQ(entry.key, "/music/lib/x.flac");
         EXPECT_EQ(entry.analysedAt, 1700000000);
-        const ScanRecord back = recordOfEntry(entry, use);
+        const ScanRecord back = recordOfEntry(entry, record->path, use);
         for (ReportFormat format : {ReportFormat::Tsv, ReportFormat::Csv, ReportFormat::Jsonl}) {
             EXPECT_EQ(formatRecord(format, back), formatRecord(format, *record));
         }
@@ -146,10 +149,12 @@ TEST(IndexRecords, GiveBackTheRecordThatMadeThem) {
                   formatRecord(ReportFormat::Jsonl, *record, false, 2, record->method == Method::Accurate));
     }
     IndexEntry entry;
-    ASSERT_TRUE(entryOfRecord(ok, 0, ok.identity, entry));
+    ASSERT_TRUE(entryOfRecord(ok, "/music/lib/x.flac", 0, ok.identity, entry));
     use.range = {40, 80};
-    EXPECT_EQ(recordOfEntry(entry, use).bpm, 44);
-    EXPECT_EQ(recordOfEntry(entry, use).tempo, 43.8);
+    EXPECT_EQ(recordOfEntry(entry, ok.path, use).bpm, 44);
+    EXPECT_EQ(recordOfEntry(entry, ok.path, use).tempo, 43.8);
+    // The report gives the path the run was given, whatever the key.
+    EXPECT_EQ(recordOfEntry(entry, "./lib//x.flac", use).path, "./lib//x.flac");
 }
 
 // What a tag run saw is kept: a tempo written or found is held, another
@@ -186,17 +191,17 @@ TEST(IndexRecords, KeepWhatTheTagHolds) {
         SCOPED_TRACE(tagOutcomeText(c.outcome));
         record.tag = c.outcome;
         IndexEntry entry;
-        ASSERT_TRUE(entryOfRecord(record, 0, after, entry));
+        ASSERT_TRUE(entryOfRecord(record, "/a.mp3", 0, after, entry));
         EXPECT_EQ(entry.tag, c.kept);
-        EXPECT_EQ(entry.identity, c.identity);
+        EXPECT_EQ(entry.record.identity, c.identity);
         EXPECT_EQ(entry.tagBpm, c.kept == IndexedTag::Unknown ? 0 : 128);
         if (c.kept == IndexedTag::NotWritten) {
             EXPECT_EQ(entry.tagHeld, "Matroska");
         }
-        const bool served = entryServes(entry, ListedFile{"a.mp3", true, entry.identity}, tags);
+        const bool served = entryServes(entry, ListedFile{"a.mp3", true, entry.record.identity}, tags);
         EXPECT_EQ(served, !c.given.empty());
         if (served) {
-            EXPECT_EQ(tagOutcomeText(recordOfEntry(entry, tags).tag), c.given);
+            EXPECT_EQ(tagOutcomeText(recordOfEntry(entry, "a.mp3", tags).tag), c.given);
         }
     }
 }
@@ -210,43 +215,114 @@ TEST(IndexRecords, MakeNoRowForWhatIsNoFile) {
     IndexEntry entry;
     for (ScanFailure failure : {ScanFailure::System, ScanFailure::NotRegular}) {
         record.error.failure = failure;
-        EXPECT_FALSE(entryOfRecord(record, 0, kIdentity, entry));
+        EXPECT_FALSE(entryOfRecord(record, "/x.flac", 0, kIdentity, entry));
     }
     record.error.failure = ScanFailure::TimedOut;
-    EXPECT_TRUE(entryOfRecord(record, 0, kIdentity, entry));
+    EXPECT_TRUE(entryOfRecord(record, "/x.flac", 0, kIdentity, entry));
     record.identity = platform::FileIdentity{};
-    EXPECT_FALSE(entryOfRecord(record, 0, kIdentity, entry));
+    EXPECT_FALSE(entryOfRecord(record, "/x.flac", 0, kIdentity, entry));
 }
 
-// Rows of files listed no more have gone, but for those inside a folder
-// that could not be read.
-TEST(GonePaths, AreThoseListedNoMoreOutsideUnreadFolders) {
-    // Paths as the walk makes them, with this system's separator.
-    const auto path = [](std::string text) {
-        for (char& c : text) c = c == '/' ? platform::kPathSeparator : c;
-        return text;
+// Keys as the index makes them, with this system's separator.
+std::string key(std::string text) {
+    for (char& c : text) c = c == '/' ? platform::kPathSeparator : c;
+    return text;
+}
+
+RootByKey rootAt(const char* path, RootSight sight, int error, const char* keyText) {
+    RootByKey root;
+    root.root.path = path;
+    root.root.sight = sight;
+    root.root.error = error;
+    root.key = key(keyText);
+    return root;
+}
+
+// A row goes only where the run saw its file go: not listed in a folder it
+// read whole, under rules that would list it. Everything it could not see
+// is kept, and counted where it was not seen.
+TEST(RowSight, GoesOnlyWhereTheRunSawTheFileGo) {
+    WalkByKeys walk;
+    walk.roots = {rootAt("lib", RootSight::Folder, 0, "/m/lib"),
+                  rootAt("gone", RootSight::Missing, ENOENT, "/m/gone"),
+                  rootAt("mnt", RootSight::Empty, 0, "/m/mnt"),
+                  rootAt("one.flac", RootSight::File, 0, "/m/one.flac"),
+                  rootAt("lost.flac", RootSight::Missing, ENOENT, "/m/lost.flac"),
+                  rootAt("shut", RootSight::Missing, EACCES, "/m/shut")};
+    walk.listed = {key("/m/lib/a.flac"), key("/m/one.flac")};
+    walk.unread = {{"lib/locked", key("/m/lib/locked")}};
+    walk.rules.extensions = {"flac", "mp3"};
+    ASSERT_TRUE(compileGlob("Podcasts", platform::kPathSeparators, walk.rules.excludes.emplace_back()));
+    const struct {
+        const char* key;
+        RowSight sight;
+        const char* where;  // the path it is counted under, for rows kept
+    } cases[] = {
+        {"/m/lib/a.flac", RowSight::Listed, ""},
+        {"/m/lib/b.flac", RowSight::Gone, ""},
+        {"/m/lib/sub/gone/c.mp3", RowSight::Gone, ""},
+        {"/m/lib", RowSight::Gone, ""},  // a folder stands where the file was
+        {"/m/lib/locked/c.flac", RowSight::FolderUnread, "lib/locked"},
+        {"/m/lib/lockedness.flac", RowSight::Gone, ""},
+        {"/m/lib/x.m4a", RowSight::LeftOut, "lib"},
+        {"/m/lib/.hidden/d.flac", RowSight::LeftOut, "lib"},
+        {"/m/lib/._d.flac", RowSight::LeftOut, "lib"},
+        {"/m/lib/Podcasts/e.mp3", RowSight::LeftOut, "lib"},
+        {"/m/lib/deep/Podcasts", RowSight::LeftOut, "lib"},
+        {"/m/gone/f.flac", RowSight::RootMissing, "gone"},
+        {"/m/gone", RowSight::RootMissing, "gone"},
+        {"/m/mnt/g.flac", RowSight::RootEmpty, "mnt"},
+        {"/m/lost.flac", RowSight::RootMissing, "lost.flac"},
+        {"/m/shut/h.flac", RowSight::RootMissing, "shut"},
     };
-    std::vector<IndexEntry> entries(5);
-    const char* paths[] = {"lib/a.flac", "lib/b.flac", "lib/locked/c.flac", "lib/lockedness.flac", "lib/d.flac"};
-    for (std::size_t i = 0; i < entries.size(); ++i) entries[i].path = path(paths[i]);
-    const std::vector<ListedFile> listed = {{path("lib/a.flac"), true, kIdentity}, {path("lib/d.flac"), true, kIdentity}};
-    const std::vector<UnreadFolder> unread = {{path("lib/locked"), 13}};
-    const std::vector<std::string> expected = {path("lib/b.flac"), path("lib/lockedness.flac")};
-    EXPECT_EQ(gonePaths(entries, listed, unread), expected);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        KeptRows where;
+        EXPECT_EQ(rowSight(key(c.key), walk, where), c.sight);
+        if (c.sight != RowSight::Listed && c.sight != RowSight::Gone) {
+            EXPECT_EQ(where.path, c.where);
+        }
+    }
+    // The hidden names, once taken, are the run's to see.
+    walk.rules.hidden = true;
+    KeptRows where;
+    EXPECT_EQ(rowSight(key("/m/lib/.hidden/d.flac"), walk, where), RowSight::Gone);
+    // A root within another: gone as soon as one saw it go.
+    walk.roots.push_back(rootAt("lib/x.m4a", RootSight::Missing, ENOENT, "/m/lib/x.m4a"));
+    walk.rules.extensions.push_back("m4a");
+    EXPECT_EQ(rowSight(key("/m/lib/x.m4a"), walk, where), RowSight::Gone);
 }
 
+TEST(KeptRowsText, SaysWhyAndHowMany) {
+    const struct {
+        KeptRows kept;
+        const char* text;
+    } cases[] = {
+        {{"Music", RowSight::RootMissing, ENOENT, 12}, "Music: not found; its 12 indexed files are kept"},
+        {{"song.flac", RowSight::RootMissing, ENOENT, 1}, "song.flac: not found; its 1 indexed file is kept"},
+        {{"/mnt/share", RowSight::RootMissing, EACCES, 3}, "/mnt/share: permission denied; its 3 indexed files are kept"},
+        {{"/mnt/usb", RowSight::RootEmpty, 0, 250}, "/mnt/usb: empty folder; its 250 indexed files are kept"},
+        {{"lib/locked", RowSight::FolderUnread, 0, 2}, "lib/locked: cannot be read; its 2 indexed files are kept"},
+        {{"lib", RowSight::LeftOut, 0, 188},
+         "lib: 188 indexed files left out by this run's --extensions, --exclude or --hidden are kept"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(keptRowsText(c.kept), c.text);
+}
+
+// A folder, or a root that may once have been one, covers its own key and
+// everything below it; a file only itself.
 TEST(RangesOfRoots, CoverAFolderAndWhatIsBelowIt) {
-    const testing::TempDir dir;
-    const std::string folder = dir.path().string();
-    const std::string file = platform::joinPath(folder, "a.wav");
-    ASSERT_TRUE(testing::writeFile(file, {1}));
-    const std::vector<PathRange> ranges = rangesOfRoots({folder, file, folder + platform::kPathSeparator});
-    ASSERT_EQ(ranges.size(), 3U);
-    EXPECT_EQ(ranges[0].exact, folder);
-    EXPECT_EQ(ranges[0].prefix, folder + platform::kPathSeparator);
-    EXPECT_EQ(ranges[1].exact, file);
+    const std::vector<PathRange> ranges = rangesOfRoots({rootAt("lib", RootSight::Folder, 0, "/m/lib"),
+                                                         rootAt("a.wav", RootSight::File, 0, "/m/a.wav"),
+                                                         rootAt("old", RootSight::Missing, ENOENT, "/m/old"),
+                                                         rootAt("/", RootSight::Folder, 0, "/")});
+    ASSERT_EQ(ranges.size(), 4U);
+    EXPECT_EQ(ranges[0].exact, key("/m/lib"));
+    EXPECT_EQ(ranges[0].prefix, key("/m/lib/"));
+    EXPECT_EQ(ranges[1].exact, key("/m/a.wav"));
     EXPECT_EQ(ranges[1].prefix, "");
-    EXPECT_EQ(ranges[2].prefix, folder + platform::kPathSeparator);
+    EXPECT_EQ(ranges[2].prefix, key("/m/old/"));
+    EXPECT_EQ(ranges[3].prefix, key("/"));
 }
 
 }  // namespace

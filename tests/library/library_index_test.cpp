@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/wave_bytes.hpp"
 
@@ -44,46 +46,47 @@ int pragmaOf(const fs::path& path, const char* pragma) {
     return value;
 }
 
-IndexEntry entry(const std::string& path, ScanStatus status) {
+IndexEntry entry(const std::string& key, ScanStatus status) {
     IndexEntry e;
-    e.path = path;
-    e.identity = {0xFFFFFFFFFFFFFFF0ULL, 42, 123456, 1700000000123456789};
-    e.status = status;
+    e.key = key;
+    e.record.identity = {0xFFFFFFFFFFFFFFF0ULL, 42, 123456, 1700000000123456789};
+    e.record.status = status;
+    e.record.method = Method::Accurate;
     e.analysedAt = 1700000001;
     if (status == ScanStatus::Ok) {
-        e.tempo = 127.93;
-        e.confidence = 0.6178;
-        e.facts = {245.123456, 44100, 2, "mp3"};
-        e.beats = {0.1234567891, 0.5876, 1.0517};
-        e.tempoChanges = {{0.5876, 131.2599}};
+        e.record.foundTempo = 127.93;
+        e.record.confidence = 0.6178;
+        e.record.facts = {245.123456, 44100, 2, "mp3"};
+        e.record.beats = {0.1234567891, 0.5876, 1.0517};
+        e.record.tempoChanges = {{0.5876, 131.2599}};
     }
     return e;
 }
 
 void expectSame(const IndexEntry& a, const IndexEntry& b) {
-    SCOPED_TRACE(a.path);
-    EXPECT_EQ(a.path, b.path);
-    EXPECT_EQ(a.identity, b.identity);
-    EXPECT_EQ(a.method, b.method);
+    SCOPED_TRACE(a.key);
+    EXPECT_EQ(a.key, b.key);
+    EXPECT_EQ(a.record.identity, b.record.identity);
+    EXPECT_EQ(a.record.method, b.record.method);
     EXPECT_EQ(a.version, b.version);
-    EXPECT_EQ(a.status, b.status);
-    EXPECT_EQ(a.tempo, b.tempo);
-    EXPECT_EQ(a.beats, b.beats);
-    ASSERT_EQ(a.tempoChanges.size(), b.tempoChanges.size());
-    for (std::size_t i = 0; i < a.tempoChanges.size(); ++i) {
-        EXPECT_EQ(a.tempoChanges[i].at, b.tempoChanges[i].at);
-        EXPECT_EQ(a.tempoChanges[i].bpm, b.tempoChanges[i].bpm);
+    EXPECT_EQ(a.record.status, b.record.status);
+    EXPECT_EQ(a.record.foundTempo, b.record.foundTempo);
+    EXPECT_EQ(a.record.beats, b.record.beats);
+    ASSERT_EQ(a.record.tempoChanges.size(), b.record.tempoChanges.size());
+    for (std::size_t i = 0; i < a.record.tempoChanges.size(); ++i) {
+        EXPECT_EQ(a.record.tempoChanges[i].at, b.record.tempoChanges[i].at);
+        EXPECT_EQ(a.record.tempoChanges[i].bpm, b.record.tempoChanges[i].bpm);
     }
-    EXPECT_EQ(a.confidence, b.confidence);
-    EXPECT_EQ(a.endsEarly, b.endsEarly);
-    EXPECT_EQ(a.error.failure, b.error.failure);
-    EXPECT_EQ(a.error.code, b.error.code);
-    EXPECT_EQ(a.error.decoder, b.error.decoder);
-    EXPECT_EQ(a.error.decoderLine, b.error.decoderLine);
-    EXPECT_EQ(a.facts.seconds, b.facts.seconds);
-    EXPECT_EQ(a.facts.sampleRate, b.facts.sampleRate);
-    EXPECT_EQ(a.facts.channels, b.facts.channels);
-    EXPECT_EQ(a.facts.codec, b.facts.codec);
+    EXPECT_EQ(a.record.confidence, b.record.confidence);
+    EXPECT_EQ(a.record.endsEarly, b.record.endsEarly);
+    EXPECT_EQ(a.record.error.failure, b.record.error.failure);
+    EXPECT_EQ(a.record.error.code, b.record.error.code);
+    EXPECT_EQ(a.record.error.decoder, b.record.error.decoder);
+    EXPECT_EQ(a.record.error.decoderLine, b.record.error.decoderLine);
+    EXPECT_EQ(a.record.facts.seconds, b.record.facts.seconds);
+    EXPECT_EQ(a.record.facts.sampleRate, b.record.facts.sampleRate);
+    EXPECT_EQ(a.record.facts.channels, b.record.facts.channels);
+    EXPECT_EQ(a.record.facts.codec, b.record.facts.codec);
     EXPECT_EQ(a.tag, b.tag);
     EXPECT_EQ(a.tagBpm, b.tagBpm);
     EXPECT_EQ(a.tagHeld, b.tagHeld);
@@ -98,11 +101,11 @@ TEST(LibraryIndex, KeepsRowsAsTheyWereWritten) {
     const fs::path file = dir.path() / "index.db";
     std::vector<IndexEntry> rows = {entry("lib/a.mp3", ScanStatus::Ok), entry("lib/b\xff\n.flac", ScanStatus::NoTempo),
                                     entry("lib/c.ogg", ScanStatus::Error), entry("lib/d.xm", ScanStatus::Ok)};
-    rows[1].method = Method::Classic;
+    rows[1].record.method = Method::Classic;
     rows[1].tag = IndexedTag::NotWritten;
     rows[1].tagHeld = "this format's";
-    rows[2].error = {ScanFailure::NotAudio, 1, "/usr/bin/ffmpeg", "Invalid data found when processing input"};
-    rows[3].endsEarly = true;
+    rows[2].record.error = {ScanFailure::NotAudio, 1, "/usr/bin/ffmpeg", "Invalid data found when processing input"};
+    rows[3].record.endsEarly = true;
     rows[3].tag = IndexedTag::Kept;
     rows[3].tagBpm = 128;
     rows[3].tagHeld = "99.5";
@@ -113,7 +116,7 @@ TEST(LibraryIndex, KeepsRowsAsTheyWereWritten) {
         LibraryIndex index;
         ASSERT_EQ(index.open(file.string(), error), IndexOpening::Opened);
         ASSERT_EQ(index.write(rows, {}, error), IndexWriting::Written);
-        rows[0].tempo = 64.5;
+        rows[0].record.foundTempo = 64.5;
         ASSERT_EQ(index.write({rows[0]}, {"lib/d.xm", "lib/never.mp3"}, error), IndexWriting::Written);
     }
     EXPECT_EQ(pragmaOf(file, "PRAGMA application_id"), kIndexApplicationId);
@@ -155,7 +158,7 @@ TEST(LibraryIndex, LoadsTheRowsUnderEachRoot) {
         IndexWriting failure = IndexWriting::Written;
         ASSERT_TRUE(index.load(c.ranges, back, failure, error));
         std::vector<std::string> paths;
-        for (const IndexEntry& e : back) paths.push_back(e.path);
+        for (const IndexEntry& e : back) paths.push_back(e.key);
         EXPECT_EQ(paths, c.paths) << c.ranges[0].exact;
     }
 }
@@ -211,6 +214,93 @@ TEST(LibraryIndex, RefusesWhatIsNotItsOwnAndLeavesItAsItWas) {
     EXPECT_EQ(index.open(empty.string(), error), IndexOpening::Opened);
     EXPECT_EQ(index.open((dir.path() / "no" / "such" / "folder.db").string(), error), IndexOpening::CannotOpen);
     EXPECT_EQ(error, ENOENT);
+}
+
+// Every failure a record can hold is kept under its own name and read
+// back as itself, with its detail.
+TEST(LibraryIndex, KeepsEveryFailureAsItself) {
+    const testing::TempDir dir;
+    std::vector<IndexEntry> rows;
+    for (int value = 0; scanFailureName(static_cast<ScanFailure>(value)) != nullptr; ++value) {
+        IndexEntry row = entry("f" + std::to_string(100 + value), ScanStatus::Error);
+        row.record.error = {static_cast<ScanFailure>(value), value + 3, "ffmpeg", "line " + std::to_string(value)};
+        rows.push_back(row);
+    }
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(ScanFailure::NoAudio) + 1);
+    int error = 0;
+    LibraryIndex index;
+    ASSERT_EQ(index.open((dir.path() / "index.db").string(), error), IndexOpening::Opened);
+    ASSERT_EQ(index.write(rows, {}, error), IndexWriting::Written);
+    std::vector<IndexEntry> back;
+    IndexWriting failure = IndexWriting::Written;
+    ASSERT_TRUE(index.load({{"f", "f"}}, back, failure, error));
+    ASSERT_EQ(back.size(), rows.size());
+    for (std::size_t i = 0; i < back.size(); ++i) {
+        SCOPED_TRACE(scanFailureName(rows[i].record.error.failure));
+        expectSame(back[i], rows[i]);
+    }
+}
+
+// An index of schema 1 (2.3.0's) is brought forward with its rows: each
+// keyed by its file's key, the rows that named one file by several paths
+// made one (the one analysed last), and the rows 2.3.0 may have got wrong
+// marked to be analysed again.
+TEST(LibraryIndex, BringsAnIndexOfSchemaOneForward) {
+    const testing::TempDir dir;
+    const fs::path file = dir.path() / "old.db";
+    const std::string folder = dir.path().string();
+    fs::create_directories(dir.path() / "lib" / "sub");
+    std::string columns = "path, device, inode, size, mtime_ns, method, version, status, bpm, tempo, confidence, "
+                          "ends_early, error, failure, failure_code, decoder, decoder_line, duration, sample_rate, "
+                          "channels, codec, tag, tag_bpm, tag_held, analysed_at, beats, tempo_changes";
+    const auto row = [&columns](const std::string& path, const char* codec, const char* status, double duration,
+                                int analysedAt) {
+        return "INSERT INTO files (" + columns + ") VALUES (CAST('" + path + "' AS BLOB), 1, 2, 3, 4, 'accurate', 2, '" +
+               status + "', 120, 120.25, 0.5, 0, NULL, NULL, NULL, NULL, NULL, " + std::to_string(duration) +
+               ", 44100, 2, '" + codec + "', NULL, NULL, NULL, " + std::to_string(analysedAt) + ", X'', X'');";
+    };
+    runSql(file, "PRAGMA application_id = " + std::to_string(kIndexApplicationId) + "; PRAGMA user_version = 1;"
+                 "CREATE TABLE files (path BLOB PRIMARY KEY NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+                 " size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL, method TEXT NOT NULL, version INTEGER NOT NULL,"
+                 " status TEXT NOT NULL, bpm INTEGER, tempo REAL, confidence REAL, ends_early INTEGER NOT NULL,"
+                 " error TEXT, failure TEXT, failure_code INTEGER, decoder TEXT, decoder_line TEXT, duration REAL,"
+                 " sample_rate INTEGER, channels INTEGER, codec TEXT, tag TEXT, tag_bpm INTEGER, tag_held TEXT,"
+                 " analysed_at INTEGER NOT NULL, beats BLOB, tempo_changes BLOB) WITHOUT ROWID;" +
+                 row(folder + "/lib/a.flac", "flac", "ok", 30, 10) + row(folder + "/./lib//a.flac", "flac", "ok", 30, 20) +
+                 row(folder + "/lib/sub/../a.flac", "flac", "ok", 30, 5) + row(folder + "/lib/b.ogg", "vorbis", "ok", 30, 10) +
+                 row(folder + "/lib/c.opus", "opus", "ok", 30, 10) + row(folder + "/lib/d.wav", "pcm_s16le", "no tempo", 0, 10) +
+                 row(folder + "/gone/e.mp3", "mp3", "ok", 30, 10) + row("rel/f.mp3", "mp3", "ok", 30, 10));
+    int error = 0;
+    LibraryIndex index;
+    ASSERT_EQ(index.open(file.string(), error), IndexOpening::Opened);
+    EXPECT_EQ(pragmaOf(file, "PRAGMA user_version"), kIndexSchemaVersion);
+    std::vector<IndexEntry> back;
+    IndexWriting failure = IndexWriting::Written;
+    ASSERT_TRUE(index.load({{"", "/"}}, back, failure, error));
+    int ignored = 0;
+    const std::string real = platform::realPath(folder, ignored);
+    const std::string here = platform::realPath(".", ignored);
+    const struct {
+        std::string key;
+        int version;
+        std::int64_t analysedAt;
+    } expected[] = {
+        {here + "/rel/f.mp3", kAnalysisVersion, 10},  {real + "/gone/e.mp3", kAnalysisVersion, 10},
+        {real + "/lib/a.flac", kAnalysisVersion, 20}, {real + "/lib/b.ogg", 0, 10},
+        {real + "/lib/c.opus", 0, 10},                {real + "/lib/d.wav", 0, 10},
+    };
+    std::vector<std::pair<std::string, int>> got;
+    for (const IndexEntry& e : back) got.emplace_back(e.key, e.version);
+    std::vector<std::pair<std::string, int>> want;
+    for (const auto& e : expected) want.emplace_back(e.key, e.version);
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+    for (const IndexEntry& e : back) {
+        if (e.key == real + "/lib/a.flac") {
+            EXPECT_EQ(e.analysedAt, 20);
+        }
+        EXPECT_EQ(e.record.foundTempo, e.record.status == ScanStatus::Ok ? 120.25 : 0.0) << e.key;
+    }
 }
 
 // A row no tempo-scan writes (a failure by a name it does not know) is

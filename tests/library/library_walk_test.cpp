@@ -4,8 +4,11 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -123,6 +126,9 @@ TEST(ListLibrary, KeepsToTheCollectionRules) {
         fs::create_directories((root / name).parent_path());
         ASSERT_TRUE(testing::writeFile(root / name, {1}));
     }
+    const std::vector<std::string> tree = {"a.mp3", "._a.mp3", ".Trash/b.mp3", "live/c.flac", "live/sub/d.flac",
+                                           "e.xm", "f.opus", "g.MOD", "notes.txt", "x/.hidden/h.mp3", "x/live/i.mp3",
+                                           "x/j.tmp.mp3"};
     const std::string r = root.string();
     const auto rules = [](bool hidden, std::vector<std::string> excludes, std::vector<std::string> extensions) {
         CollectionRules made;
@@ -158,10 +164,49 @@ TEST(ListLibrary, KeepsToTheCollectionRules) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(namesBelow(listLibrary({r}, c.rules), r), c.names);
+        // What an index asks of a file it cannot see: the walk's answer.
+        for (const std::string& name : tree) {
+            const bool listed = std::find(c.names.begin(), c.names.end(), name) != c.names.end();
+            EXPECT_EQ(collectionIncludes(c.rules, name), listed) << name;
+        }
     }
     // Named, a hidden or excluded file still counts.
     const Library named = listLibrary({r + "/._a.mp3", r + "/notes.txt"}, rules(false, {"*"}, {"flac"}));
     EXPECT_EQ(named.files, (std::vector<std::string>{r + "/._a.mp3", r + "/notes.txt"}));
+}
+
+// What the walk found where each root was given: a folder with entries
+// (even none that count), one with none at all, a file, nothing, and a
+// folder that cannot be read (no empty one: it is named as unread).
+TEST(ListLibrary, SaysWhatItFoundAtEachRoot) {
+    testing::TempDir dir;
+    fs::create_directories(dir.path() / "full" / "sub");
+    fs::create_directories(dir.path() / "empty");
+    fs::create_directories(dir.path() / "locked");
+    ASSERT_TRUE(testing::writeFile(dir.path() / "full" / "notes.txt", {1}));
+    ASSERT_TRUE(testing::writeFile(dir.path() / "song.mp3", {1}));
+    ASSERT_TRUE(testing::writeFile(dir.path() / "locked" / "a.mp3", {1}));
+    const std::string r = dir.path().string();
+    const bool asRoot = ::geteuid() == 0;
+    ::chmod((dir.path() / "locked").c_str(), 0);
+    const Library library = listLibrary({r + "/full", r + "/empty", r + "/song.mp3", r + "/gone", r + "/locked"});
+    ::chmod((dir.path() / "locked").c_str(), 0755);
+    ASSERT_EQ(library.roots.size(), 5U);
+    const struct {
+        RootSight sight;
+        int error;
+    } expected[] = {{RootSight::Folder, 0}, {RootSight::Empty, 0}, {RootSight::File, 0}, {RootSight::Missing, ENOENT},
+                    {RootSight::Folder, 0}};
+    for (std::size_t i = 0; i < library.roots.size(); ++i) {
+        SCOPED_TRACE(library.roots[i].path);
+        EXPECT_EQ(library.roots[i].sight, expected[i].sight);
+        EXPECT_EQ(library.roots[i].error, expected[i].error);
+    }
+    // Permissions do not stop root, for whom it is a folder like any other.
+    ASSERT_EQ(library.unread.size(), asRoot ? 0U : 1U);
+    if (!asRoot) {
+        EXPECT_EQ(library.unread[0].folder, r + "/locked");
+    }
 }
 
 // The same file reached twice (named twice, through "./", a link or a hard

@@ -7,6 +7,7 @@ import json
 import pathlib
 import re
 import statistics
+import struct
 import subprocess
 import threading
 import time
@@ -250,6 +251,10 @@ REFUSED = [
     ("NaN", np.array([[0.0, 0.1], [np.nan, 0.0]], np.float32), {}, "frame 1, channel 0 is nan"),
     ("infinity", np.array([0.0, 0.5, -np.inf]), {}, "frame 2, channel 0 is -inf"),
     ("beyond float32", np.array([[0.0, 0.0, 0.0], [0.0, 0.0, 1e300]]), {}, "frame 1, channel 2 is 1e+300"),
+    # Channels first, as librosa and torchaudio give audio.
+    ("stereo channels first", np.zeros((2, 44100), np.float32), {}, "(frames, channels), not (2, 44100)"),
+    ("mono channels first", np.zeros((1, 256), np.int16), {}, "(frames, channels), not (1, 256)"),
+    ("int16 stereo channels first", np.zeros((2, 1000), np.int16), {"method": "classic"}, "pass samples.T"),
 ]
 
 
@@ -291,6 +296,7 @@ ODD = [
     ("empty stereo", np.zeros((0, 2), np.float32), 44100),
     ("empty, five channels", np.zeros((0, 5), np.float64), 44100),
     ("one frame", np.ones((1, 2), np.int16), 44100),
+    ("two frames of 255 channels", np.ones((2, 255), np.float32), 44100),
     ("full-scale float32", np.full((44100 * 5, 2), 3e38, np.float32), 44100),
     ("subnormal floats", np.full(44100 * 5, 1e-40, np.float32), 44100),
     ("rate 1 Hz", np.ones(1000, np.int16), 1),
@@ -323,6 +329,16 @@ def text(folder):
     return path
 
 
+def header_only(folder):
+    """A 16-bit stereo WAVE whose header promises a second of samples that
+    are not there (tempo: data size error.)."""
+    path = folder / "header-only.wav"
+    data = 176400
+    path.write_bytes(b"RIFF" + struct.pack("<I", 36 + data) + b"WAVEfmt " +
+                     struct.pack("<IHHIIHH", 16, 1, 2, 44100, 176400, 4, 16) + b"data" + struct.pack("<I", data))
+    return path
+
+
 # (name, the path, the exception, its errno or None, its words)
 FAILURES = [
     ("missing", lambda folder: folder / "missing.wav", FileNotFoundError, errno.ENOENT,
@@ -331,6 +347,7 @@ FAILURES = [
     ("a device", lambda folder: pathlib.Path("/dev/null"), OSError, errno.EINVAL, "not a regular file"),
     ("empty", empty, tempo.DecodeError, None, "empty file"),
     ("text", text, tempo.DecodeError, None, "not readable as audio"),
+    ("header only", header_only, tempo.DecodeError, None, "no audio"),
 ]
 
 

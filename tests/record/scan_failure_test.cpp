@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <set>
 #include <string>
 
 namespace tempo::scan {
@@ -32,6 +33,7 @@ TEST(ScanFailureText, GivesEachFailureItsWords) {
         {{ScanFailure::TooLong, 0, "ffmpeg", ""}, "audio longer than a WAVE file can hold (4 GiB)"},
         {{ScanFailure::Empty, 0, "", ""}, "empty file"},
         {{ScanFailure::Boundless, 0, "", ""}, "decoder gave more audio than the file can hold"},
+        {{ScanFailure::NoAudio, 0, "ffmpeg", ""}, "no audio"},
     };
     for (const auto& c : cases) EXPECT_EQ(scanFailureText(c.error), c.text);
 }
@@ -40,13 +42,42 @@ TEST(ScanFailureText, GivesEachFailureItsWords) {
 // of the moment or the machine.
 TEST(FailureLasts, OnlyForTheFilesOwnContent) {
     const ScanFailure lasting[] = {ScanFailure::NotAudio, ScanFailure::EndsEarly, ScanFailure::TooLong,
-                                   ScanFailure::Empty, ScanFailure::Boundless};
+                                   ScanFailure::Empty, ScanFailure::Boundless, ScanFailure::NoAudio};
     const ScanFailure passing[] = {ScanFailure::System,       ScanFailure::NotRegular,     ScanFailure::Shrank,
                                    ScanFailure::DecoderMissing, ScanFailure::DecoderNotRun, ScanFailure::DecoderUnwatched,
                                    ScanFailure::TimedOut,     ScanFailure::DecoderKilled,  ScanFailure::DecoderStatus,
                                    ScanFailure::NotWaveStream};
     for (ScanFailure failure : lasting) EXPECT_TRUE(failureLasts(failure)) << scanFailureText({failure, 0, "", ""});
     for (ScanFailure failure : passing) EXPECT_FALSE(failureLasts(failure)) << scanFailureText({failure, 0, "", ""});
+}
+
+// Every failure has a name of its own, which reads back as that failure;
+// the names an index already holds never change.
+TEST(ScanFailureName, NamesEveryFailureOnceAndReadsItBack) {
+    std::set<std::string> names;
+    int count = 0;
+    for (int value = 0; scanFailureName(static_cast<ScanFailure>(value)) != nullptr; ++value, ++count) {
+        const auto failure = static_cast<ScanFailure>(value);
+        const std::string name = scanFailureName(failure);
+        EXPECT_TRUE(names.insert(name).second) << name;
+        ScanFailure back = ScanFailure::System;
+        ASSERT_TRUE(scanFailureNamed(name, back)) << name;
+        EXPECT_EQ(back, failure) << name;
+    }
+    // As many names as failures: the last one named is the enum's last.
+    EXPECT_EQ(count, static_cast<int>(ScanFailure::NoAudio) + 1);
+    const struct {
+        ScanFailure failure;
+        const char* name;
+    } kept[] = {{ScanFailure::System, "system"},       {ScanFailure::NotAudio, "not audio"},
+                {ScanFailure::EndsEarly, "ends early"}, {ScanFailure::Empty, "empty"},
+                {ScanFailure::TooLong, "too long"},     {ScanFailure::NotWaveStream, "not a wave stream"}};
+    for (const auto& c : kept) EXPECT_STREQ(scanFailureName(c.failure), c.name);
+    ScanFailure failure = ScanFailure::Empty;
+    for (const char* strange : {"", "melted", "System", "not audio "}) {
+        EXPECT_FALSE(scanFailureNamed(strange, failure)) << strange;
+    }
+    EXPECT_EQ(failure, ScanFailure::Empty);
 }
 
 TEST(ProgramName, NamesTheDecoderWithoutItsFolder) {

@@ -98,6 +98,18 @@ TEST(ParseOptions, RefusesWhatItCannotRead) {
         {"--write-tags", "--min-confidence", ".", "a"},
         {"--write-tags", "--min-confidence", "x", "a"},
         {"--write-tags", "--min-confidence", "0.5", "--method", "classic", "a"},
+        {"--prune", "a"},
+        {"--columns", "", "a"},
+        {"--columns", "bpm,,path", "a"},
+        {"--columns", "bpm,tempo", "a"},
+        {"--columns", "path,bpm,path", "a"},
+        {"--columns", "bpm", "--columns", "bpm", "a"},
+        {"--columns", "bpm,path", "--format", "jsonl", "a"},
+        {"--columns", "bpm,tag,path", "a"},
+        {"--columns", "bpm,path", "--format", "rekordbox-xml", "a"},
+        {"--format", "rekordbox-xml", "--method", "classic", "a"},
+        {"--format", "rekordbox-xml", "--beats", "a"},
+        {"--format", "rekordbox", "a"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.empty() ? "(nothing)" : args[0]);
@@ -201,6 +213,39 @@ TEST(ParseOptions, ReadsTheIndexAndTheCollection) {
     EXPECT_TRUE(options.hidden);
     EXPECT_EQ(options.excludes, (std::vector<std::string>{".Trash", "**/demo/*"}));
     EXPECT_EQ(options.extensions, (std::vector<std::string>{"mp3", "flac", "xm"}));
+    EXPECT_FALSE(options.prune);
+    ASSERT_TRUE(parse({"--db", "x.db", "--prune", "a"}, options, error)) << error;
+    EXPECT_TRUE(options.prune);
+}
+
+// The columns of TSV and CSV: as listed (given twice, the lists join), or
+// by default bpm, status, the tag outcome with tags, and the path.
+TEST(ParseOptions, ReadsTheColumns) {
+    const struct {
+        std::vector<const char*> args;
+        std::vector<ReportColumn> columns;
+    } cases[] = {
+        {{"a"}, {ReportColumn::Bpm, ReportColumn::Status, ReportColumn::Path}},
+        {{"--write-tags", "a"}, {ReportColumn::Bpm, ReportColumn::Status, ReportColumn::Tag, ReportColumn::Path}},
+        {{"--columns", "path,confidence,warning", "a"},
+         {ReportColumn::Path, ReportColumn::Confidence, ReportColumn::Warning}},
+        {{"--columns=bpm", "--columns", "sample_rate,channels,codec,duration,method", "--format", "csv", "a"},
+         {ReportColumn::Bpm, ReportColumn::SampleRate, ReportColumn::Channels, ReportColumn::Codec,
+          ReportColumn::Duration, ReportColumn::Method}},
+        {{"--write-tags", "--columns", "tag,path", "a"}, {ReportColumn::Tag, ReportColumn::Path}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        ScanOptions options;
+        std::string error;
+        ASSERT_TRUE(parse(c.args, options, error)) << error;
+        EXPECT_EQ(options.columns, c.columns);
+    }
+    ScanOptions options;
+    std::string error;
+    EXPECT_FALSE(parse({"--columns", "bpm,tempo", "a"}, options, error));
+    EXPECT_EQ(error, "--columns takes bpm, status, tag, path, confidence, warning, method, duration, sample_rate, "
+                     "channels and codec, not 'tempo'");
 }
 
 }  // namespace

@@ -118,6 +118,66 @@ TEST(FormatRecord, WarnsOfAFileThatEndsEarly) {
     EXPECT_EQ(formatRecord(ReportFormat::Csv, cut), "100,ok,cut.flac\r\n");
 }
 
+// --columns: any fields of JSON Lines, in the order asked, each escaped as
+// the format escapes a field; empty where JSON has null or nothing; the
+// CSV header names them.
+TEST(FormatRecord, GivesTheColumnsAsked) {
+    ScanRecord cut = record("cut\t\"a\",b.mp3", ScanStatus::Ok, 85);
+    cut.method = Method::Accurate;
+    cut.confidence = 0.344;
+    cut.endsEarly = true;
+    cut.tempo = 85.321;
+    cut.facts = {12.3456, 44100, 2, "mp3"};
+    cut.tag = tagDone(TagAction::WouldWrite);
+    ScanRecord none = record("n.ogg", ScanStatus::NoTempo);
+    none.method = Method::Accurate;
+    none.confidence = 0.05;
+    none.endsEarly = true;  // no warning without a tempo, as in JSON Lines
+    const ScanRecord failed = record("e.wav", ScanStatus::Error, 0, {ScanFailure::NoAudio, 0, "ffmpeg", ""});
+    const std::vector<ReportColumn> all = {ReportColumn::Bpm,      ReportColumn::Status,     ReportColumn::Tag,
+                                           ReportColumn::Path,     ReportColumn::Confidence, ReportColumn::Warning,
+                                           ReportColumn::Method,   ReportColumn::Duration,   ReportColumn::SampleRate,
+                                           ReportColumn::Channels, ReportColumn::Codec};
+    const std::vector<ReportColumn> some = {ReportColumn::Confidence, ReportColumn::Bpm, ReportColumn::Warning,
+                                            ReportColumn::Path};
+    const struct {
+        ReportFormat format;
+        const ScanRecord* record;
+        const std::vector<ReportColumn>* columns;
+        unsigned decimals;
+        std::string line;
+    } cases[] = {
+        {ReportFormat::Tsv, &cut, &all, 0,
+         "85\tok\twould write\tcut\\t\"a\",b.mp3\t0.34\tfile ends early\taccurate\t12.346\t44100\t2\tmp3\n"},
+        {ReportFormat::Csv, &cut, &all, 0,
+         "85,ok,would write,\"cut\t\"\"a\"\",b.mp3\",0.34,file ends early,accurate,12.346,44100,2,mp3\r\n"},
+        {ReportFormat::Tsv, &cut, &some, 1, "0.34\t85.3\tfile ends early\tcut\\t\"a\",b.mp3\n"},
+        {ReportFormat::Tsv, &none, &some, 0, "0.05\t\t\tn.ogg\n"},
+        {ReportFormat::Csv, &none, &some, 0, "0.05,,,n.ogg\r\n"},
+        {ReportFormat::Tsv, &failed, &all, 0, "\terror: no audio\t\te.wav\t\t\tclassic\t\t\t\t\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(formatRecord(c.format, *c.record, *c.columns, c.decimals), c.line);
+    EXPECT_EQ(reportHeader(ReportFormat::Csv, all),
+              "bpm,status,tag,path,confidence,warning,method,duration,sample_rate,channels,codec\r\n");
+    EXPECT_EQ(reportHeader(ReportFormat::Csv, some), "confidence,bpm,warning,path\r\n");
+    EXPECT_EQ(reportHeader(ReportFormat::Tsv, some), "");
+    // The default columns are the report as it has always been.
+    for (const ReportFormat format : {ReportFormat::Tsv, ReportFormat::Csv, ReportFormat::Jsonl}) {
+        for (const bool withTag : {false, true}) {
+            EXPECT_EQ(formatRecord(format, cut, defaultColumns(withTag)), formatRecord(format, cut, withTag));
+            EXPECT_EQ(reportHeader(format, defaultColumns(withTag)), reportHeader(format, withTag));
+        }
+    }
+    // Each name reads back as its column.
+    for (const ReportColumn column : all) {
+        ReportColumn back = ReportColumn::Bpm;
+        ASSERT_TRUE(reportColumnNamed(reportColumnName(column), back));
+        EXPECT_EQ(back, column);
+    }
+    ReportColumn back = ReportColumn::Bpm;
+    EXPECT_FALSE(reportColumnNamed("tempo", back));
+}
+
 // Overlong forms, surrogates and code points past U+10FFFF are not valid
 // UTF-8: each of their bytes is escaped on its own.
 TEST(FormatRecord, EscapesEveryByteOfInvalidUtf8) {

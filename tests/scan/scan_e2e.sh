@@ -310,6 +310,24 @@ expect_eq "$(sed -n 1p <<< "$out")" '{"path": "cut-2k.flac", "bpm": null, "statu
   fail "a WAVE cut in half: $(sed -n 3p <<< "$out")"
 expect_eq "$(sed -n 4p <<< "$out")" '{"path": "empty.mp3", "bpm": null, "status": "error: empty file", "confidence": null, "method": "accurate", "duration": null, "sample_rate": null, "channels": null, "codec": null}' "an empty MP3"
 expect_eq "$("$scan" --no-progress cut-half.wav)" $'100\tok\tcut-half.wav' "TSV keeps its fields for a file cut short"
+# A WAVE cut right after its header holds no audio: an error with either
+# method (tempo refuses it too), not the silence of "no tempo".
+head -c 44 src100.wav > header-only.wav
+expect_eq "$("$tempo" header-only.wav)" "data size error." "tempo on a WAVE of its header alone"
+for method in accurate classic; do
+  out=$("$scan" --no-progress --method $method header-only.wav); status=$?
+  expect_eq "$out" $'\terror: no audio\theader-only.wav' "a WAVE of its header alone ($method)"
+  expect_eq "$status" 1 "status for a WAVE of its header alone ($method)"
+done
+# TSV and CSV carry the confidence and the warning, and the audio's facts,
+# when asked: a file cut in half no longer reads as a plain "ok".
+out=$("$scan" --no-progress --columns bpm,status,confidence,warning,path cut-half.flac)
+[[ $out =~ ^100$'\t'ok$'\t'(0\.[0-9][0-9]|1\.00)$'\t''file ends early'$'\t'cut-half.flac$ ]] ||
+  fail "TSV with the confidence and the warning: $out"
+out=$("$scan" --no-progress --format csv --columns path,warning,channels,codec,sample_rate cut-half.flac cut-half.wav \
+  header-only.wav)
+expect_eq "$out" $'path,warning,channels,codec,sample_rate\r\ncut-half.flac,file ends early,2,flac,44100\r
+cut-half.wav,file ends early,2,pcm_s16le,44100\r\nheader-only.wav,,,,\r' "CSV with the warning and the facts"
 
 # The formats decoded in the process, each whole, cut in half, empty, with
 # noise over 8 KiB in its middle, and under the name of another format.

@@ -19,6 +19,9 @@
 //   full=SUFFIX       every write into a file whose path ends in SUFFIX
 //                     fails with ENOSPC (full=-wal: SQLite's write-ahead
 //                     log, so no transaction of an index can commit)
+//   synced=FILE       each fsync and fdatasync adds the path of the file it
+//                     syncs, and a newline, to FILE: what a power cut
+//                     right then would leave on the disk
 // Errno values are numbers (5 is EIO, 12 ENOMEM).
 
 #include <dirent.h>
@@ -130,6 +133,17 @@ bool diskFull(int fd) {
     return true;
 }
 
+void noteSync(int fd) {
+    const char* rule = ruleValue("synced");
+    if (rule == nullptr) return;
+    const std::string log(rule, std::strcspn(rule, ";"));
+    const std::string line = pathOf(fd) + "\n";
+    const int out = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (out < 0) return;
+    next<ssize_t (*)(int, const void*, size_t)>("write")(out, line.data(), line.size());
+    ::close(out);
+}
+
 void damageMiddle(int fd) {
     struct stat status {};
     if (::fstat(fd, &status) != 0 || status.st_size < 64) return;
@@ -188,7 +202,13 @@ ssize_t pwrite64(int fd, const void* bytes, size_t count, off64_t offset) {
 int fsync(int fd) {
     if (isSiblingCopy(fd)) touchOnce();
     if (ruleValue("corrupt-copy") != nullptr && isSiblingCopy(fd)) damageMiddle(fd);
+    noteSync(fd);
     return next<int (*)(int)>("fsync")(fd);
+}
+
+int fdatasync(int fd) {
+    noteSync(fd);
+    return next<int (*)(int)>("fdatasync")(fd);
 }
 
 }  // extern "C"

@@ -82,11 +82,15 @@ expect_eq "$(scan_one --write-tags --overwrite-tags --dry-run lib/h.flac)" $'128
 expect_eq "$(scan_one --write-tags --overwrite-tags lib/h.flac)" $'128\tok\twritten\tlib/h.flac' "overwrite"
 expect_eq "$(scan_one --write-tags lib/h.flac)" $'128\tok\tunchanged\tlib/h.flac' "after overwriting"
 
-# No tag is considered for "no tempo" or an error; CSV gains the column.
+# No tag is considered for "no tempo" or an error (a WAVE of its header
+# alone holds no audio); CSV gains the column.
 head -c 44 src.wav > lib/short.wav
-out=$(scan_one --write-tags --format csv lib/short.wav lib/missing.mp3)
-expect_eq "$out" $'bpm,status,tag,path\r\n,error: no such file or directory,,lib/missing.mp3\r\n,no tempo,,lib/short.wav\r' "CSV without tags"
-expect_eq "$(scan_one --write-tags --format jsonl lib/short.wav)" '{"path": "lib/short.wav", "bpm": null, "status": "no tempo", "confidence": 0.00, "method": "accurate", "tag": null, "duration": 0.000, "sample_rate": 44100, "channels": null, "codec": "pcm_s16le"}' "JSON tag null"
+ff -f lavfi -i anullsrc=r=44100:cl=stereo -t 1 -fflags +bitexact -c:a pcm_s16le lib/quiet.wav
+out=$(scan_one --write-tags --format csv lib/short.wav lib/missing.mp3 lib/quiet.wav)
+expect_eq "$out" $'bpm,status,tag,path\r\n,error: no such file or directory,,lib/missing.mp3\r\n,no tempo,,lib/quiet.wav\r
+,error: no audio,,lib/short.wav\r' "CSV without tags"
+expect_eq "$(scan_one --write-tags --format jsonl lib/quiet.wav)" '{"path": "lib/quiet.wav", "bpm": null, "status": "no tempo", "confidence": 0.00, "method": "accurate", "tag": null, "duration": 1.000, "sample_rate": 44100, "channels": 2, "codec": "pcm_s16le"}' "JSON tag null"
+expect_eq "$(scan_one --write-tags --format jsonl lib/short.wav)" '{"path": "lib/short.wav", "bpm": null, "status": "error: no audio", "confidence": null, "method": "accurate", "tag": null, "duration": null, "sample_rate": null, "channels": null, "codec": null}' "JSON tag null for an error"
 
 # Two paths to one file: it is one file, with one record under the first
 # path, and it is written once.
