@@ -7,6 +7,7 @@
 
 #include "library/index_columns.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -229,6 +230,16 @@ const Column kColumns[] = {
          bindBytes(s, at, packedDoubles(changesAsPairs(e.record.tempoChanges))); },
      [](sqlite3_stmt* r, int at, IndexEntry& e, bool&) {
          e.record.tempoChanges = changesOfPairs(unpackedDoubles(r, at)); }},
+    {"downbeats", [](sqlite3_stmt* s, int at, const IndexEntry& e) {
+         bindBytes(s, at, packedDoubles(e.record.downbeats)); },
+     [](sqlite3_stmt* r, int at, IndexEntry& e, bool&) { e.record.downbeats = unpackedDoubles(r, at); }},
+    // NULL where no bar stands out.
+    {"metre", [](sqlite3_stmt* s, int at, const IndexEntry& e) {
+         if (e.record.metre != 0) sqlite3_bind_int(s, at, static_cast<int>(e.record.metre)); },
+     [](sqlite3_stmt* r, int at, IndexEntry& e, bool& known) {
+         const int metre = isNull(r, at) ? 0 : sqlite3_column_int(r, at);
+         known = metre >= 0 && metre <= 4 && known;
+         e.record.metre = static_cast<unsigned>(std::max(metre, 0)); }},
 };
 
 }  // namespace

@@ -60,6 +60,8 @@ const char* const kSchemaSteps[] = {
     " tag TEXT, tag_bpm INTEGER, tag_held TEXT,"
     " analysed_at INTEGER NOT NULL, beats BLOB, tempo_changes BLOB) WITHOUT ROWID",
     kRekeyStep,
+    // Rows of an older analysis have none; they are analysed again anyway.
+    "ALTER TABLE files ADD COLUMN downbeats BLOB; ALTER TABLE files ADD COLUMN metre INTEGER",
 };
 static_assert(std::size(kSchemaSteps) == kIndexSchemaVersion, "one step for each schema version");
 

@@ -50,12 +50,14 @@ namespace tempo::scan {
 constexpr std::int32_t kIndexApplicationId = 0x746D706F;
 // The layout of the table above; every change adds a step that brings an
 // older file forward. 2: rows keyed by the file's key, no longer by the
-// path as the command line gave it.
-constexpr int kIndexSchemaVersion = 2;
+// path as the command line gave it; 3: the bars (downbeats and metre).
+constexpr int kIndexSchemaVersion = 3;
 // The analysis behind a record: bumped whenever a change to the analysis
 // (tempo/, pulse/, the decoder's conversion) can change any file's record,
 // so that an index analysed by an older version is analysed again.
-constexpr int kAnalysisVersion = 2;  // 2: MP3, FLAC, Vorbis and Opus decoded in the process
+// 2: MP3, FLAC, Vorbis and Opus decoded in the process; 3: whole-number
+// tempos, loops, bars.
+constexpr int kAnalysisVersion = 3;
 
 // What the file's tempo tag was last seen to hold.
 enum class IndexedTag {

@@ -113,6 +113,8 @@ TEST(IndexRecords, GiveBackTheRecordThatMadeThem) {
     ok.bpm = 88;
     ok.beats = {0.5, 1.185, 1.8702};
     ok.tempoChanges = {{1.185, 95.25}};
+    ok.downbeats = {1.185};
+    ok.metre = 2;
     ok.method = Method::Accurate;
     ok.confidence = 0.437;
     ok.endsEarly = true;
@@ -124,6 +126,8 @@ TEST(IndexRecords, GiveBackTheRecordThatMadeThem) {
     none.tempo = 0.0;
     none.beats.clear();
     none.tempoChanges.clear();
+    none.downbeats.clear();
+    none.metre = 0;
     none.bpm = 0;
     none.endsEarly = false;
     ScanRecord failed = ok;
@@ -144,7 +148,8 @@ TEST(IndexRecords, GiveBackTheRecordThatMadeThem) {
         for (ReportFormat format : {ReportFormat::Tsv, ReportFormat::Csv, ReportFormat::Jsonl}) {
             EXPECT_EQ(formatRecord(format, back), formatRecord(format, *record));
         }
-        // The precise tempo, the beats and the tempo changes come back too.
+        // The precise tempo, the beats, the tempo changes and the bars come
+        // back too.
         EXPECT_EQ(formatRecord(ReportFormat::Jsonl, back, false, 2, record->method == Method::Accurate),
                   formatRecord(ReportFormat::Jsonl, *record, false, 2, record->method == Method::Accurate));
     }

@@ -59,6 +59,8 @@ IndexEntry entry(const std::string& key, ScanStatus status) {
         e.record.facts = {245.123456, 44100, 2, "mp3"};
         e.record.beats = {0.1234567891, 0.5876, 1.0517};
         e.record.tempoChanges = {{0.5876, 131.2599}};
+        e.record.downbeats = {0.5876};
+        e.record.metre = 3;
     }
     return e;
 }
@@ -72,6 +74,8 @@ void expectSame(const IndexEntry& a, const IndexEntry& b) {
     EXPECT_EQ(a.record.status, b.record.status);
     EXPECT_EQ(a.record.foundTempo, b.record.foundTempo);
     EXPECT_EQ(a.record.beats, b.record.beats);
+    EXPECT_EQ(a.record.downbeats, b.record.downbeats);
+    EXPECT_EQ(a.record.metre, b.record.metre);
     ASSERT_EQ(a.record.tempoChanges.size(), b.record.tempoChanges.size());
     for (std::size_t i = 0; i < a.record.tempoChanges.size(); ++i) {
         EXPECT_EQ(a.record.tempoChanges[i].at, b.record.tempoChanges[i].at);
@@ -255,7 +259,8 @@ TEST(LibraryIndex, BringsAnIndexOfSchemaOneForward) {
                           "channels, codec, tag, tag_bpm, tag_held, analysed_at, beats, tempo_changes";
     const auto row = [&columns](const std::string& path, const char* codec, const char* status, double duration,
                                 int analysedAt) {
-        return "INSERT INTO files (" + columns + ") VALUES (CAST('" + path + "' AS BLOB), 1, 2, 3, 4, 'accurate', 2, '" +
+        return "INSERT INTO files (" + columns + ") VALUES (CAST('" + path + "' AS BLOB), 1, 2, 3, 4, 'accurate', " +
+               std::to_string(kAnalysisVersion) + ", '" +
                status + "', 120, 120.25, 0.5, 0, NULL, NULL, NULL, NULL, NULL, " + std::to_string(duration) +
                ", 44100, 2, '" + codec + "', NULL, NULL, NULL, " + std::to_string(analysedAt) + ", X'', X'');";
     };

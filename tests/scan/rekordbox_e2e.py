@@ -61,7 +61,10 @@ def make_library(folder, beatgen):
     odd = folder / "Tom & \"Jerry\" <live> 'n' #1 100%.mp3"
     subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", str(folder / "plain.wav"),
                     "-metadata", "title=Tom & Jerry <live>", str(odd)], check=True)
-    # A Latin-1 byte in a name, and a file with no tempo.
+    # A file only ffmpeg decodes, a Latin-1 byte in a name, and a file
+    # with no tempo.
+    subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", str(folder / "waltz.wav"),
+                    str(folder / "waltz.m4a")], check=True)
     shutil.copy(folder / "waltz.wav", os.fsencode(folder) + b"/caf\xe9.wav")
     with wave.open(str(folder / "silence.wav"), "wb") as out:
         out.setnchannels(2)
@@ -70,9 +73,37 @@ def make_library(folder, beatgen):
         out.writeframes(bytes(4 * 22050 * 3))
 
 
-def run(scan, *args):
-    done = subprocess.run([scan, "--no-progress", *args], capture_output=True)
+def run(scan, *args, env=None):
+    done = subprocess.run([scan, "--no-progress", *args], capture_output=True, env=env)
     return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
+
+
+def counting_decoder(work):
+    """ffmpeg behind a script that counts its starts in work/starts."""
+    script = work / "counting-ffmpeg"
+    script.write_text(f"#!/bin/sh\necho >> '{work}/starts'\nexec ffmpeg \"$@\"\n")
+    script.chmod(0o755)
+    (work / "starts").write_text("")
+    return dict(os.environ, TEMPO_FFMPEG=str(script))
+
+
+def starts(work):
+    return len((work / "starts").read_text().splitlines())
+
+
+def check_index_alone(scan, folder, work, expected):
+    """A second run on an index gives the same collection and decodes
+    nothing; the first fills the index."""
+    env = counting_decoder(work)
+    index = str(work / "index.db")
+    status, _, _ = run(scan, "--db", index, str(folder), env=env)
+    check(status == 0, f"first run on the index exited {status}")
+    first = starts(work)
+    check(first > 0, "the first run on the index decoded nothing through ffmpeg")
+    status, document, _ = run(scan, "--db", index, "--format", "rekordbox-xml", str(folder), env=env)
+    check(status == 0, f"rekordbox-xml from the index exited {status}")
+    check(starts(work) == first, f"rekordbox-xml from the index decoded {starts(work) - first} files again")
+    check(document == expected, "the collection from the index differs from the scan's")
 
 
 def records_by_path(scan, folder):
@@ -123,6 +154,7 @@ def check_collection(document, records, folder, what):
     check(names.get(b"Tom & \"Jerry\" <live> 'n' #1 100%.mp3") == "Tom & Jerry <live>", f"{what}: title {names}")
     check(names.get(b"caf\xe9.wav") == "caf\ufffd.wav", f"{what}: Latin-1 name {names}")
     check(names.get(b"waltz.wav") == "waltz.wav", f"{what}: plain name {names}")
+    check(names.get(b"waltz.m4a") == "waltz.m4a", f"{what}: a file ffmpeg decodes {names}")
 
 
 def main():
@@ -137,6 +169,7 @@ def main():
     check(status == 0, f"rekordbox-xml exited {status}")
     check(error == "tempo-scan: 1 file with no tempo left out of the rekordbox collection\n", f"stderr: {error}")
     check_collection(document, records, folder, "scan")
+    check_index_alone(scan, folder, work, document)
     status, _, error = run(scan, "--format", "rekordbox-xml", "--method", "classic", str(folder))
     check(status == 2 and "needs the accurate method" in error, f"classic: {status} {error}")
 
