@@ -66,6 +66,7 @@ install(FILES
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/tempo COMPONENT development)
 install(FILES pulse/onset_curve.hpp pulse/periodicity.hpp pulse/onset_strength.hpp pulse/beat_tracker.hpp
     pulse/beat_phase.hpp pulse/tempo_changes.hpp pulse/metre.hpp pulse/calibration.hpp pulse/analysis.hpp
+    pulse/bars.hpp pulse/loop.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tempo/pulse COMPONENT development)
 
 set(TEMPO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tempo)
