@@ -85,11 +85,13 @@ for pragma in application_id user_version; do
   expect_eq "$(sqlite3 index.db "PRAGMA $pragma")" "$(sqlite3 linux.db "PRAGMA $pragma")" "PRAGMA $pragma"
 done
 expect_eq "$(sqlite3 index.db .schema)" "$(sqlite3 linux.db .schema)" "the index's schema"
-values="SELECT replace(CAST(path AS TEXT), char(92), '/'), size, mtime_ns / 100, method, version, status, bpm,
-  tempo, confidence, ends_early, error, failure, duration, sample_rate, channels, codec, tag, hex(beats),
-  hex(tempo_changes) FROM files ORDER BY 1"
-sqlite3 index.db "$values" > windows-rows.txt
-sqlite3 linux.db "$values" > linux-rows.txt
+# Rows are keyed by the file's real path: Z:\work\lib\a.mp3 under wine is
+# /work/lib/a.mp3.
+values="size, mtime_ns / 100, method, version, status, bpm, tempo, confidence, ends_early, error, failure,
+  duration, sample_rate, channels, codec, tag, hex(beats), hex(tempo_changes), hex(downbeats), metre FROM files"
+sqlite3 index.db "SELECT replace(substr(CAST(path AS TEXT), 3), char(92), '/'), $values ORDER BY 1" > windows-rows.txt
+sqlite3 linux.db "SELECT CAST(path AS TEXT), $values ORDER BY 1" > linux-rows.txt
+expect_eq "$(grep -c "^$(pwd -P)/lib/" linux-rows.txt)" "$files" "rows keyed by the files' real paths"
 cmp -s windows-rows.txt linux-rows.txt || fail "the indexes differ: $(diff linux-rows.txt windows-rows.txt | head -6)"
 
 # A second run reads nothing: every file is zeros now, and the report is
@@ -135,7 +137,7 @@ wait $pid 2> /dev/null
 done_rows=$(rows kill.db)
 echo "killed with $done_rows of 40 files in the index, $(wc -l < killed.tsv) reported"
 [ "$done_rows" -ge 1 ] && [ "$done_rows" -lt 40 ] || fail "rows when the run was killed: $done_rows"
-mapfile -t indexed < <(sqlite3 kill.db 'SELECT CAST(path AS TEXT) FROM files' | tr '\\' '/')
+mapfile -t indexed < <(sqlite3 kill.db "SELECT replace(substr(CAST(path AS TEXT), 3), char(92), '/') FROM files")
 zeroed "${indexed[@]}"
 windows --db kill.db kill > resumed.tsv
 expect_eq "$?" 0 "status of the resumed run"
