@@ -34,9 +34,19 @@ if(TEMPO_GZIP AND NOT WIN32)
 endif()
 
 if(WIN32)
-  # The Windows download: one folder with both programs and what to read.
+  # The Windows download: one folder with both programs and what to read,
+  # the DLLs tempo-scan.exe loads and the licences of the libraries in
+  # it (by their Debian source packages' names).
   install(TARGETS tempo tempo-scan RUNTIME DESTINATION . COMPONENT runtime)
   install(FILES README.md LICENSE docs/WINDOWS.txt DESTINATION . COMPONENT runtime)
+  set(packages "")
+  if(TEMPO_DECODERS_FOUND)
+    list(APPEND packages flac libogg libvorbis mpg123 opus)
+  endif()
+  if(TEMPO_SQLITE_FOUND)
+    list(APPEND packages sqlite3)
+  endif()
+  tempo_windows_runtime(${packages})
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME tempo-${PROJECT_VERSION}-windows-x86_64)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)

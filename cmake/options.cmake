@@ -29,6 +29,9 @@ endfunction()
 #     WHAT <what it is, for messages> INSTALL <the Debian packages that bring it>
 #     WITH <the message when found> WITHOUT <the message when not>
 #     [WINDOWS <why the Windows build has none>])
+# On Windows the libraries are looked for only in TEMPO_WINDOWS_PREFIX
+# (cmake/windows_deps.cmake); without it, a dependency that has WINDOWS
+# is not looked for at all.
 # WITHOUT is followed by " (TEMPO_WITH_<name>=<value>)"; WITH by the
 # version found, when the search gives one.
 function(tempo_dependency name doc)
@@ -38,7 +41,7 @@ function(tempo_dependency name doc)
   set(version "")
   set(target "")
   if(NOT TEMPO_WITH_${name} STREQUAL "OFF")
-    if(WIN32 AND DEFINED DEP_WINDOWS)
+    if(WIN32 AND NOT TEMPO_WINDOWS_PREFIX AND DEFINED DEP_WINDOWS)
       tempo_insist(${name} FALSE ": ${DEP_WINDOWS}")
     else()
       if(DEP_MODULES)

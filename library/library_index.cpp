@@ -65,6 +65,13 @@ const char* const kSchemaSteps[] = {
 };
 static_assert(std::size(kSchemaSteps) == kIndexSchemaVersion, "one step for each schema version");
 
+// The system's error behind SQLite's last failure, as an errno value: on
+// Windows SQLite keeps the system's own error code.
+int systemErrno(sqlite3* db) {
+    const int error = sqlite3_system_errno(db);
+    return error == 0 ? 0 : platform::errnoOfSystemError(error);
+}
+
 // The outcome of a failed read or write, and the detail it needs.
 IndexWriting writingOf(sqlite3* db, int result, int& error) {
     error = result;
@@ -77,7 +84,7 @@ IndexWriting writingOf(sqlite3* db, int result, int& error) {
         case SQLITE_NOTADB: return IndexWriting::Damaged;
         case SQLITE_IOERR:
         case SQLITE_CANTOPEN:
-            error = sqlite3_system_errno(db);
+            error = systemErrno(db);
             if (error != 0) return IndexWriting::System;
             error = result;
             return IndexWriting::Failed;
@@ -172,7 +179,7 @@ IndexOpening openingOf(sqlite3* db, int result, int& error) {
         case SQLITE_CANTOPEN:
         case SQLITE_IOERR:
         case SQLITE_PERM:
-            error = db == nullptr ? 0 : sqlite3_system_errno(db);
+            error = db == nullptr ? 0 : systemErrno(db);
             if (error != 0) return IndexOpening::CannotOpen;
             break;
         default: break;

@@ -16,10 +16,14 @@
 namespace tempo::platform {
 namespace {
 
+// The 100 ns ticks from 1601, where the system counts from, to 1970.
+constexpr std::int64_t kTicksTo1970 = 116444736000000000;
+
+// Nanoseconds since 1970, as the index keeps a file's time on every
+// system, from 100 ns ticks since 1601, as the system keeps them.
 std::int64_t nanosecondsOf(const FILETIME& time) {
-    // 100 ns ticks since 1601, as the system keeps them.
     const std::uint64_t ticks = static_cast<std::uint64_t>(time.dwHighDateTime) << 32U | time.dwLowDateTime;
-    return static_cast<std::int64_t>(ticks) * 100;
+    return (static_cast<std::int64_t>(ticks) - kTicksTo1970) * 100;
 }
 
 }  // namespace
@@ -79,6 +83,11 @@ int errnoOfSystemError(int systemError) {
         case ERROR_NOT_ENOUGH_MEMORY:
         case ERROR_OUTOFMEMORY:
             return ENOMEM;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_WRITE_PROTECT:
+            return EROFS;
         default:
             return EIO;
     }

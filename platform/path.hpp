@@ -56,7 +56,10 @@ std::string siblingCopyPrefix(const std::string& name);
 std::basic_string<PathChar> nativePath(const std::string& path);
 
 // The real path of `path` (every link resolved, absolute), or empty with
-// `error` set to an errno value.
+// `error` set to an errno value. On Windows each name is spelt as the
+// folder holds it (so "LIB\X.FLAC" and "lib\x.flac" give one path) and
+// the path is written as Windows writes it ("C:\Music\x.flac",
+// "\\server\share\x.flac"), without the "\\?\" of nativePath.
 std::string realPath(const std::string& path, int& error);
 
 }  // namespace platform

@@ -24,13 +24,39 @@ std::basic_string<PathChar> nativePath(const std::string& path) {
     return L"\\\\?\\" + full;
 }
 
+namespace {
+
+// `path` without the long form's "\\?\" ("\\?\UNC\" for a share).
+std::wstring withoutLongPrefix(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+    return path;
+}
+
+}  // namespace
+
 std::string realPath(const std::string& path, int& error) {
-    const std::basic_string<PathChar> native = nativePath(path);
-    if (GetFileAttributesW(native.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    // The file or folder itself, opened for nothing but its name (a folder
+    // needs backup semantics), links followed; others may do anything.
+    HANDLE file = CreateFileW(nativePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         error = errnoOfSystemError(static_cast<int>(GetLastError()));
         return std::string();
     }
-    return utf8FromWide(native);
+    std::wstring name(MAX_PATH, L'\0');
+    DWORD length = 0;
+    for (;;) {
+        length = GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length < name.size()) break;
+        name.resize(length);  // the room it needs, with its terminating zero
+    }
+    if (length == 0) error = errnoOfSystemError(static_cast<int>(GetLastError()));
+    CloseHandle(file);
+    if (length == 0) return std::string();
+    name.resize(length);
+    return utf8FromWide(withoutLongPrefix(name));
 }
 
 }  // namespace tempo::platform

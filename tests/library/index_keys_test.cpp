@@ -66,6 +66,14 @@ TEST(IndexKeys, GiveOneKeyForEveryFormOfAPath) {
     // folder the link leads to.
     fs::create_directory_symlink(dir.path() / "lib" / "sub", dir.path() / "deep");
     EXPECT_EQ(keys.keyOf(under(base, {"deep", "..", "x.flac"})), x);
+#else
+    // Folders are one whatever the case they are given in, spelt as their
+    // parent holds them (a file's own name stays as the walk lists it), and
+    // a key is written as Windows writes a path: "C:\...", never "\\?\C:\...".
+    EXPECT_EQ(keys.keyOf(under(base, {"LIB", "x.flac"})), x);
+    EXPECT_EQ(keys.keyOf(under(base, {"Lib", "SUB", "..", "x.flac"})), x);
+    EXPECT_EQ(x.rfind("\\\\?\\", 0), std::string::npos) << x;
+    EXPECT_EQ(x.substr(1, 2), ":\\") << x;
 #endif
 }
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -67,6 +69,12 @@ TEST(ReadFileStatus, TellsFilesFromTheRest) {
     ASSERT_TRUE(readFileStatus(deepFile, other, error));
     EXPECT_EQ(first.identity, again.identity);
     EXPECT_NE(first.identity, other.identity);
+    // The time of the last write counts from 1970 on every system, as the
+    // index keeps it: a file just made was written within a day of now.
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    EXPECT_LT(std::llabs(first.identity.modifiedNs - static_cast<std::int64_t>(now.count())),
+              std::int64_t{86400} * 1000000000);
 }
 
 // The report file: opened in binary (a newline stays one byte), under a
