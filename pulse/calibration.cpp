@@ -20,8 +20,8 @@
 // The coefficients were fitted by maximum likelihood over generated
 // material alone: the tuning half of the grooves, seeds 0 to 15 of the
 // grooves in each metre and of the 3+3+2 grooves, and the beatgen clips,
-// each style weighing as much as any other, where "right" means within 4 %
-// of the label (bench/fit_weights.sh). The rendered songs of
+// each file counted once, where "right" means within 4 % of the label
+// (bench/fit_weights.sh). The rendered songs of
 // bench/accuracy.sh are never fitted on: they are music of another kind,
 // and the reliability table of both benches shows how well the result
 // holds there (and, the other way round, how a fit on the songs holds on
@@ -44,8 +44,8 @@ namespace {
 
 // The calibration with the beats: intercept, then per share log-odds, per
 // log deviation and for no rival. Fitted by bench/fit_weights.sh.
-constexpr double kBeatsIntercept = -2.004;
-constexpr double kBeatsWeights[] = {0.855, -0.436, -0.538};
+constexpr double kBeatsIntercept = -2.428;
+constexpr double kBeatsWeights[] = {0.598, -0.559, -0.103};
 // Deviations are kept above this (a thousandth of a period, a tenth of a
 // frame at 120 BPM), so that their log stays finite for beats that keep
 // the period exactly.
