@@ -15,7 +15,9 @@
 # held out of the fit, and the reliability of the confidence on them is
 # printed; then the check the other way round: the confidence fitted on
 # the songs alone, and its reliability on the generated material.
-# Prints the weights; copy the first set into the three files by hand.
+# Prints the weights; copy the first set into pulse/metre.cpp and
+# pulse/calibration.cpp by hand (the beat phase's line is printed as a
+# check: pulse/beat_phase.cpp keeps 2.3.0's weights, fitted with the songs).
 #
 #   bench/fit_weights.sh [BUILD_DIR]
 # Needs: sudo apt-get install fluidsynth fluid-soundfont-gm openttd-openmsx ffmpeg

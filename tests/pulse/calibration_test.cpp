@@ -31,7 +31,7 @@ TEST(CalibratedConfidence, RisesWithTheEvidenceWithinZeroAndOne) {
 // beats stray from the period and where nothing recurs at 2/3, 3/4, 4/3 or
 // 3/2 of it, and stays within 0 and 1. A groove whose beats keep the period
 // to 1 % with sixteenths between them, clearly at its level, lies in the
-// top band of the reliability table (above 0.8, where 93 % of the tuning
+// top band of the reliability table (above 0.8, where 94 % of the tuning
 // files are right); beats that stray by 8 % with nothing between them, at
 // a level that wins by no margin (a subdivision counted as the beat), are
 // unlikely right.
