@@ -24,6 +24,10 @@
 #   6/8 (seeds 16 to 31 of each; the bars were tuned on seeds 0 to 15),
 #   each starting SEED modulo the bar's beats beats before its first bar
 #   line, with known bar lines;
+# - figures: 48 grooves of 30 s built on the 3+3+2 figure (groovegen
+#   --style dembow, tresillo-pop, habanera; seeds 16 to 31 of each, the
+#   level's weights were fitted on seeds 0 to 15), whose strongest period
+#   is 3/4 or 3/2 of the beat;
 # - whole: 32 grooves at whole tempos (groovegen --whole, half of them on
 #   a machine's grid, --machine) and 16 beatgen clips at whole tempos, for
 #   the snapping table.
@@ -110,7 +114,9 @@ accurate() {
   fi
   sed -E 's/.*"confidence": ([0-9.]+|null).*/\1/' <<< "$json" > "$work/confidence"
   sed -E 's/.*"beats": \[([^]]*)\].*/\1/' <<< "$json" | tr ',' '\n' | sed 's/ //g; /^$/d' > "$work/beats"
-  sed -E 's/.*"tempo_changes": \[(.*)\]\}$/\1/; s/\{"at": ([0-9.]+), "bpm": ([0-9.]+)\}/\2@\1/g; s/,//g' <<< "$json" > "$work/changes"
+  # The changes' list holds no bracket of its own; the downbeats and the
+  # metre follow it.
+  sed -E 's/.*"tempo_changes": \[([^]]*)\].*/\1/; s/\{"at": ([0-9.]+), "bpm": ([0-9.]+)\}/\2@\1/g; s/,//g' <<< "$json" > "$work/changes"
   # The record's own bpm is the one followed by "status" (a tempo change's
   # is followed by a brace).
   local bpm; bpm=$(sed -E 's/.*"bpm": ([0-9.]+|null), "status".*/\1/' <<< "$json")
@@ -220,6 +226,13 @@ for metre in 2/4 3/4 4/4 6/8; do
       "$work/groove.beats" "$work/groove.downbeats" "$expected"
   done
 done
+for style in dembow tresillo-pop habanera; do
+  for seed in $(seq 16 31); do
+    read -r _ label _ < <("$build/groovegen" "$seed" 30 "$work/groove" --style "$style")
+    fluidsynth -ni -q -g 0.5 -r 44100 -T wav -O s16 -F "$work/groove.wav" "$font" "$work/groove.mid" > /dev/null 2>&1
+    measure figures "$(printf '%s-%02d' "$style" "$seed")" "$label" "$work/groove.wav" "$work/groove.beats"
+  done
+done
 # Whole tempos: grooves as a band plays them and as a sequencer does, and
 # clicks.
 for seed in $(seq 0 31); do
@@ -254,7 +267,7 @@ echo "left out of Acc1 and Acc2: $left_out songs whose tempo map changes inside 
 echo
 echo "| group | method | files | Acc1 | Acc2 | correct | double | half | 3/2 | 2/3 | 4/3 | 3/4 | triple | third | no tempo | other |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
-for group in songs beatgen clicks grooves held-out beatless metres whole; do
+for group in songs beatgen clicks grooves held-out beatless metres figures whole; do
   for method in classic accurate; do
     awk -v g="$group" -v m="$method" '$1 == g && $2 == m && $3 != "varies" { n++; a1 += $4; a2 += $5; c[$3]++ }
       END { printf "| %s | %s | %d | %.1f%% | %.1f%% |", g, m, n, 100 * a1 / n, 100 * a2 / n
@@ -265,25 +278,25 @@ done
 echo
 echo "Reliability of the accurate method's confidence (files with a labelled tempo; right: within 4 %):"
 echo
-echo "| confidence | songs | right | grooves (tuning) | right | held-out | right | clicks and beatgen | right |"
-echo "|---|---|---|---|---|---|---|---|---|"
+echo "| confidence | songs | right | grooves (tuning) | right | held-out | right | clicks and beatgen | right | metres and figures | right |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|"
 awk '$2 == "accurate" && $3 != "varies" && $1 != "beatless" && $6 != "null" {
     band = int($6 * 5); if (band > 4) band = 4
-    g = $1 == "beatgen" || $1 == "clicks" ? "clicks" : $1
+    g = $1 == "beatgen" || $1 == "clicks" ? "clicks" : $1 == "metres" || $1 == "figures" ? "other" : $1
     n[g, band]++; r[g, band] += $4
   }
   END {
     for (b = 0; b < 5; b++) {
       printf "| %.1f-%.1f |", b / 5, (b + 1) / 5
-      split("songs grooves held-out clicks", gs, " ")
-      for (i = 1; i <= 4; i++) {
+      split("songs grooves held-out clicks other", gs, " ")
+      for (i = 1; i <= 5; i++) {
         if (n[gs[i], b] > 0) printf " %d | %.0f%% |", n[gs[i], b], 100 * r[gs[i], b] / n[gs[i], b]; else printf " 0 | - |"
       }
       printf "\n"
     }
   }' "$results"
 echo
-for group in songs grooves held-out; do
+for group in songs grooves held-out metres figures; do
   awk -v g="$group" '$1 == g && $2 == "accurate" && $3 != "varies" && $6 != "null" && $6 > 0.5 { n++; r += $4 }
     END { printf "%s: %d files above confidence 0.5, %.1f%% of them right\n", g, n, n ? 100 * r / n : 0 }' "$results"
 done

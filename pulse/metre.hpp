@@ -1,7 +1,8 @@
 #pragma once
 
 // The metrical level: which of the pulses related to the strongest period
-// by a factor of two or three is the beat a listener taps.
+// by a factor of two or three (or 3/4 and 3/2, where a 3+3+2 figure
+// recurs more strongly than the beat) is the beat a listener taps.
 
 #include <vector>
 
@@ -33,7 +34,14 @@ struct LevelEvidence {
     // evenness of the pulse at twice its tempo (1 elsewhere). Near 0 where
     // nothing sounds between its beats.
     double between = 1.0;
+    // The periodicity curve's highest at 2, 3 and 4 times the period: the
+    // bar this level's beats are grouped in recurs there.
+    double barSupport = 0.0;
     bool first = false;          // the periodicity's own choice
+    // A level at 3/4 or 3/2 of the periodicity's choice's tempo: its
+    // period is 4/3 or 2/3 of that choice's, which a 3+3+2 figure (the
+    // tresillo) makes recur more strongly than the beat itself.
+    bool tresillo = false;
     double score = 0.0;          // the weighted sum of the above
 };
 
@@ -61,9 +69,11 @@ struct MetreCurves {
     double frameRate = 0.0;
 };
 
-// The evidence for every level at 1/3, 1/2, 1, 2 and 3 times the tempo of
-// `period` frames (the periodicity's choice) that lies between 40 and 250
-// BPM, that choice among them.
+// The evidence for every level at 1/3, 1/2, 3/4, 1, 3/2, 2 and 3 times
+// the tempo of `period` frames (the periodicity's choice) that lies
+// between 40 and 250 BPM and whose pulse recurs (the periodicity curve
+// above 0 at its period, in all bands or in the low ones), that choice
+// among them whatever its curve.
 std::vector<LevelEvidence> levelEvidence(const MetreInput& input, double period);
 std::vector<LevelEvidence> levelEvidence(const MetreCurves& input, double period);
 

@@ -3,10 +3,14 @@
 // fitting the bars' evidence:
 //
 //   {"path": ..., "bpm": 128.00 or null, "confidence": 0.97, "metre": 4 or null,
-//    "beats": [...], "downbeats": [...], "contrast": [c2, c3, c4]}
+//    "beats": [...], "downbeats": [...], "contrast": [c2, c3, c4],
+//    "alternation": A, "salience": [...], "harmony": [...], "low": [...],
+//    "accent": [...]}
 //
 // `contrast` is what each metre's best bars set their downbeats above the
-// other beats by (pulse/bars). Paths are written as given (the benchmark's
+// other beats by (pulse/bars); `salience` is each beat's bar-start
+// salience and the last three the evidence it is weighed from, one value
+// per beat. Paths are written as given (the benchmark's
 // own names need no escape).
 
 #include <cstdio>
@@ -59,6 +63,7 @@ int main(int argc, char* argv[]) {
         const auto& c = evidence.bars.contrast;
         std::printf(", \"contrast\": [%.3f, %.3f, %.3f], \"alternation\": %.3f", c[0], c[1], c[2],
                     evidence.bars.alternation);
+        printTimes("salience", evidence.bars.salience);
         printTimes("harmony", evidence.bars.harmony);
         printTimes("low", evidence.bars.low);
         printTimes("accent", evidence.bars.accent);

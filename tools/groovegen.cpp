@@ -3,6 +3,7 @@
 //
 //   groovegen SEED SECONDS OUTPUT_PREFIX [--metre 2/4|3/4|4/4|6/8]
 //             [--upbeat BEATS] [--whole] [--machine] [--tempos BPM,BPM,...]
+//             [--style NAME]
 //
 // The seed chooses the style (seed modulo the number of styles), the tempo
 // within the style's range, the key, the chords and the small deviations of
@@ -30,7 +31,10 @@
 // mark, as a drum machine or sequencer does. --tempos plays the piece in
 // as many equal stretches as tempos are given, at each in turn, moving from
 // one to the next over a bar (a band speeding up and slowing down again);
-// it prints "STYLE varies BPM BPM ... BEATS".
+// it prints "STYLE varies BPM BPM ... BEATS". --style plays the style of
+// that name (any of the lists, and three built on the 3+3+2 figure that
+// only it reaches: dembow, tresillo-pop, habanera), the seed choosing the
+// rest as before.
 
 #include <cstdint>
 #include <cstdio>
@@ -155,6 +159,39 @@ const std::vector<Style>& extraStyles() {
           {1, 33, "r.....", 6}, {2, 24, "cccccc", 1}, {3, 48, "c.....", 6}}},
     };
     return kExtra;
+}
+
+// Styles that only --style reaches, built on the 3+3+2 figure (the
+// tresillo): its strokes three steps apart recur more strongly than the
+// beat, so that a piece's strongest period is 3/4 of its beat (the figure
+// in sixteenths) or 3/2 of it (in eighths), the tuning material for the
+// metrical levels at those ratios: a reggaeton dembow (snare on the
+// figure over a four-on-the-floor kick), a pop groove whose kick, bass and
+// piano play the figure in sixteenths under a backbeat, and a habanera,
+// the figure in eighths over the bar.
+const std::vector<Style>& figureStyles() {
+    static const std::vector<Style> kFigures = {
+        {"dembow", 4, 4, 85, 105, TempoShape::Steady,
+         {{kDrums, 36, "X...X...X...X...", 1}, {kDrums, 38, "...X..X....X..X.", 1},
+          {kDrums, 42, "x.x.x.x.x.x.x.x.", 1}, {1, 33, "r..r..r.r..r..r.", 2}, {3, 48, "c.......c.......", 8}}},
+        {"tresillo-pop", 4, 4, 95, 140, TempoShape::Steady,
+         {{kDrums, 36, "X..X..X.X..X..X.", 1}, {kDrums, 38, "....X.......X...", 1},
+          {kDrums, 42, "xxxxxxxxxxxxxxxx", 1}, {1, 33, "r..r..r.r..r..r.", 2}, {2, 0, "c..c..c.c..c..c.", 2}}},
+        {"habanera", 4, 2, 70, 110, TempoShape::Steady,
+         {{kDrums, 36, "X..X..X.", 1}, {kDrums, 37, "..X...X.", 1}, {kDrums, 70, "xxxxxxxx", 1},
+          {1, 33, "r..f..r.", 2}, {2, 24, "c..c..c.", 2}}},
+    };
+    return kFigures;
+}
+
+// The style named `name` in any of the lists; nullptr where none is.
+const Style* styleNamed(const std::string& name) {
+    for (const std::vector<Style>* list : {&styles(), &extraStyles(), &figureStyles()}) {
+        for (const Style& style : *list) {
+            if (name == style.name) return &style;
+        }
+    }
+    return nullptr;
 }
 
 // The metre a style is in, as --metre names it.
@@ -353,6 +390,7 @@ BeatTimes addTempoMap(std::vector<Event>& events, const std::vector<double>& tem
 // What the options ask for.
 struct Options {
     std::string metre;  // empty: the style the seed gives among all
+    std::string style;  // --style: this style whatever the seed
     int upbeat = 0;
     bool whole = false;
     bool machine = false;
@@ -399,6 +437,8 @@ bool parseOptions(int argc, char* argv[], Options& options) {
         const std::string arg = argv[i];
         if (arg == "--metre" && i + 1 < argc) {
             options.metre = argv[++i];
+        } else if (arg == "--style" && i + 1 < argc) {
+            options.style = argv[++i];
         } else if (arg == "--upbeat" && i + 1 < argc) {
             options.upbeat = std::atoi(argv[++i]);
         } else if (arg == "--whole") {
@@ -420,7 +460,7 @@ int main(int argc, char* argv[]) {
     Options options;
     if (argc < 4 || !parseOptions(argc, argv, options)) {
         std::fputs("usage: groovegen SEED SECONDS OUTPUT_PREFIX [--metre 2/4|3/4|4/4|6/8] [--upbeat BEATS] [--whole] "
-                   "[--machine] [--tempos BPM,BPM,...]\n",
+                   "[--machine] [--tempos BPM,BPM,...] [--style NAME]\n",
                    stderr);
         return 2;
     }
@@ -431,8 +471,11 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const Style* chosen = options.metre.empty() ? &styles()[seed % styles().size()] : styleInMetre(options.metre, seed);
+    if (!options.style.empty()) chosen = styleNamed(options.style);
     if (chosen == nullptr) {
-        std::fputs("groovegen: --metre is one of 2/4, 3/4, 4/4 and 6/8\n", stderr);
+        std::fputs(options.style.empty() ? "groovegen: --metre is one of 2/4, 3/4, 4/4 and 6/8\n"
+                                         : "groovegen: no style of that name\n",
+                   stderr);
         return 2;
     }
     const Style& style = *chosen;

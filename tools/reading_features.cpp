@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <utility>
 #include <vector>
 
 #include "tempo/estimate.hpp"
@@ -61,7 +62,8 @@ int main(int argc, char* argv[]) {
     for (double at = 0.0; in >> at;) labelled.push_back(at);
     tempo::pulse::PulseEvidence evidence;
     const tempo::pulse::PulseReading reading =
-        tempo::pulse::analysePulse(file.onsets, file.lowOnsets, file.onsetRate, &evidence);
+        tempo::pulse::analysePulse(std::move(file.onsets), std::move(file.lowOnsets), file.chroma, file.onsetRate,
+                                   file.seconds, &evidence);
     if (!reading.found) return 0;
     std::printf("phase %s", argv[2]);
     for (double term : evidence.phase) std::printf(" %.5f", term);

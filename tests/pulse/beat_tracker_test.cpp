@@ -67,7 +67,11 @@ TEST(TrackBeats, FindsTheBeatsAtAnyTempoAndPhase) {
 }
 
 // The local period follows a ramp and a switch of tempo, and stays put on a
-// steady tempo and through a silent break.
+// steady tempo and through a silent break. Where the piece moves from
+// beats at 120 BPM to even eighth notes at 150, the eighths recur at the
+// new beat (two of them) and at a beat and a half (three) alike, and the
+// period of three lies nearer the old one; the beat is the one whose half
+// recurs too.
 TEST(LocalPeriods, FollowRampsAndSwitchesAndHoldOtherwise) {
     std::vector<double> ramp;
     for (double at = 0.1; at < 40.0; at += 60.0 / (100.0 + 30.0 * at / 40.0)) ramp.push_back(at);
@@ -75,11 +79,16 @@ TEST(LocalPeriods, FollowRampsAndSwitchesAndHoldOtherwise) {
     for (double at : steady(130.0, 20.3, 40.0)) two.push_back(at);
     std::vector<double> withBreak = steady(120.0, 0.0, 15.0);
     for (double at : steady(120.0, 25.0, 40.0)) withBreak.push_back(at);
+    std::vector<double> toEighths = steady(120.0, 0.1, 20.0);
+    for (double at : steady(300.0, 20.1, 40.0)) toEighths.push_back(at);
     const struct {
         const char* name;
         const std::vector<double>& times;
         double startBpm, endBpm;
-    } cases[] = {{"ramp", ramp, 100.0, 130.0}, {"switch", two, 100.0, 130.0}, {"break", withBreak, 120.0, 120.0}};
+    } cases[] = {{"ramp", ramp, 100.0, 130.0},
+                 {"switch", two, 100.0, 130.0},
+                 {"break", withBreak, 120.0, 120.0},
+                 {"beats at 120, then eighths at 150", toEighths, 120.0, 150.0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<double> curve = pulsesAt(c.times, 40.0);

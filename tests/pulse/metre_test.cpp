@@ -108,6 +108,53 @@ TEST(LevelEvidence, FindsARivalPulseAtTheBeatButNotAtItsSubdivision) {
     }
 }
 
+// A 3+3+2 figure in sixteenths (kick and bass on steps 0, 3, 6 of every
+// eight, a snare on two and four, a hi-hat on every sixteenth) makes the
+// figure's three steps recur more strongly than the beat: the levels at
+// 3/4 and 3/2 of that period's tempo are weighed, and the beat is counted
+// at its quarter notes. Clicks alone recur at no such ratio: nothing there
+// is weighed.
+TEST(LevelEvidence, WeighsTheBeatUnderAThreeThreeTwoFigure) {
+    const struct {
+        const char* name;
+        double beat;
+        bool figure;
+        double first;  // the periodicity's choice
+    } cases[] = {{"figure at 96", 96.0, true, 128.0}, {"figure at 108", 108.0, true, 144.0},
+                 {"clicks at 150", 150.0, false, 150.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Curves curves{std::vector<double>(static_cast<std::size_t>(30 * kFrameRate), 0.0), {}};
+        curves.low = curves.strength;
+        if (c.figure) {
+            for (int step : {0, 3, 6}) {
+                add(curves.strength, c.beat / 2.0, 1.0, 1, 0, step / 8.0);
+                add(curves.low, c.beat / 2.0, 1.0, 1, 0, step / 8.0);
+            }
+            add(curves.strength, c.beat, 0.8, 2, 1);
+            add(curves.strength, 4.0 * c.beat, 0.3);
+        } else {
+            add(curves.strength, c.beat, 1.0);
+            add(curves.low, c.beat, 1.0);
+        }
+        std::vector<LevelEvidence> levels;
+        double share = 0.0;
+        const LevelEvidence level = choose(curves, c.first, levels, share);
+        EXPECT_NEAR(level.bpm, c.beat, 0.02 * c.beat);
+        int figureLevels = 0;
+        for (const LevelEvidence& each : levels) {
+            const double ratio = each.bpm / c.first;
+            EXPECT_EQ(each.tresillo, std::fabs(ratio - 0.75) < 0.01 || std::fabs(ratio - 1.5) < 0.01);
+            figureLevels += each.tresillo ? 1 : 0;
+        }
+        if (c.figure) {
+            EXPECT_GE(figureLevels, 1);
+        } else {
+            EXPECT_EQ(figureLevels, 0);
+        }
+    }
+}
+
 // No frame rate or no period: nothing weighed, nothing chosen.
 TEST(ChooseLevel, WeighsNothingWithoutAPeriod) {
     const std::vector<double> empty;
