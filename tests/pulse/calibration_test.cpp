@@ -30,15 +30,13 @@ TEST(CalibratedConfidence, RisesWithTheEvidenceWithinZeroAndOne) {
 // With the beats' evidence: the chance rises with the share, falls as the
 // beats stray from the period and where nothing recurs at 2/3, 3/4, 4/3 or
 // 3/2 of it, and stays within 0 and 1. A groove whose beats keep the period
-// to 1 % with sixteenths between them, clearly at its level, lies in the
-// top band of the reliability table (above 0.8, where 94 % of the tuning
-// files are right); beats that stray by 8 % with nothing between them, at
-// a level that wins by no margin (a subdivision counted as the beat), are
-// unlikely right.
+// to 1 % with sixteenths between them, clearly at its level, is likely
+// right; beats that stray by 8 % with nothing between them (a subdivision
+// counted as the beat) unlikely.
 TEST(CalibratedConfidence, WeighsTheBeatsSteadinessAndSubdivisions) {
     const ConfidenceTerms steady{0.95, 0.01, 0.3};
-    EXPECT_GT(calibratedConfidence(steady), 0.8);
-    EXPECT_LT(calibratedConfidence({0.5, 0.08, 0.0}), 0.5);
+    EXPECT_GT(calibratedConfidence(steady), 0.9);
+    EXPECT_LT(calibratedConfidence({0.95, 0.08, 0.0}), 0.5);
     const struct {
         const char* name;
         ConfidenceTerms lower;
