@@ -25,21 +25,26 @@ bool feedMore(OggPackets& ogg) {
     return true;
 }
 
+// The next whole page of any stream; false at the end of the bytes. Bytes
+// that are no page, or a page whose checksum fails, mark the stream
+// damaged and are passed over.
+bool nextPage(OggPackets& ogg, ogg_page& page) {
+    for (;;) {
+        const int found = ogg_sync_pageout(&ogg.sync, &page);
+        if (found > 0) return true;
+        if (found < 0) {
+            ogg.damaged = true;
+        } else if (!feedMore(ogg)) {
+            return false;
+        }
+    }
+}
+
 // The next page of the first stream into its stream layer; false at the
 // end of the bytes.
 bool takePage(OggPackets& ogg) {
-    for (;;) {
-        ogg_page page;
-        const int found = ogg_sync_pageout(&ogg.sync, &page);
-        if (found == 0) {
-            if (!feedMore(ogg)) return false;
-            continue;
-        }
-        if (found < 0) {
-            // Bytes that are no page, or a page whose checksum fails.
-            ogg.damaged = true;
-            continue;
-        }
+    ogg_page page;
+    while (nextPage(ogg, page)) {
         if (!ogg.started) {
             // The container was identified by this first page.
             ogg_stream_init(&ogg.stream, ogg_page_serialno(&page));
@@ -53,6 +58,7 @@ bool takePage(OggPackets& ogg) {
         if (ogg_page_eos(&page) != 0) ogg.lastPage = true;
         return true;
     }
+    return false;
 }
 
 // Whether `page` begins a stream whose first packet begins with `magic`.
@@ -64,17 +70,8 @@ bool beginsStream(ogg_page& page, const char* magic, std::size_t length) {
 }  // namespace
 
 bool nextOggLink(OggPackets& ogg, const char* magic, std::size_t length) {
-    for (;;) {
-        ogg_page page;
-        const int found = ogg_sync_pageout(&ogg.sync, &page);
-        if (found == 0) {
-            if (!feedMore(ogg)) return false;
-            continue;
-        }
-        if (found < 0) {
-            ogg.damaged = true;
-            continue;
-        }
+    ogg_page page;
+    while (nextPage(ogg, page)) {
         // The rest of a link's other streams, and the next link's streams
         // of other codecs, are passed over.
         if (!beginsStream(page, magic, length)) continue;
@@ -87,6 +84,7 @@ bool nextOggLink(OggPackets& ogg, const char* magic, std::size_t length) {
         ogg.lastPage = ogg_page_eos(&page) != 0;
         return true;
     }
+    return false;
 }
 
 void startOggPackets(OggPackets& ogg, ByteSpan file) {

@@ -276,28 +276,35 @@ bool samePages(ByteSpan original, const std::vector<Page>& before, std::size_t f
     return true;
 }
 
+// The pages of `file` (`end`: where the last whole one ends), its header
+// packets and its comment, parsed; Edited when all of it could be read.
+TagLayout readOggComment(AudioContainer container, ByteSpan file, std::vector<Page>& pages, std::uint64_t& end,
+                         Headers& headers, VorbisComment& comment) {
+    pages = readPages(file, end);
+    const TagLayout layout = readHeaders(container, file, pages, headers);
+    if (layout != TagLayout::Edited) return layout;
+    return parseCommentPacket(headers, comment) ? TagLayout::Edited : TagLayout::Damaged;
+}
+
 }  // namespace
 
 TagLayout oggTempo(AudioContainer container, ByteSpan file, std::string& text) {
+    std::vector<Page> pages;
     std::uint64_t end = 0;
-    const std::vector<Page> pages = readPages(file, end);
     Headers headers;
     VorbisComment comment;
-    const TagLayout layout = readHeaders(container, file, pages, headers);
-    if (layout != TagLayout::Edited) return layout;
-    if (!parseCommentPacket(headers, comment)) return TagLayout::Damaged;
-    text = commentTempo(comment);
-    return TagLayout::Edited;
+    const TagLayout layout = readOggComment(container, file, pages, end, headers, comment);
+    if (layout == TagLayout::Edited) text = commentTempo(comment);
+    return layout;
 }
 
 TagLayout oggWithTempo(AudioContainer container, ByteSpan file, int bpm, std::vector<FilePiece>& pieces) {
+    std::vector<Page> pages;
     std::uint64_t end = 0;
-    const std::vector<Page> pages = readPages(file, end);
     Headers headers;
     VorbisComment comment;
-    const TagLayout layout = readHeaders(container, file, pages, headers);
+    const TagLayout layout = readOggComment(container, file, pages, end, headers, comment);
     if (layout != TagLayout::Edited) return layout;
-    if (!parseCommentPacket(headers, comment)) return TagLayout::Damaged;
     setCommentTempo(comment, bpm);
     std::vector<unsigned char>& packet = headers.packets[headers.comment];
     packet.resize(headers.commentAt);

@@ -7,6 +7,7 @@
 
 #include "pulse/analysis.hpp"
 #include "pulse/onset_curve.hpp"
+#include "tests/support/pulse_reading.hpp"
 #include "tests/support/wave_bytes.hpp"
 
 namespace tempo::pulse {
@@ -17,13 +18,7 @@ using testing::Hit;
 constexpr std::uint32_t kRate = 22050;
 
 PulseReading readingOf(const std::vector<Hit>& hits, double seconds) {
-    const testing::Bytes bytes = testing::hitSamples(hits, kRate, seconds);
-    OnsetStream stream;
-    startOnsetStream(stream, kRate);
-    feedOnsetStream(stream, bytes.data(), bytes.size());
-    finishOnsetStream(stream);
-    return analysePulse(std::move(stream.onset), std::move(stream.lowOnset), stream.chroma, stream.frameRate,
-                        onsetStreamSeconds(stream));
+    return testing::pulseReadingOf(hits, kRate, seconds);
 }
 
 // `bars` bars of `metre` beats at `bpm`, cut to their length: a kick on

@@ -12,10 +12,15 @@ import subprocess
 import threading
 import time
 
+import sys
+
 import numpy as np
 import pytest
 
 import tempo
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
+from waltz import waltz_frames  # noqa: E402
 
 METHODS = ["accurate", "classic"]
 
@@ -89,24 +94,9 @@ def scan_files(clips):
             clips.encoded(fast, ".mp3", "-b:a", "192k"), clips.encoded(slow, ".aiff"), waltz(clips), silent(clips)]
 
 
-def waltz(clips, bpm=120, rate=22050, bars=16):
-    """Bars of three beats from 0.5 s: a low thump and a new chord on each
-    bar's first beat, the chord an octave up and quieter on the others."""
-    beat = 60 / bpm
-    samples = np.zeros(int(rate * (beat * 3 * bars + 1)))
-    t = np.arange(int(0.25 * rate)) / rate
-    roots = [110.0, 146.83, 164.81, 98.0]
-    for index in range(bars * 3):
-        root = roots[(index // 3) % len(roots)]
-        first = index % 3 == 0
-        chord = sum(np.sin(2 * np.pi * root * (1 if first else 2) * ratio * t) for ratio in (1, 1.26, 1.5))
-        sound = chord * np.exp(-t * 12) * (0.2 if first else 0.12)
-        if first:
-            sound += np.sin(2 * np.pi * 60 * t) * np.exp(-t * 20) * 0.8
-        at = int((0.5 + index * beat) * rate)
-        samples[at:at + len(t)] += sound[:len(samples) - at]
-    mono = np.round(samples / np.abs(samples).max() * 26000).astype(np.int16)
-    return clips.samples("waltz", np.stack([mono, mono], axis=1), rate)
+def waltz(clips, rate=22050):
+    """A waltz whose bars stand out (tests/support/waltz.py)."""
+    return clips.samples("waltz", waltz_frames(rate=rate), rate)
 
 
 def assert_record(result, record):

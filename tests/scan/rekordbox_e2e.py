@@ -17,7 +17,8 @@ import urllib.parse
 import wave
 import xml.etree.ElementTree as ElementTree
 
-import numpy as np
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
+from waltz import waltz_frames  # noqa: E402
 
 failures = []
 
@@ -28,28 +29,13 @@ def check(condition, what):
         print("FAIL:", what)
 
 
-def waltz(path, bpm=120, rate=22050, bars=16):
-    """Bars of three beats from 0.5 s: a low thump and a new chord on each
-    bar's first beat, the chord an octave up and quieter on the others."""
-    beat = 60 / bpm
-    samples = np.zeros(int(rate * (beat * 3 * bars + 1)))
-    t = np.arange(int(0.25 * rate)) / rate
-    roots = [110.0, 146.83, 164.81, 98.0]
-    for index in range(bars * 3):
-        root = roots[(index // 3) % len(roots)]
-        first = index % 3 == 0
-        chord = sum(np.sin(2 * np.pi * root * (1 if first else 2) * ratio * t) for ratio in (1, 1.26, 1.5))
-        sound = chord * np.exp(-t * 12) * (0.2 if first else 0.12)
-        if first:
-            sound += np.sin(2 * np.pi * 60 * t) * np.exp(-t * 20) * 0.8
-        at = int((0.5 + index * beat) * rate)
-        samples[at:at + len(t)] += sound[:len(samples) - at]
-    mono = np.round(samples / np.abs(samples).max() * 26000).astype("<i2")
+def waltz(path, rate=22050):
+    """A waltz whose bars stand out (tests/support/waltz.py), as a WAVE."""
     with wave.open(os.fsdecode(path), "wb") as out:
         out.setnchannels(2)
         out.setsampwidth(2)
         out.setframerate(rate)
-        out.writeframes(np.stack([mono, mono], axis=1).tobytes())
+        out.writeframes(waltz_frames(rate=rate).astype("<i2").tobytes())
 
 
 def make_library(folder, beatgen):
