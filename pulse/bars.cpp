@@ -92,13 +92,6 @@ constexpr double kLeastPitchSpread = 0.2;
 // the beat phase.
 constexpr std::size_t kReach = 2;
 
-double strongestNear(const StrengthCurve& values, std::size_t frame) {
-    double best = 0.0;
-    const std::size_t lo = frame >= kReach ? frame - kReach : 0;
-    for (std::size_t t = lo; t <= frame + kReach && t < values.size(); ++t) best = std::max(best, values[t]);
-    return best;
-}
-
 using Chroma = std::array<double, kPitchClasses>;
 
 // The pitch classes sounding from frame `from` to frame `to`, about their
@@ -165,8 +158,8 @@ void salienceOf(const std::vector<std::size_t>& beats, const PhaseStrengths& cur
     std::vector<double> low(n);
     std::vector<double> all(n);
     for (std::size_t i = 0; i < n; ++i) {
-        low[i] = strongestNear(curves.low, beats[i]);
-        all[i] = strongestNear(curves.all, beats[i]);
+        low[i] = strongestNear(curves.low, beats[i], kReach);
+        all[i] = strongestNear(curves.all, beats[i], kReach);
     }
     low = relativeToMean(low);
     all = relativeToMean(all);

@@ -43,13 +43,6 @@ constexpr double kFloor = 1e-3;
 // them may be a frame or two off the onset itself.
 constexpr std::size_t kReach = 2;
 
-double strongestNear(const StrengthCurve& values, std::size_t frame) {
-    double best = 0.0;
-    const std::size_t lo = frame >= kReach ? frame - kReach : 0;
-    for (std::size_t t = lo; t <= frame + kReach && t < values.size(); ++t) best = std::max(best, values[t]);
-    return best;
-}
-
 // The mean onset over `frames`, and the evenness of odd against even ones
 // (weaker mean over stronger, 1 where both are 0).
 struct Spread {
@@ -61,7 +54,7 @@ Spread spreadOf(const std::vector<std::size_t>& frames, const StrengthCurve& val
     double sums[2] = {0.0, 0.0};
     double counts[2] = {0.0, 0.0};
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        sums[i % 2] += strongestNear(values, frames[i]);
+        sums[i % 2] += strongestNear(values, frames[i], kReach);
         counts[i % 2] += 1.0;
     }
     Spread spread;

@@ -10,6 +10,7 @@
 
 #include "pulse/onset_strength.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tempo::pulse {
@@ -39,6 +40,13 @@ StrengthCurve sumOf(const ScaledCurve& first, const ScaledCurve& second, double 
     curve.second = second;
     curve.weight = weight;
     return curve;
+}
+
+double strongestNear(const StrengthCurve& values, std::size_t frame, std::size_t reach) {
+    double best = 0.0;
+    const std::size_t lo = frame >= reach ? frame - reach : 0;
+    for (std::size_t t = lo; t <= frame + reach && t < values.size(); ++t) best = std::max(best, values[t]);
+    return best;
 }
 
 }  // namespace tempo::pulse

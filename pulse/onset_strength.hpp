@@ -46,4 +46,9 @@ StrengthCurve strengthOf(const std::vector<double>& values);
 // `first[t] + weight * second[t]`.
 StrengthCurve sumOf(const ScaledCurve& first, const ScaledCurve& second, double weight);
 
+// The strongest value within `reach` frames of `frame`, either side (the
+// curve's end cuts the span short); 0 where the span holds no frame or
+// nothing above 0.
+double strongestNear(const StrengthCurve& values, std::size_t frame, std::size_t reach);
+
 }  // namespace tempo::pulse

@@ -16,11 +16,7 @@ namespace {
 
 using testing::Hit;
 
-constexpr std::uint32_t kRate = 22050;
-
-PulseReading readingOf(const std::vector<Hit>& hits, double seconds) {
-    return testing::pulseReadingOf(hits, kRate, seconds);
-}
+using testing::pulseReadingOf;
 
 // A groove with known bar lines.
 struct Groove {
@@ -93,7 +89,7 @@ TEST(FindBars, FindsTheMetreAndTheBarLines) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Groove groove = barGroove(c.bpm, c.metre, c.pickup, c.split, 40.0);
-        const PulseReading reading = readingOf(groove.hits, 40.0);
+        const PulseReading reading = pulseReadingOf(groove.hits, 40.0);
         ASSERT_TRUE(reading.found);
         if (std::fabs(reading.bpm - 3.0 * c.bpm) < 0.04 * c.bpm) {
             // 6/8 in eighths: a bar on every dotted beat.
@@ -119,7 +115,7 @@ TEST(FindBars, GivesNoMetreWhereNoBarStandsOut) {
         clicks.push_back({at, true, 1.0});
         clicks.push_back({at, false, 0.5});
     }
-    const PulseReading reading = readingOf(clicks, 30.0);
+    const PulseReading reading = pulseReadingOf(clicks, 30.0);
     ASSERT_TRUE(reading.found);
     EXPECT_EQ(reading.metre, kNoMetre);
     EXPECT_TRUE(reading.downbeats.empty());

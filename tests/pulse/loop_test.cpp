@@ -15,11 +15,7 @@ namespace {
 
 using testing::Hit;
 
-constexpr std::uint32_t kRate = 22050;
-
-PulseReading readingOf(const std::vector<Hit>& hits, double seconds) {
-    return testing::pulseReadingOf(hits, kRate, seconds);
-}
+using testing::pulseReadingOf;
 
 // `bars` bars of `metre` beats at `bpm`, cut to their length: a kick on
 // each bar's first beat, a snare on the others, a hi-hat on every eighth.
@@ -45,7 +41,7 @@ TEST(ReadLoop, TakesTheTempoFromTheLengthOfALoop) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.bpm) + " BPM, " + std::to_string(c.bars) + " bars of " + std::to_string(c.metre));
         const double seconds = 60.0 / c.bpm * c.metre * c.bars;
-        const PulseReading reading = readingOf(loopOf(c.bpm, c.metre, c.bars), seconds);
+        const PulseReading reading = pulseReadingOf(loopOf(c.bpm, c.metre, c.bars), seconds);
         ASSERT_TRUE(reading.found);
         EXPECT_NEAR(reading.bpm, c.bpm, 0.01);
         EXPECT_GT(reading.confidence, 0.5);
@@ -59,8 +55,8 @@ TEST(ReadLoop, TakesTheTempoFromTheLengthOfALoop) {
 // A single sound, a pair of them, and a loop longer than 8 s or shorter
 // than 1 s read as no loop.
 TEST(ReadLoop, FindsNoLoopWithoutOne) {
-    EXPECT_FALSE(readingOf({{0.0, true, 1.0}}, 1.5).found);
-    EXPECT_FALSE(readingOf({{0.1, true, 1.0}, {0.9, false, 1.0}}, 2.0).found);
+    EXPECT_FALSE(pulseReadingOf({{0.0, true, 1.0}}, 1.5).found);
+    EXPECT_FALSE(pulseReadingOf({{0.1, true, 1.0}, {0.9, false, 1.0}}, 2.0).found);
     const std::vector<double> salient(900, 0.0);
     EXPECT_FALSE(readLoop(salient, 86.0, 10.0).found);
     EXPECT_FALSE(readLoop(salient, 86.0, 0.8).found);

@@ -68,5 +68,22 @@ TEST(StrengthCurve, SumsAndReadsAsStored) {
     EXPECT_EQ(StrengthCurve{}.size(), 0U);
 }
 
+// The strongest value near a frame looks `reach` frames either side and
+// no further, cut short at both ends of the curve.
+TEST(StrengthCurve, FindsTheStrongestNearAFrame) {
+    const std::vector<double> values = {5.0, 0.0, 1.0, 0.0, 0.0, 2.0, 0.0, 3.0};
+    const StrengthCurve curve = strengthOf(values);
+    const struct {
+        std::size_t frame;
+        std::size_t reach;
+        double expected;
+    } cases[] = {
+        {0, 0, 5.0}, {1, 0, 0.0}, {1, 1, 5.0}, {3, 1, 1.0}, {3, 2, 2.0}, {4, 2, 2.0},
+        {7, 2, 3.0}, {9, 2, 3.0}, {10, 2, 0.0}, {3, 0, 0.0}, {2, 100, 5.0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(strongestNear(curve, c.frame, c.reach), c.expected) << c.frame << " within " << c.reach;
+    EXPECT_EQ(strongestNear(StrengthCurve{}, 0, 2), 0.0);
+}
+
 }  // namespace
 }  // namespace tempo::pulse

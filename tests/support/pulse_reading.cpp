@@ -6,7 +6,7 @@
 
 namespace tempo::testing {
 
-pulse::PulseReading pulseReadingOf(const std::vector<Hit>& hits, std::uint32_t rate, double seconds) {
+pulse::PulseReading pulseReadingOf(const std::vector<Hit>& hits, double seconds, std::uint32_t rate) {
     const Bytes bytes = hitSamples(hits, rate, seconds);
     pulse::OnsetStream stream;
     pulse::startOnsetStream(stream, rate);

@@ -11,8 +11,12 @@
 
 namespace tempo::testing {
 
+// The rate the hits are rendered at unless a test says otherwise: the
+// analysis's own.
+constexpr std::uint32_t kPulseRate = 22050;
+
 // The reading of `hits` over `seconds` at `rate` Hz, bars and length
 // included.
-pulse::PulseReading pulseReadingOf(const std::vector<Hit>& hits, std::uint32_t rate, double seconds);
+pulse::PulseReading pulseReadingOf(const std::vector<Hit>& hits, double seconds, std::uint32_t rate = kPulseRate);
 
 }  // namespace tempo::testing
