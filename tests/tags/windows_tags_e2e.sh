@@ -8,8 +8,8 @@
 # the real run then does, refusals included (the read-only attribute,
 # several hard links; M4A and AIFF, which only ffmpeg.exe decodes, are not
 # analysed, let alone written, without it), and changes nothing; a file another program holds open for writing is
-# refused and left byte for byte, and so is one a link leading out of the
-# scanned folder names; an overwrite puts the new tempo in.
+# refused and left byte for byte, and so are one a link leading out of the
+# scanned folder names and one in a folder without write bits; an overwrite puts the new tempo in.
 # Usage: windows_tags_e2e.sh WINE HOST_BUILD TEMPO_SCAN_EXE HOLD_OPEN_EXE PYTHON WORK_DIR
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_helpers.sh" || exit 1
@@ -82,6 +82,14 @@ windows --write-tags linking > linking.out
 expect_eq "$(cut -f3 linking.out)" "error: link leads outside the scanned paths" "the link leading out"
 expect_eq "$(md5sum < outside/target.flac)" "$target" "the file a link leading out names"
 [ -L linking/link.flac ] || fail "the link leading out is no longer a link"
+
+# A folder without write bits, which wine shows with the read-only
+# attribute: its file is refused, as root too.
+mkdir -p read-only-folder && cp src.wav read-only-folder/song.wav && chmod 555 read-only-folder
+windows --write-tags read-only-folder > read-only-folder.out
+chmod 755 read-only-folder
+expect_eq "$(cut -f3 read-only-folder.out)" "error: file is read-only" "the file in a read-only folder"
+cmp -s src.wav read-only-folder/song.wav || fail "the file in a read-only folder changed"
 
 # Held open for writing by another program: refused, left byte for byte.
 held=$(md5sum < held/held.flac)
