@@ -3,13 +3,16 @@
 # readers that share no code with it (mutagen through tag_matrix.py,
 # ffmpeg): on the richly tagged files of the tag-fidelity matrix in every
 # format it writes with no ffmpeg.exe (ID3v2.3 and 2.4 MP3, FLAC, Ogg
-# Vorbis, Opus, WAVE) the tempo reads back, every other item and the audio are as
-# before, and no copy is left; a dry run first names, file by file, what
-# the real run then does, refusals included (the read-only attribute,
-# several hard links; M4A and AIFF, which only ffmpeg.exe decodes, are not
-# analysed, let alone written, without it), and changes nothing; a file another program holds open for writing is
-# refused and left byte for byte, and so are one a link leading out of the
-# scanned folder names and one in a folder without write bits; an overwrite puts the new tempo in.
+# Vorbis, Opus, WAVE) the tempo reads back, every other item and the
+# audio are as before, and no copy is left; a dry run first names, file by
+# file, what the real run then does, refusals included (the read-only
+# attribute, several hard links; M4A and AIFF, which only ffmpeg.exe
+# decodes, are not analysed, let alone written, without it), and changes
+# nothing. A file another program holds open for writing is refused and
+# left byte for byte, and so are one a link leading out of the scanned
+# folder names and one in a folder without write bits; an overwrite puts
+# the new tempo in; a copy a killed run left is removed by the next run,
+# and a user's file under its name is not.
 # Usage: windows_tags_e2e.sh WINE HOST_BUILD TEMPO_SCAN_EXE HOLD_OPEN_EXE PYTHON WORK_DIR
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_helpers.sh" || exit 1
@@ -98,4 +101,32 @@ TEMPO_FFMPEG=$work/no-ffmpeg/ffmpeg.exe "$wine" "$hold_open" held/held.flac "$sc
 expect_eq "$(md5sum < held/held.flac)" "$held" "the file held open"
 grep -q $'\terror: ' held.out || fail "the file held open was not refused: $(cat held.out)"
 [ -z "$(find held -name '.*tempo-*')" ] || fail "a copy was left beside the held file"
+
+# A run killed while it writes its copy leaves that copy; the next run
+# removes it, named and marked, but not a user's file under the very same
+# name (a copy of it: another file, without the mark).
+mkdir -p killed && "$host/beatgen" 120 44100 300 killed/long.wav > /dev/null
+original=$(md5sum < killed/long.wav)
+TEMPO_FFMPEG=$work/no-ffmpeg/ffmpeg.exe "$wine" "$scan_exe" --no-progress --write-tags killed > /dev/null 2>&1 &
+pid=$!
+left=""
+for _ in $(seq 1 1200); do
+  left=$(find killed -name '.long.wav.tempo-*')
+  [ -n "$left" ] && break
+  sleep 0.05
+done
+kill -KILL "$pid"
+wait "$pid"
+[ -n "$left" ] || fail "no copy was seen while the run wrote"
+expect_eq "$(md5sum < killed/long.wav)" "$original" "the file of the killed run"
+cp "$left" users-file
+windows --write-tags killed > killed.out 2> killed.err
+expect_eq "$(cut -f3 killed.out)" "written" "the run after the kill"
+tr -d '\r' < killed.err | grep -qFx "tempo-scan: removed a copy left by an interrupted run: ${left//\//\\}" ||
+  fail "the left copy was not reported removed: $(cat killed.err)"
+[ -e "$left" ] && fail "the left copy is still there"
+cp users-file "$left"
+windows --write-tags --overwrite-tags --range 50-100 killed > /dev/null 2> killed.err
+cmp -s users-file "$left" || fail "a user's file named as the copy was removed or changed"
+grep -q removed killed.err && fail "a user's file was reported removed: $(cat killed.err)"
 finish
