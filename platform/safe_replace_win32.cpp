@@ -21,6 +21,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -114,13 +115,16 @@ bool renameHandle(HANDLE handle, const std::string& target) {
 HANDLE createCopy(const std::string& original, std::string& path) {
     const std::string prefix = siblingCopyPrefix(nameOf(original));
     HANDLE copy = INVALID_HANDLE_VALUE;
+    std::string name;
+    // `path` names only a file made here: the destructor removes it.
     for (int attempt = 0; attempt < 100 && copy == INVALID_HANDLE_VALUE; ++attempt) {
-        path = joinPath(folderOf(original), prefix + randomSuffix());
-        copy = CreateFileW(nativePath(path).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+        name = joinPath(folderOf(original), prefix + randomSuffix());
+        copy = CreateFileW(nativePath(name).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (copy == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return nullptr;
     }
     if (copy == INVALID_HANDLE_VALUE) return nullptr;
+    path = name;
     BY_HANDLE_FILE_INFORMATION information{};
     if (GetFileInformationByHandle(copy, &information) != 0) {
         const std::string marked = joinPath(folderOf(original), prefix + markOf(prefix, information));
