@@ -13,8 +13,10 @@
 // that reads, so the decoders and TagLib can open it; removeUnheldCopy
 // removes only a copy it can open with no sharing at all, which no copy a
 // running process holds allows. ReplaceFileW, with a backup name kept for
-// the instant of the swap, puts the copy in place with the original's
-// attributes, security descriptor, streams and creation time.
+// the instant of the swap (an empty file made for it first, since
+// ReplaceFileW replaces whatever that name holds), puts the copy in place
+// with the original's attributes, security descriptor, streams and
+// creation time.
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -133,6 +135,25 @@ HANDLE createCopy(const std::string& original, std::string& path) {
     return copy;
 }
 
+// Makes an empty file beside `original` under a copy's name, never over
+// another file, for ReplaceFileW to put the original's old bytes under:
+// it replaces whatever the backup name holds, and that must be a file made
+// here. "" with the last error set when none can be made.
+std::string reserveBackupName(const std::string& original) {
+    const std::string prefix = siblingCopyPrefix(nameOf(original));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = joinPath(folderOf(original), prefix + randomSuffix());
+        HANDLE file = CreateFileW(nativePath(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return name;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) return std::string();
+    }
+    return std::string();
+}
+
 }  // namespace
 
 SiblingCopy::~SiblingCopy() {
@@ -213,7 +234,8 @@ ReplaceOutcome SiblingCopy::replaceOriginal() {
     if (!originalUnchanged()) return {ReplaceResult::ChangedMeanwhile, 0};
     // ReplaceFileW needs the copy open by nobody, this process included.
     closeHandle(copy_);
-    const std::string backup = joinPath(folderOf(original_), siblingCopyPrefix(nameOf(original_)) + randomSuffix());
+    const std::string backup = reserveBackupName(original_);
+    if (backup.empty()) return failed(lastErrno());
     const std::wstring originalName = nativePath(original_);
     const std::wstring backupName = nativePath(backup);
     BOOL done = ReplaceFileW(originalName.c_str(), nativePath(copyPath_).c_str(), backupName.c_str(), 0, nullptr, nullptr);
@@ -222,12 +244,24 @@ ReplaceOutcome SiblingCopy::replaceOriginal() {
         // A system that will not move a file this process holds open: let
         // go of it, and replace it only if it is still untouched.
         closeHandle(source_);
-        if (!originalUnchanged()) return {ReplaceResult::ChangedMeanwhile, 0};
+        if (!originalUnchanged()) {
+            DeleteFileW(backupName.c_str());
+            return {ReplaceResult::ChangedMeanwhile, 0};
+        }
         done = ReplaceFileW(originalName.c_str(), nativePath(copyPath_).c_str(), backupName.c_str(), 0, nullptr, nullptr);
         error = done ? 0 : GetLastError();
     }
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) MoveFileExW(backupName.c_str(), originalName.c_str(), 0);
-    if (!done) return failed(errnoOfSystemError(static_cast<int>(error)));
+    if (!done) {
+        // Only this failure leaves the original under the backup name: it
+        // goes back. Otherwise the backup name holds the empty file made
+        // for it, and that goes.
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            MoveFileExW(backupName.c_str(), originalName.c_str(), 0);
+        } else {
+            DeleteFileW(backupName.c_str());
+        }
+        return failed(errnoOfSystemError(static_cast<int>(error)));
+    }
     copyPath_.clear();
     closeHandle(source_);
     DeleteFileW(backupName.c_str());
