@@ -41,7 +41,8 @@ if(TEMPO_WINDOWS_DEPS)
   list(APPEND CMAKE_FIND_ROOT_PATH ${TEMPO_WINDOWS_PREFIX})
 endif()
 
-# The DLLs tempo-scan.exe loads (libmpg123's, with the decoders) into
+# The DLLs tempo-scan.exe loads (libmpg123's, with the decoders; TagLib's,
+# with tag writing) into
 # TEMPO_WINDOWS_DLLS, copied beside the programs of the build and its tests
 # so they run under wine as from the zip; and the licence folders of the
 # libraries linked (`packages`: Debian source package names) installed
@@ -52,6 +53,9 @@ function(tempo_windows_runtime)
   if(TEMPO_WINDOWS_PREFIX)
     if(TEMPO_DECODERS_FOUND)
       list(APPEND dlls ${TEMPO_WINDOWS_PREFIX}/bin/libmpg123-0.dll)
+    endif()
+    if(TEMPO_TAGLIB_FOUND)
+      list(APPEND dlls ${TEMPO_WINDOWS_PREFIX}/bin/libtag.dll)
     endif()
     foreach(package IN LISTS ARGN)
       install(DIRECTORY ${TEMPO_WINDOWS_PREFIX}/licenses/${package} DESTINATION licenses COMPONENT runtime)

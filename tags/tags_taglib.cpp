@@ -82,7 +82,9 @@ bool tempoIn(const std::string& text, double& value) {
 bool within(const std::string& path, const std::vector<std::string>& roots) {
     for (const std::string& root : roots) {
         if (path == root) return true;
-        const std::string prefix = root == "/" ? root : root + "/";
+        const bool endsInSeparator =
+            !root.empty() && std::string(platform::kPathSeparators).find(root.back()) != std::string::npos;
+        const std::string prefix = endsInSeparator ? root : root + platform::kPathSeparator;
         if (path.compare(0, prefix.size(), prefix) == 0) return true;
     }
     return false;
@@ -131,7 +133,13 @@ struct MappedFile {
         open = openFileImage(platform::nativePath(path).c_str(), image) == WaveCheckResult::Ok;
         error = image.systemError != 0 ? platform::errnoOfSystemError(image.systemError) : EIO;
     }
-    ~MappedFile() { closeFileImage(image); }
+    ~MappedFile() { close(); }
+    // Unmaps the file now: Windows replaces no file that is mapped.
+    void close() {
+        closeFileImage(image);
+        image = FileImage{};
+        open = false;
+    }
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
     ByteSpan bytes() const { return bytesOf(image); }
@@ -165,7 +173,8 @@ struct TagJob {
 // The tmpo item's value ("" for none); false where TagLib cannot read the file.
 bool mp4Tempo(const std::string& path, std::string& text) {
     const std::lock_guard<std::mutex> lock(taglibMutex);
-    TagLib::MP4::File file(path.c_str(), false);
+    const std::basic_string<PathChar> native = platform::nativePath(path);
+    TagLib::MP4::File file(native.c_str(), false);
     if (!file.isValid() || file.tag() == nullptr) return false;
     text = file.tag()->contains("tmpo") ? std::to_string(file.tag()->item("tmpo").toInt()) : std::string();
     return true;
@@ -173,7 +182,8 @@ bool mp4Tempo(const std::string& path, std::string& text) {
 
 TagOutcome mp4SetTempo(const std::string& copy, int bpm) {
     const std::lock_guard<std::mutex> lock(taglibMutex);
-    TagLib::MP4::File file(copy.c_str(), false);
+    const std::basic_string<PathChar> native = platform::nativePath(copy);
+    TagLib::MP4::File file(native.c_str(), false);
     if (!file.isValid() || file.tag() == nullptr) return tagFailed(TagFailure::FormatNotTaggable);
     file.tag()->setItem("tmpo", TagLib::MP4::Item(bpm));
     return file.save() ? TagOutcome{} : tagFailed(TagFailure::SaveFailed);
@@ -276,6 +286,7 @@ TagOutcome writeThroughCopy(const TagJob& job, const platform::FileIdentity& exp
         return TagOutcome{};
     }
     if (!differs.empty()) return tagFailed(TagFailure::DidNotVerify, std::move(differs));
+    original.close();
     const platform::ReplaceOutcome replaced = copy.replaceOriginal();
     switch (replaced.result) {
         case platform::ReplaceResult::Replaced: return tagDone(TagAction::Written);
