@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/path.hpp"
+#include "tests/support/copy_files.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace tempo::platform {
@@ -22,23 +23,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void put(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+using testing::append;
+using testing::contents;
+using testing::entries;
+using testing::put;
 
 // The copy's bytes, as appended.
 std::string copyBytes(const SiblingCopy& copy) { return contents(copy.path()); }
-
-void append(SiblingCopy& copy, const std::string& text) {
-    ASSERT_EQ(copy.append(reinterpret_cast<const unsigned char*>(text.data()), text.size()), 0);
-}
-
-std::size_t entries(const fs::path& folder) {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
-}
 
 // A copy made, changed and put in place: the original's name then holds
 // the change with the original's mode, nothing is left beside it, the

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/path.hpp"
+#include "tests/support/copy_files.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace tempo::platform {
@@ -22,20 +23,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void put(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-void append(SiblingCopy& copy, const std::string& text) {
-    ASSERT_EQ(copy.append(reinterpret_cast<const unsigned char*>(text.data()), text.size()), 0);
-}
-
-std::size_t entries(const fs::path& folder) {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
-}
+using testing::append;
+using testing::contents;
+using testing::entries;
+using testing::put;
 
 HANDLE openForWriting(const fs::path& path) {
     return CreateFileW(path.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
