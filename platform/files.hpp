@@ -47,6 +47,12 @@ int errnoOfSystemError(int systemError);
 // letter, to read as plain words in a record ("no such file or directory").
 std::string systemReason(int error);
 
+// This platform's own words for errno value `error` where the C library's
+// would mislead; nullptr for none. On Windows a file another program holds
+// open comes as EBUSY, whose C library words ("resource device") say
+// nothing of that.
+const char* ownSystemReason(int error);
+
 // The report file `path`, created or emptied and opened for writing in
 // binary; nullptr with errno set when it cannot be.
 std::FILE* openReportFile(const std::string& path);

@@ -33,6 +33,8 @@ bool mayWrite(const std::string& path, int& error) {
 
 int errnoOfSystemError(int systemError) { return systemError; }
 
+const char* ownSystemReason(int /*error*/) { return nullptr; }
+
 std::FILE* openReportFile(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
 }  // namespace tempo::platform

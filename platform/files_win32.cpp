@@ -77,9 +77,12 @@ int errnoOfSystemError(int systemError) {
         case ERROR_INVALID_DRIVE:
             return ENOENT;
         case ERROR_ACCESS_DENIED:
+            return EACCES;
+        // Another program holds the file open in a way that shuts this
+        // one out: not a lack of permission, and said so.
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
-            return EACCES;
+            return EBUSY;
         case ERROR_NOT_ENOUGH_MEMORY:
         case ERROR_OUTOFMEMORY:
             return ENOMEM;
@@ -92,6 +95,8 @@ int errnoOfSystemError(int systemError) {
             return EIO;
     }
 }
+
+const char* ownSystemReason(int error) { return error == EBUSY ? "in use by another program" : nullptr; }
 
 std::FILE* openReportFile(const std::string& path) { return _wfopen(nativePath(path).c_str(), L"wb"); }
 

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/files.hpp"
 #include "platform/path.hpp"
 #include "tests/support/copy_files.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -79,7 +80,9 @@ TEST(SiblingCopyWin32, LeavesNothingWhenNotReplacedOrHeld) {
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     {
         SiblingCopy copy;
-        EXPECT_EQ(copy.make(original.string(), 0), EACCES);
+        const int error = copy.make(original.string(), 0);
+        EXPECT_EQ(error, EBUSY);
+        EXPECT_EQ(systemReason(error), "in use by another program");
     }
     CloseHandle(writer);
     EXPECT_EQ(entries(dir.path()), 1U);
