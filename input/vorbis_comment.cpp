@@ -1,8 +1,8 @@
-// Vorbis comments, as the Vorbis I specification lays them out (and FLAC
-// and Opus take them): a little-endian length and the vendor string, a
-// count, then each field as a length and "KEY=value" bytes. The key is
-// compared without regard to case, as the specification says, but kept as
-// written; fields keep their order, repeated keys included.
+// Vorbis comments, the tag of Ogg Vorbis (and of FLAC and Opus too): a
+// little-endian length and the vendor string, a count, then each field as
+// a length and "KEY=value" bytes. Keys are ASCII and taggers write "BPM",
+// "bpm" or "Bpm" alike, so a key is compared without regard to case, but
+// kept as written; fields keep their order, repeated keys included.
 
 #include "input/tag_formats.hpp"
 
