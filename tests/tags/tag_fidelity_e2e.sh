@@ -12,23 +12,11 @@
 # Usage: tag_fidelity_e2e.sh TEMPO_SCAN BEATGEN PYTHON WORK_DIR
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_helpers.sh" || exit 1
+source "$(dirname "${BASH_SOURCE[0]}")/../support/tag_matrix.sh" || exit 1
 scan=$1 beatgen=$2 python=$3 work=$4
-matrix="$(cd "$(dirname "${BASH_SOURCE[0]}")/../support" && pwd)/tag_matrix.py"
-rm -rf "$work" && mkdir -p "$work/plain" "$work/rich" || exit 1
+rm -rf "$work" && mkdir -p "$work" || exit 1
 cd "$work" || exit 1
-"$python" -c 'import mutagen' || { echo "FAIL: mutagen is missing (apt-get install python3-mutagen)"; exit 1; }
-audio_md5() { ffmpeg -nostdin -loglevel error -i "$1" -map 0:a -c copy -f md5 -; }
-items() { "$python" "$matrix" items "$1"; }
-tempo_of() { "$python" "$matrix" tempo "$1"; }
-
-"$beatgen" 128 44100 12 src.wav > /dev/null || exit 1
-# A noisy picture compresses badly: some 200 kB, as a scanned cover is.
-ff -f lavfi -i "nullsrc=s=256x256,geq=random(1)*255:random(1)*255:random(1)*255" -frames:v 1 cover.png || exit 1
-ff -i src.wav -c:a libmp3lame -id3v2_version 0 plain/plain.mp3 && ff -i src.wav -c:a flac plain/plain.flac &&
-  ff -i src.wav -c:a libvorbis plain/plain.ogg && ff -i src.wav -c:a libopus plain/plain.opus &&
-  ff -i src.wav -c:a aac plain/plain.m4a && cp src.wav plain/plain.wav && ff -i src.wav -c:a pcm_s16be plain/plain.aiff ||
-  fail "could not encode the clips"
-"$python" "$matrix" make plain cover.png rich || fail "could not tag the clips"
+make_tag_matrix "$beatgen" rich || exit 1
 files="v23.mp3 v24.mp3 rich.flac rich.ogg rich.opus rich.m4a rich.wav rich.aiff"
 declare -A before md5
 for f in $files; do

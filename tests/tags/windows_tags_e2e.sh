@@ -16,28 +16,18 @@
 # Usage: windows_tags_e2e.sh WINE HOST_BUILD TEMPO_SCAN_EXE HOLD_OPEN_EXE PYTHON WORK_DIR
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_helpers.sh" || exit 1
+source "$(dirname "${BASH_SOURCE[0]}")/../support/tag_matrix.sh" || exit 1
 wine=$1 host=$2 scan_exe=$3 hold_open=$4 python=$5 work=$6
-matrix="$(cd "$(dirname "${BASH_SOURCE[0]}")/../support" && pwd)/tag_matrix.py"
 export WINEDEBUG=-all
-rm -rf "$work" && mkdir -p "$work/plain" "$work/lib" "$work/held" || exit 1
+rm -rf "$work" && mkdir -p "$work/held" || exit 1
 cd "$work" || exit 1
-"$python" -c 'import mutagen' || { echo "FAIL: mutagen is missing (apt-get install python3-mutagen)"; exit 1; }
 # No ffmpeg.exe: what is checked is decoded in the process or compared.
 windows() { TEMPO_FFMPEG=$work/no-ffmpeg/ffmpeg.exe "$wine" "$scan_exe" --no-progress "$@"; }
-audio_md5() { ffmpeg -nostdin -loglevel error -i "$1" -map 0:a -c copy -f md5 -; }
-items() { "$python" "$matrix" items "$1"; }
-tempo_of() { "$python" "$matrix" tempo "$1"; }
 # The outcome and the file of each record, the path as Linux writes it.
 outcomes() { cut -f3,4 | tr '\\' '/' | sort; }
 whole_md5() { (cd "$1" && md5sum -- * | sort); }
 
-"$host/beatgen" 128 44100 12 src.wav > /dev/null || exit 1
-ff -f lavfi -i "nullsrc=s=256x256,geq=random(1)*255:random(1)*255:random(1)*255" -frames:v 1 cover.png || exit 1
-ff -i src.wav -c:a libmp3lame -id3v2_version 0 plain/plain.mp3 && ff -i src.wav -c:a flac plain/plain.flac &&
-  ff -i src.wav -c:a libvorbis plain/plain.ogg && ff -i src.wav -c:a libopus plain/plain.opus &&
-  ff -i src.wav -c:a aac plain/plain.m4a && cp src.wav plain/plain.wav && ff -i src.wav -c:a pcm_s16be plain/plain.aiff ||
-  fail "could not encode the clips"
-"$python" "$matrix" make plain cover.png lib || fail "could not tag the clips"
+make_tag_matrix "$host/beatgen" lib || exit 1
 files="v23.mp3 v24.mp3 rich.flac rich.ogg rich.opus rich.wav"
 cp lib/rich.flac lib/read-only.flac && chmod 444 lib/read-only.flac
 cp lib/rich.ogg lib/linked.ogg && ln lib/linked.ogg second-name.ogg
